@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QColor>
+#include <QPushButton>
+
+// Semi-flat push button: a flat face in m_crBackground that shows hover, press,
+// disabled and keyboard focus, with its caption in m_crText.
+class CVexButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit CVexButton(QWidget* parent = nullptr);
+    CVexButton(const QString& text, QWidget* parent = nullptr);
+
+    void SetButtonSemiflat(int semiflat);
+    void SetTextColor(QColor text, QColor hover, QColor pressed);
+    void SetFontSize(long height, long weight);
+
+    QColor m_crBackground{73, 86, 119};
+    QColor m_crText{234, 234, 234};
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
