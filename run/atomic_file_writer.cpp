@@ -1,0 +1,115 @@
+#include "run/atomic_file_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+// Where the content finally goes: the file a symbolic link points to, else the path itself.
+std::string ResolveTarget(const std::string& path) {
+    struct stat link {};
+    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        char resolved[PATH_MAX];
+        if (realpath(path.c_str(), resolved) != nullptr) {
+            return resolved;
+        }
+    }
+    return path;
+}
+
+// A hidden name beside the target; O_EXCL makes it ours alone.
+int CreateTemporaryBeside(const std::filesystem::path& target, std::string& tempPath) {
+    static std::atomic<unsigned> counter{0};
+    const std::filesystem::path dir =
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (int attempt = 0; attempt < 32; ++attempt) {
+        const std::string name = "." + target.filename().string() + ".tmp-" +
+                                 std::to_string(getpid()) + "-" + std::to_string(ticks) + "-" +
+                                 std::to_string(counter.fetch_add(1));
+        tempPath = (dir / name).string();
+        const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+bool WriteAll(int fd, std::string_view content) {
+    const char* next = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+        const ssize_t written = write(fd, next, left);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        next += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// The rename itself reaches the disk only with the directory; the file is already in place
+// if this fails, so its result does not change the outcome.
+void SyncDirectoryOf(const std::filesystem::path& target) {
+    const std::filesystem::path dir =
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+}  // namespace
+
+int ReplaceFileAtomically(const std::string& path, std::string_view content) {
+    if (path.empty()) {
+        return 0;
+    }
+    const std::filesystem::path target = ResolveTarget(path);
+    if (!target.has_filename()) {
+        return 0;
+    }
+
+    // Renaming over a directory, a device or a pipe would destroy it rather than write to it.
+    struct stat existing {};
+    const bool exists = stat(target.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        return 0;
+    }
+
+    std::string tempPath;
+    const int fd = CreateTemporaryBeside(target, tempPath);
+    if (fd < 0) {
+        return 0;
+    }
+    if (exists) {
+        // The replacement keeps the permissions the operator gave the old file.
+        fchmod(fd, existing.st_mode & 07777);
+    }
+
+    bool ok = WriteAll(fd, content);
+    // Some file systems cannot sync at all (EINVAL); the data is then as safe as they allow.
+    ok = ok && (fsync(fd) == 0 || errno == EINVAL);
+    ok = (close(fd) == 0) && ok;
+    ok = ok && rename(tempPath.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        unlink(tempPath.c_str());
+        return 0;
+    }
+    SyncDirectoryOf(target);
+    return 1;
+}

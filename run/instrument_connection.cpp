@@ -1,0 +1,53 @@
+#include "run/instrument_connection.h"
+
+#include "link/serial_channel.h"
+#include "run/connection_host.h"
+
+CInstrumentConnection::CInstrumentConnection(IConnectionHost& host) : m_host(host) {}
+
+void CInstrumentConnection::ConnectInstrument() {
+    CSerialChannel& channel = *CSerialChannel::Instance();
+    m_host.ChoosePort(channel);
+
+    const bool connected = channel.Open() != 0 && channel.Handshake() != 0;
+    if (connected) {
+        m_eDeviceType = Identify();
+        m_host.ShowSettings();
+        return;
+    }
+    m_host.ShowInformation(IConnectionHost::kConnectFailedString);
+    m_nConnectionFailed = 1;
+}
+
+DeviceType CInstrumentConnection::Identify() {
+    CSerialChannel& channel = *CSerialChannel::Instance();
+    std::string id;
+    bool ended = false;
+    for (int index = kFirstIdIndex; index <= kLastIdIndex; ++index) {
+        char character = 0;
+        if (channel.QueryIdChar(index, character) == 0) {
+            break;
+        }
+        // An instrument pads a short ID with zero bytes. Whatever follows the first one is
+        // not part of the ID; the rest is still read so the instrument sees the usual requests.
+        if (character == '\0') {
+            ended = true;
+        }
+        if (!ended) {
+            id.push_back(character);
+        }
+    }
+    m_strDeviceId = id;
+    return ClassifyDeviceId(id);
+}
+
+void CInstrumentConnection::DisableIfUnknown(DeviceType type) {
+    if (type != DeviceUnlisted) {
+        return;
+    }
+    for (int controlId :
+         {IConnectionHost::kTimeEntry, IConnectionHost::kTimeSpin, IConnectionHost::kSpeedEntry,
+          IConnectionHost::kSpeedSpin, IConnectionHost::kStartButton}) {
+        m_host.EnableControl(controlId, false);
+    }
+}
