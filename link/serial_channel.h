@@ -1,15 +1,18 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "link/traffic_log.h"
+
 // The program's one serial connection to the instrument, with its traffic log.
 // Every operation returns 1 on success and 0 on failure; nothing throws.
 class CSerialChannel {
-public:
+  public:
     static CSerialChannel* Instance();
     static void DestroyInstance();
 
@@ -27,12 +30,15 @@ public:
     // channel lock; these are public for callers that speak a protocol of their own.
     int Send(const std::uint8_t* bytes, int length);
     int Receive(std::uint8_t* buffer, int length, int timeoutMs);
+    // Bytes taken by the last Receive, including any beyond the length it asked for.
+    int ReceivedCount() const;
 
     // The instrument's command set. The reply blocks are sized by the command
     // (8 and 11 bytes) and hold whatever arrived, whatever the outcome.
     int Handshake();
     int QueryRunState(std::vector<std::uint8_t>& block);
     int QueryStatus(std::vector<std::uint8_t>& block);
+    // On failure `character` is set to '\0'.
     int QueryIdChar(int index, char& character);
     int SetSpeed(int speed);
     int SetTime(int time);
@@ -40,12 +46,39 @@ public:
     void ResetLog();
     void AppendLog(const std::string& text);
     std::string LogPath() const;
+    // Test seam: where the traffic log is written (the executable's directory by default).
+    void SetLogDirectory(const std::string& directory);
 
     // Test seam: the pause after every request byte (50 ms on a real line).
     void SetBytePause(std::chrono::milliseconds pause);
 
     ~CSerialChannel();
 
-private:
+  private:
     CSerialChannel();
+
+    // Both take m_exchangeMutex as held by the caller.
+    int SendLocked(const std::uint8_t* bytes, int length);
+    int ReceiveLocked(std::uint8_t* buffer, int length, int timeoutMs);
+    // Sends a request and collects a reply of reply.size() bytes as one exchange.
+    int Exchange(std::uint8_t code, int param, std::vector<std::uint8_t>& reply, int timeoutMs);
+    // Reads and logs whatever is waiting before a request's last byte goes out: nothing the
+    // instrument sent before then can be the reply to it.
+    bool DiscardStaleInput();
+    void CloseLocked();
+
+    // Held for a whole exchange, from a request's first byte until its reply is judged, and
+    // by Open and Close; protects the use of the port descriptor (m_fd is written only under it).
+    mutable std::mutex m_exchangeMutex;
+    std::atomic<int> m_fd{-1};
+    std::atomic<int> m_receivedCount{0};
+
+    // Protects m_portName; the other settings are atomics of their own.
+    mutable std::mutex m_settingsMutex;
+    std::string m_portName = "com1";
+    std::atomic<int> m_baudRate{9600};
+    std::atomic<int> m_writeTimeoutMs{2000};
+    std::atomic<long long> m_bytePauseMs{50};
+
+    CTrafficLog m_log;
 };

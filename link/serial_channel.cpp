@@ -1,0 +1,190 @@
+#include "link/serial_channel.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "link/port_io.h"
+#include "link/port_name.h"
+#include "link/serial_line.h"
+
+namespace {
+
+// Protects s_instance: the first Instance() may come from either thread.
+std::mutex s_instanceMutex;
+CSerialChannel* s_instance = nullptr;
+
+}  // namespace
+
+CSerialChannel* CSerialChannel::Instance() {
+    std::lock_guard lock(s_instanceMutex);
+    if (s_instance == nullptr) {
+        s_instance = new CSerialChannel();
+    }
+    return s_instance;
+}
+
+void CSerialChannel::DestroyInstance() {
+    std::lock_guard lock(s_instanceMutex);
+    delete s_instance;
+    s_instance = nullptr;
+}
+
+CSerialChannel::CSerialChannel() = default;
+
+// The descriptor and its lock must not outlive the object, even if Close was skipped.
+CSerialChannel::~CSerialChannel() {
+    std::lock_guard lock(m_exchangeMutex);
+    CloseLocked();
+}
+
+void CSerialChannel::SetPortName(const std::string& name) {
+    std::lock_guard lock(m_settingsMutex);
+    m_portName = name;
+}
+
+void CSerialChannel::SetBaudRate(int baud) {
+    m_baudRate = baud;
+}
+
+std::string CSerialChannel::PortName() const {
+    std::lock_guard lock(m_settingsMutex);
+    return m_portName;
+}
+
+int CSerialChannel::BaudRate() const {
+    return m_baudRate;
+}
+
+void CSerialChannel::SetBytePause(std::chrono::milliseconds pause) {
+    m_bytePauseMs = pause.count() < 0 ? 0 : pause.count();
+}
+
+bool CSerialChannel::IsOpen() const {
+    return m_fd >= 0;
+}
+
+int CSerialChannel::ReceivedCount() const {
+    return m_receivedCount;
+}
+
+// A failed Open leaves the channel closed: a half-configured descriptor would let later
+// sends "succeed" into something that is not the instrument's line.
+int CSerialChannel::Open() {
+    std::lock_guard lock(m_exchangeMutex);
+    CloseLocked();
+    ResetLog();
+    const int fd = OpenSerialDevice(SerialDevicePath(PortName()));
+    if (fd < 0) {
+        return 0;
+    }
+    m_fd = fd;
+    if (!Configure(fd)) {
+        CloseLocked();
+        return 0;
+    }
+    return 1;
+}
+
+int CSerialChannel::Configure(int fd) {
+    return ConfigureSerialLine(fd, m_baudRate) ? 1 : 0;
+}
+
+int CSerialChannel::Close() {
+    std::lock_guard lock(m_exchangeMutex);
+    CloseLocked();
+    return 1;
+}
+
+void CSerialChannel::CloseLocked() {
+    const int fd = m_fd.exchange(-1);
+    CloseSerialDevice(fd);
+}
+
+void CSerialChannel::ResetLog() {
+    m_log.Reset();
+}
+
+void CSerialChannel::AppendLog(const std::string& text) {
+    m_log.Append(text);
+}
+
+std::string CSerialChannel::LogPath() const {
+    return m_log.Path();
+}
+
+void CSerialChannel::SetLogDirectory(const std::string& directory) {
+    m_log.SetDirectory(directory);
+}
+
+int CSerialChannel::Send(const std::uint8_t* bytes, int length) {
+    std::lock_guard lock(m_exchangeMutex);
+    return SendLocked(bytes, length);
+}
+
+int CSerialChannel::Receive(std::uint8_t* buffer, int length, int timeoutMs) {
+    std::lock_guard lock(m_exchangeMutex);
+    return ReceiveLocked(buffer, length, timeoutMs);
+}
+
+bool CSerialChannel::DiscardStaleInput() {
+    std::vector<std::uint8_t> stale;
+    if (ReadQueued(m_fd, stale) != PortIo::Ok) {
+        return false;
+    }
+    if (!stale.empty()) {
+        AppendLog("Discard:" + CTrafficLog::Hex(stale.data(), static_cast<int>(stale.size())) +
+                  "\r\n");
+    }
+    return true;
+}
+
+int CSerialChannel::SendLocked(const std::uint8_t* bytes, int length) {
+    const int fd = m_fd;
+    if (fd < 0 || length < 0 || (bytes == nullptr && length > 0)) {
+        return 0;
+    }
+    AppendLog("Send:" + CTrafficLog::Hex(bytes, length) + "\r\n");
+    if (length == 0) {
+        return 0;
+    }
+    const std::chrono::milliseconds pause{m_bytePauseMs.load()};
+    const std::chrono::milliseconds writeTimeout{m_writeTimeoutMs.load()};
+    for (int i = 0; i < length; ++i) {
+        if (i == length - 1 && !DiscardStaleInput()) {
+            return 0;
+        }
+        if (WriteByte(fd, bytes[i], std::chrono::steady_clock::now() + writeTimeout) !=
+            PortIo::Ok) {
+            return 0;
+        }
+        // The pause counts from the byte having left, so no two bytes are closer than it.
+        std::this_thread::sleep_until(std::chrono::steady_clock::now() + pause);
+    }
+    return 1;
+}
+
+int CSerialChannel::ReceiveLocked(std::uint8_t* buffer, int length, int timeoutMs) {
+    if (length < 0 || (buffer == nullptr && length > 0)) {
+        return 0;
+    }
+    AppendLog("Receive:");
+    m_receivedCount = 0;
+    const int fd = m_fd;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    int received = 0;
+    std::vector<std::uint8_t> block;
+    while (fd >= 0 && received < length) {
+        if (ReadBlock(fd, block, deadline) != PortIo::Ok) {
+            break;
+        }
+        const int delivered = static_cast<int>(block.size());
+        AppendLog(CTrafficLog::Hex(block.data(), delivered));
+        const int wanted = std::min(delivered, length - received);
+        std::copy(block.begin(), block.begin() + wanted, buffer + received);
+        received += delivered;
+        m_receivedCount = received;
+    }
+    AppendLog("\r\n");
+    return received >= length ? 1 : 0;
+}

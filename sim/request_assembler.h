@@ -1,0 +1,23 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "link/frames.h"
+
+// Cuts the byte stream from the program into six-byte requests. A request starts with 0xFE;
+// a six-byte run whose checksum fails is not a request, and the search for one starts again
+// at its next 0xFE, so a request cut short by a failed send does not shift every later one.
+class CRequestAssembler {
+  public:
+    using Frame = std::array<std::uint8_t, CommandFrame::kLength>;
+
+    // True when `byte` completes a request, which is then in `frame`.
+    bool Push(std::uint8_t byte, Frame& frame);
+
+  private:
+    void Resynchronise();
+
+    std::vector<std::uint8_t> m_partial;
+};

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// How the simulated shaker behaves. The defaults suit the program's own "Simulator" port.
+struct SimOptions {
+    std::string deviceId = "KW41-VTX-SIM";
+    int speedSetpoint = 300;  // 1/min, what a status reply reports as setpoint when idle
+    int timeSetpoint = 6;     // time units
+    int rampPerUnit = 50;     // 1/min the actual speed moves toward its target per time unit
+    int noise = 0;            // +/- 1/min of noise on the actual speed once close (0 for tests)
+    std::chrono::milliseconds timeUnit{1000};  // one unit of the remaining-time countdown
+};
+
+// A shaker that answers the instrument's request-reply protocol on the master side of a
+// pseudo-terminal; the program opens SlavePath() exactly as it opens a real port.
+// All members are thread-safe: tests call them while the responder thread runs.
+class CSimulatedShaker {
+  public:
+    enum class Fault {
+        NoReply,         // the request is swallowed
+        BadChecksum,     // the last byte of the reply is off by one
+        NonZeroStatus,   // byte 2 of the reply is `detail` (1 when detail is 0)
+        WrongStartByte,  // byte 0 of the reply is not 0xFE; the checksum stays right
+        Split,           // the reply is written in two blocks, the first `detail` bytes long
+        ExtraBytes,      // `detail` bytes (at least 1) follow the reply in the same write
+        Late,            // the reply is written `detail` ms after the request
+    };
+
+    explicit CSimulatedShaker(SimOptions options = {});
+    ~CSimulatedShaker();  // stops and closes everything
+    CSimulatedShaker(const CSimulatedShaker&) = delete;
+    CSimulatedShaker& operator=(const CSimulatedShaker&) = delete;
+
+    // Opens the pseudo-terminal and starts the responder thread. False if the pty can't be made.
+    bool Start();
+    // Stops the responder thread and closes both sides. Safe to call twice; never hangs.
+    void Stop();
+    bool IsRunning() const;
+    // Path the program opens, e.g. /dev/pts/7; empty before Start.
+    std::string SlavePath() const;
+
+    void SetDeviceId(std::string id);
+    // The next reply, whatever the command.
+    void InjectNext(Fault fault, int detail = 0);
+    // Replies to one command code; count -1 = until cleared.
+    void InjectFor(std::uint8_t code, Fault fault, int count = -1, int detail = 0);
+    // Exact bytes for the next request with that code (FIFO per code), also for codes the
+    // shaker does not know. They replace the shaker's own reply (the request still acts on
+    // the shaker); an injected fault applies to them as to any reply.
+    void QueueReply(std::uint8_t code, std::vector<std::uint8_t> bytes);
+    // Forgets every injected fault and queued reply.
+    void ClearFaults();
+    // Closes the master: the program's reads fail as with a pulled USB adapter.
+    void Unplug();
+
+    struct State {
+        int speedSetpoint, actualSpeed, timeSetpoint, remaining;
+        bool running;
+    };
+    State CurrentState() const;
+    void SetActualSpeed(int speed);  // for scripted tests
+
+    struct ByteStamp {
+        std::uint8_t byte;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::vector<ByteStamp> ReceivedBytes() const;
+    std::vector<std::array<std::uint8_t, 6>> Requests() const;  // complete request frames, in order
+    int RequestCount(std::uint8_t code) const;
+    // Forgets the recorded bytes and requests (not the faults or the state).
+    void ClearRecords();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};

@@ -1,0 +1,90 @@
+// velmora-sim: a simulated shaker on a pseudo-terminal, for trying the program without an
+// instrument. Prints the port path to open and runs until interrupted.
+#include <signal.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "sim/simulated_shaker.h"
+
+namespace {
+
+void PrintUsage(std::FILE* to) {
+    std::fprintf(to,
+                 "usage: velmora-sim [--id TEXT] [--minutes] [--unit-ms N]\n"
+                 "  --id TEXT     device ID the shaker reports (default KW41-VTX-SIM)\n"
+                 "  --minutes     the remaining time counts down once a minute\n"
+                 "  --unit-ms N   the remaining time counts down every N ms (default 1000)\n"
+                 "Prints the port path on one line and runs until SIGINT or SIGTERM.\n");
+}
+
+bool ParsePositive(const char* text, long long& value) {
+    const char* end = text + std::strlen(text);
+    const auto [ptr, ec] = std::from_chars(text, end, value);
+    return ec == std::errc() && ptr == end && value > 0;
+}
+
+// False (after saying why) when the command line can't be used.
+bool ParseOptions(int argc, char** argv, SimOptions& options, bool& helpOnly) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            helpOnly = true;
+            return true;
+        }
+        if (arg == "--minutes") {
+            options.timeUnit = std::chrono::minutes(1);
+        } else if (arg == "--id" && i + 1 < argc) {
+            options.deviceId = argv[++i];
+        } else if (arg == "--unit-ms" && i + 1 < argc) {
+            long long ms = 0;
+            if (!ParsePositive(argv[++i], ms)) {
+                std::fprintf(stderr, "velmora-sim: --unit-ms needs a positive number\n");
+                return false;
+            }
+            options.timeUnit = std::chrono::milliseconds(ms);
+        } else {
+            std::fprintf(stderr, "velmora-sim: unknown or incomplete option %s\n", arg.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SimOptions options;
+    options.noise = 2;
+    bool helpOnly = false;
+    if (!ParseOptions(argc, argv, options, helpOnly)) {
+        PrintUsage(stderr);
+        return 2;
+    }
+    if (helpOnly) {
+        PrintUsage(stdout);
+        return 0;
+    }
+
+    // Blocked before the responder thread starts, so only sigwait below ever sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    CSimulatedShaker shaker(options);
+    if (!shaker.Start()) {
+        std::fprintf(stderr, "velmora-sim: no pseudo-terminal available\n");
+        return 1;
+    }
+    std::printf("%s\n", shaker.SlavePath().c_str());
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    shaker.Stop();
+    return 0;
+}

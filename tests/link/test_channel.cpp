@@ -1,0 +1,128 @@
+// Opening, closing and the traffic log of the channel, against the simulated shaker.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "link/frames.h"
+#include "link_fixture.h"
+
+namespace {
+
+using SerialChannel = ChannelOnSimulator;
+
+TEST_F(SerialChannel, LogsAWholeExchangeByteForByte) {
+    ASSERT_EQ(Channel().SetSpeed(300), 1);
+    EXPECT_EQ(Log(), "Send:FE B1 01 2C 00 DE \r\nReceive:FE B1 00 00 00 B1 \r\n");
+    ASSERT_EQ(Shaker().Requests().size(), 1u);
+    EXPECT_EQ(Shaker().Requests()[0], BuildCommand(kCodeSetSpeed, 300));
+}
+
+TEST_F(SerialChannel, EveryOpenEmptiesTheLogAndLaterExchangesGrowIt) {
+    ASSERT_EQ(Channel().Handshake(), 1);
+    EXPECT_FALSE(Log().empty());
+
+    Channel().Close();
+    ASSERT_EQ(Channel().Open(), 1);
+    EXPECT_EQ(Log(), "");
+
+    std::vector<std::uint8_t> block;
+    ASSERT_EQ(Channel().QueryStatus(block), 1);
+    const std::string afterStatus = Log();
+    ASSERT_EQ(Channel().QueryRunState(block), 1);
+    const std::string afterRunState = Log();
+    EXPECT_EQ(afterRunState.substr(0, afterStatus.size()), afterStatus);
+    EXPECT_EQ(afterRunState.substr(afterStatus.size()),
+              "Send:FE A1 00 00 00 A1 \r\nReceive:FE A1 00 00 00 00 00 A1 \r\n");
+}
+
+TEST_F(SerialChannel, SendNeedsAnOpenPortAndSomethingToSend) {
+    const auto request = BuildCommand(kCodeStatus);
+    EXPECT_EQ(Channel().Send(request.data(), 0), 0);
+    EXPECT_EQ(Log(), "Send:\r\n");
+
+    Channel().Close();
+    EXPECT_EQ(Channel().Send(request.data(), 6), 0);
+    EXPECT_EQ(Channel().Handshake(), 0);
+    EXPECT_EQ(Log(), "Send:\r\n");
+    EXPECT_EQ(Shaker().ReceivedBytes().size(), 0u);
+}
+
+TEST_F(SerialChannel, OnlyOpenCreatesTheLog) {
+    std::filesystem::remove(Channel().LogPath());
+    ASSERT_EQ(Channel().Handshake(), 1);
+    EXPECT_FALSE(std::filesystem::exists(Channel().LogPath()));
+    Channel().Close();
+    ASSERT_EQ(Channel().Open(), 1);
+    EXPECT_TRUE(std::filesystem::exists(Channel().LogPath()));
+}
+
+TEST_F(SerialChannel, CloseIsSafeTwiceAndOnANeverOpenedChannel) {
+    EXPECT_EQ(Channel().Close(), 1);
+    EXPECT_EQ(Channel().Close(), 1);
+    EXPECT_FALSE(Channel().IsOpen());
+    CSerialChannel::DestroyInstance();
+    EXPECT_EQ(CSerialChannel::Instance()->Close(), 1);
+}
+
+// flock conflicts between two open descriptions of one file exactly as between two processes.
+TEST_F(SerialChannel, APortInUseCannotBeOpenedAgain) {
+    const std::string path = Shaker().SlavePath();
+    const int other = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+
+    Channel().Close();
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(Channel().Open(), 0);
+    EXPECT_FALSE(Channel().IsOpen());
+    close(other);
+    EXPECT_EQ(Channel().Open(), 1);
+}
+
+TEST_F(SerialChannel, BaudRatesTheLineCannotUseAreRefusedWithoutHoldingThePort) {
+    Channel().Close();
+    for (const int baud : {0, -9600}) {
+        Channel().SetBaudRate(baud);
+        EXPECT_EQ(Channel().Open(), 0) << baud;
+        EXPECT_FALSE(Channel().IsOpen());
+    }
+    // A rate outside the standard set goes through the arbitrary-rate interface.
+    Channel().SetBaudRate(14400);
+    EXPECT_EQ(Channel().Open(), 1);
+    EXPECT_EQ(Channel().Handshake(), 1);
+}
+
+TEST(ChannelOpen, ThingsThatAreNotSerialPortsAreRefusedAndNothingIsCreated) {
+    CTempDir dir;
+    CSerialChannel& channel = *CSerialChannel::Instance();
+    channel.SetLogDirectory(dir.Path());
+    const std::string missing = dir.Path() + "/ttyMissing";
+    const std::string regular = dir.Path() + "/plain.txt";
+    std::ofstream(regular) << "keep";
+
+    for (const std::string& name : {std::string(), std::string("/dev/null"), missing, regular,
+                                    std::string("no-such-device-velmora")}) {
+        channel.SetPortName(name);
+        EXPECT_EQ(channel.Open(), 0) << name;
+        EXPECT_FALSE(channel.IsOpen()) << name;
+        EXPECT_EQ(channel.Send(BuildCommand(kCodeStatus).data(), 6), 0) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_FALSE(std::filesystem::exists("/dev/no-such-device-velmora"));
+    EXPECT_EQ(ReadWholeFile(regular), "keep");
+    CSerialChannel::DestroyInstance();
+}
+
+TEST(ChannelDefaults, ComOneAtNineThousandSixHundredBaud) {
+    CSerialChannel& channel = *CSerialChannel::Instance();
+    EXPECT_EQ(channel.PortName(), "com1");
+    EXPECT_EQ(channel.BaudRate(), 9600);
+    EXPECT_FALSE(channel.IsOpen());
+    EXPECT_EQ(channel.LogPath().substr(channel.LogPath().rfind('/')), "/Zet_CommOutput.txt");
+    CSerialChannel::DestroyInstance();
+}
+
+}  // namespace
