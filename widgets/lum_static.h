@@ -9,13 +9,21 @@
 // owned by the label from then on; without one the label uses its widget font.
 class CLumStatic : public QLabel {
     Q_OBJECT
-public:
+  public:
     explicit CLumStatic(QWidget* parent = nullptr);
     CLumStatic(const QString& text, QWidget* parent = nullptr);
 
     QColor m_crText{0, 0, 0};
     std::unique_ptr<QFont> m_pFont;
 
-protected:
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    int heightForWidth(int width) const override;
+
+  protected:
     void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QFont EffectiveFont() const;
+    QSize TextExtent(int wrapWidth) const;
 };

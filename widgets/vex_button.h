@@ -7,7 +7,7 @@
 // disabled and keyboard focus, with its caption in m_crText.
 class CVexButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     explicit CVexButton(QWidget* parent = nullptr);
     CVexButton(const QString& text, QWidget* parent = nullptr);
 
@@ -18,6 +18,15 @@ public:
     QColor m_crBackground{73, 86, 119};
     QColor m_crText{234, 234, 234};
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QColor FaceColor() const;
+    QColor CaptionColor() const;
+
+    bool m_bSemiflat = false;
+    // Caption colours while pointed at and while pressed; invalid = m_crText.
+    QColor m_crHoverText;
+    QColor m_crPressedText;
 };

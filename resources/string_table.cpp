@@ -1,0 +1,25 @@
+#include "resources/string_table.h"
+
+#include <array>
+#include <utility>
+
+QString LoadStringResource(int id) {
+    static constexpr std::array<std::pair<int, const char*>, 10> kTable{{
+        {IDS_ABOUTBOX, "&About Velmora..."},
+        {IDS_CONNECT_FAILED, "Failed to connect the instrument"},
+        {IDS_CONNECT_FAILED_RESTART,
+         "Failed to connect the instrument,please restart the software"},
+        {IDS_APP_TITLE, "Velmora"},
+        {IDS_TIME_TITLE_1, "Time(S)"},
+        {IDS_TIME_TITLE_2, "Time(S)"},
+        {IDS_TIME_TITLE_3, "Time(S)"},
+        {IDS_SPEED_TITLE, "Speed(1/min)"},
+        {IDS_SPEED_OUT_OF_RANGE, "The speed has exceeded the speed range, please reset"},
+        {IDS_SAVE_FAILED, "Failed to save the file"},
+    }};
+    for (const auto& [key, text] : kTable) {
+        if (key == id)
+            return QString::fromLatin1(text);
+    }
+    return QString();
+}

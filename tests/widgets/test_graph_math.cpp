@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "widgets/graph_math.h"
+
+using namespace GraphMath;
+
+TEST(GraphMathTicks, NiceStepsCoverTheRangeWithinTheLimit) {
+    struct Case {
+        double low, high;
+        int maxTicks;
+        double step;
+    } cases[] = {
+        {0.0, 307.5, 8, 50.0}, {0.0, 2.0, 6, 0.5},   {0.0, 72001.0, 6, 20000.0},
+        {-3.0, 7.0, 11, 1.0},  {0.0, 9e11, 5, 5e11}, {100.0, 100.4, 5, 0.1},
+    };
+    for (const Case& c : cases) {
+        const Ticks ticks = NiceTicks(c.low, c.high, c.maxTicks);
+        EXPECT_DOUBLE_EQ(ticks.step, c.step) << c.low << " … " << c.high;
+        ASSERT_FALSE(ticks.major.empty());
+        EXPECT_LE(int(ticks.major.size()), c.maxTicks);
+        for (double value : ticks.major) {
+            EXPECT_GE(value, c.low - 1e-9 * c.step);
+            EXPECT_LE(value, c.high + 1e-9 * c.step);
+        }
+    }
+}
+
+TEST(GraphMathTicks, DegenerateRangesStillGiveTicks) {
+    // An all-zero run's speed axis: 0 … about 1.2e-38.
+    const Ticks tiny = NiceTicks(0.0, 1.2049e-38, 6);
+    EXPECT_GT(tiny.step, 0.0);
+    EXPECT_GE(tiny.major.size(), 2u);
+    EXPECT_EQ(tiny.major.front(), 0.0);
+    EXPECT_NE(FormatTickLabel(tiny.major[1], tiny.step, 0), FormatTickLabel(0.0, tiny.step, 0));
+
+    for (auto [low, high] : {std::pair{5.0, 5.0}, {NAN, 1.0}, {0.0, INFINITY}, {3.0, -3.0}}) {
+        const Ticks ticks = NiceTicks(low, high, 6);
+        EXPECT_GT(ticks.step, 0.0);
+        EXPECT_FALSE(ticks.major.empty());
+        EXPECT_LE(ticks.major.size(), 7u);
+    }
+}
+
+TEST(GraphMathTicks, LabelsTellNeighboursApart) {
+    EXPECT_EQ(FormatTickLabel(300.0, 50.0, 0), "300");
+    EXPECT_EQ(FormatTickLabel(0.5, 0.5, 0), "0.5");
+    EXPECT_EQ(FormatTickLabel(100.1, 0.1, 0), "100.1");
+    EXPECT_EQ(FormatTickLabel(2e11, 2e11, 0), "2e+11");
+    EXPECT_EQ(FormatTickLabel(125.0, 25.0, 1), "02:05");
+}
+
+TEST(GraphMathMapping, MapsBothWaysAndSurvivesEmptyRanges) {
+    const AxisMapping y = AxisMapping::Make(0.0, 250.0, 500.0, 0.0);
+    EXPECT_DOUBLE_EQ(y.ToPixel(0.0), 500.0);
+    EXPECT_DOUBLE_EQ(y.ToPixel(250.0), 0.0);
+    EXPECT_DOUBLE_EQ(y.ToPixel(100.0), 300.0);
+    EXPECT_DOUBLE_EQ(y.ToValue(300.0), 100.0);
+
+    for (auto [low, high] : {std::pair{7.0, 7.0}, {NAN, NAN}, {-INFINITY, 1.0}}) {
+        const AxisMapping m = AxisMapping::Make(low, high, 0.0, 100.0);
+        EXPECT_TRUE(std::isfinite(m.ToPixel(7.0)));
+        EXPECT_TRUE(std::isfinite(m.ToPixel(1e300)));
+    }
+    // Wild values stay within what a painter can take.
+    EXPECT_LE(std::abs(y.ToPixel(9e11)), 1e6);
+}
+
+namespace {
+
+struct Series {
+    std::vector<double> x, y;
+};
+
+Series Flat(std::size_t count, double level) {
+    Series s;
+    for (std::size_t i = 0; i < count; ++i) {
+        s.x.push_back(double(i + 1));
+        s.y.push_back(level);
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(GraphMathDecimation, KeepsEveryExtremeWithTwoVerticesPerColumn) {
+    Series s = Flat(72000, 100.0);
+    s.y[36000] = 200.0;  // a one-sample spike
+    s.y[50000] = 10.0;   // and a one-sample dip
+    const AxisMapping xMap = AxisMapping::Make(0.0, 72001.0, 50.0, 650.0);
+    const AxisMapping yMap = AxisMapping::Make(0.0, 250.0, 500.0, 0.0);
+    std::vector<Vertex> out;
+    DecimateToColumns(s.x.data(), s.y.data(), s.x.size(), xMap, yMap, 50, 649, out);
+
+    EXPECT_LE(out.size(), 2u * 600u);
+    double top = 1e9, bottom = -1e9;
+    for (const Vertex& v : out) {
+        top = std::min(top, v.y());
+        bottom = std::max(bottom, v.y());
+    }
+    EXPECT_DOUBLE_EQ(top, yMap.ToPixel(200.0));
+    EXPECT_DOUBLE_EQ(bottom, yMap.ToPixel(10.0));
+    // Vertices stay in the order of the points, so the line never doubles back.
+    for (std::size_t i = 1; i < out.size(); ++i)
+        EXPECT_GE(out[i].x(), out[i - 1].x());
+}
+
+TEST(GraphMathDecimation, TheSortedPathAgreesWithTheGeneralOne) {
+    // Random walks with spikes, some of them wider than the plot, some narrower,
+    // with repeated x values and a range that cuts both ends.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> step(0.0, 2.0);
+    std::normal_distribution<double> noise(0.0, 3.0);
+    for (int trial = 0; trial < 20; ++trial) {
+        Series s;
+        double x = 0.0, y = 100.0;
+        const int count = 50 + trial * 997;
+        for (int i = 0; i < count; ++i) {
+            x += trial % 3 == 0 && i % 5 == 0 ? 0.0 : step(random);
+            y += noise(random);
+            s.x.push_back(x);
+            s.y.push_back(i % 1013 == 0 ? y + 500.0 : y);
+        }
+        const AxisMapping xMap = AxisMapping::Make(x * 0.1, x * 0.9, 40.0, 600.0);
+        const AxisMapping yMap = AxisMapping::Make(-200.0, 400.0, 500.0, 10.0);
+        std::vector<Vertex> general, sorted;
+        DecimateToColumns(s.x.data(), s.y.data(), s.x.size(), xMap, yMap, 40, 599, general, false);
+        DecimateToColumns(s.x.data(), s.y.data(), s.x.size(), xMap, yMap, 40, 599, sorted, true);
+        EXPECT_EQ(general, sorted) << "trial " << trial;
+    }
+}
+
+TEST(GraphMathDecimation, SparseDataIsKeptWholeAndOffPlotPointsCollapse) {
+    const Series sparse = Flat(50, 5.0);
+    const AxisMapping yMap = AxisMapping::Make(0.0, 10.0, 100.0, 0.0);
+    std::vector<Vertex> out;
+    DecimateToColumns(sparse.x.data(), sparse.y.data(), 50,
+                      AxisMapping::Make(0.0, 51.0, 0.0, 510.0), yMap, 0, 509, out);
+    EXPECT_EQ(out.size(), 50u);
+
+    // Showing only samples 500 … 600 of 100000: everything else folds into the
+    // points where the line leaves and re-enters, so the lines into the plot keep
+    // their true slope (from sample 499 at 9.0 to sample 500 at 5.0).
+    Series wide = Flat(100000, 5.0);
+    wide.y[498] = 9.0;
+    const AxisMapping xMap = AxisMapping::Make(500.0, 600.0, 0.0, 100.0);
+    DecimateToColumns(wide.x.data(), wide.y.data(), wide.x.size(), xMap, yMap, 0, 99, out);
+    EXPECT_LE(out.size(), 2u * 102u);
+    ASSERT_GE(out.size(), 3u);
+    EXPECT_EQ(out[1], QPointF(xMap.ToPixel(499.0), yMap.ToPixel(9.0)));
+    EXPECT_EQ(out[2], QPointF(xMap.ToPixel(500.0), yMap.ToPixel(5.0)));
+    EXPECT_EQ(out.back(), QPointF(xMap.ToPixel(100000.0), yMap.ToPixel(5.0)));
+
+    DecimateToColumns(nullptr, nullptr, 0, yMap, yMap, 0, 10, out);
+    EXPECT_TRUE(out.empty());
+}

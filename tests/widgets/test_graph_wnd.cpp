@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cmath>
+#include <vector>
+
+#include "widgets/graph_math.h"
+#include "widgets/vex_graph_wnd.h"
+
+namespace {
+
+const QColor kBackground(73, 86, 119);
+const QColor kCurve(0, 0, 128);
+
+bool IsCurve(QRgb pixel) {
+    return std::abs(qRed(pixel) - kCurve.red()) <= 12 &&
+           std::abs(qGreen(pixel) - kCurve.green()) <= 12 &&
+           std::abs(qBlue(pixel) - kCurve.blue()) <= 12;
+}
+
+void StyleLikeTheMainWindow(CVexGraphWnd& graph) {
+    graph.resize(640, 530);
+    graph.SetBkgColor(kBackground);
+    graph.m_pGraph->SetAxisGrid(eGraphAxisX, 1, 1);
+    graph.m_pGraph->SetAxisGrid(eGraphAxisY, 1, 1);
+    graph.m_pGraph->EnableShowXTitle(1);
+    graph.m_pGraph->EnableShowYTitle(1);
+    graph.m_pGraph->SetXTitleColor(QColor(234, 234, 234));
+    graph.m_pGraph->SetYTitleColor(QColor(234, 234, 234));
+    graph.m_pGraph->m_nShowLegend = 0;
+    graph.SetXTitle("Time(S)");
+    graph.SetYTitle("Speed(1/min)");
+}
+
+void AddCurve(CVexGraphWnd& graph, const std::vector<double>& x, const std::vector<double>& y) {
+    ASSERT_EQ(graph.AddSeries(unsigned(x.size()), x.data(), y.data()), 1);
+    CVexGraphSeries* series = graph.m_pGraph->GetSeries(graph.GetSeriesCount() - 1);
+    ASSERT_NE(series, nullptr);
+    series->m_crColor = kCurve;
+    series->m_nLineWidth = 3;
+}
+
+}  // namespace
+
+TEST(VexGraph, SeriesAreAddedRefusedAndReset) {
+    CVexGraphWnd graph;
+    CVexGraph& g = *graph.m_pGraph;
+    const double x[2] = {1.0, 2.0};
+    const double y[2] = {300.0, NAN};
+
+    EXPECT_EQ(graph.AddSeries(0, x, y), 0);
+    EXPECT_EQ(graph.AddSeries(2, x, y), 0);  // a point that is not a number
+    EXPECT_EQ(graph.AddSeries(1, nullptr, y), 0);
+    EXPECT_EQ(graph.GetSeriesCount(), 0);
+    EXPECT_EQ(g.GetSeries(0), nullptr);
+    EXPECT_EQ(g.AddOneDataOfSeries(0, 1.0, 1.0), 0);
+
+    EXPECT_EQ(graph.AddSeries(1, x, y), 1);
+    EXPECT_EQ(g.AddOneDataOfSeries(0, 2.0, 310.0), 1);
+    EXPECT_EQ(g.AddOneDataOfSeries(0, INFINITY, 310.0), 0);
+    EXPECT_EQ(g.AddOneDataOfSeries(1, 2.0, 310.0), 0);
+    EXPECT_EQ(g.AddOneDataOfSeries(-1, 2.0, 310.0), 0);
+    ASSERT_NE(g.GetSeries(0), nullptr);
+    EXPECT_EQ(g.GetSeries(0)->GetCount(), 2u);
+    EXPECT_EQ(g.GetSeries(0)->YData()[1], 310.0);
+    EXPECT_EQ(g.GetSeries(-1), nullptr);
+
+    graph.ResetGraph(1);
+    EXPECT_EQ(graph.GetSeriesCount(), 0);
+    EXPECT_EQ(g.GetSeries(0), nullptr);
+}
+
+TEST(VexGraph, RangesAreClippedToTheMaximumAndRecalculatedOnRequest) {
+    CVexGraphWnd graph;
+    CVexGraph& g = *graph.m_pGraph;
+    g.SetAxisMaxRange(eGraphAxisX, 0.0, 1e6);
+    graph.SetAxisRange(eGraphAxisX, -5.0, 2e6, 1);
+    EXPECT_EQ(g.GetAxisRange(eGraphAxisX).low, 0.0);
+    EXPECT_EQ(g.GetAxisRange(eGraphAxisX).high, 1e6);
+    graph.SetAxisRange(eGraphAxisX, NAN, 3.0, 1);  // ignored
+    EXPECT_EQ(g.GetAxisRange(eGraphAxisX).high, 1e6);
+
+    graph.SetAxisRange(eGraphAxisY, 0.0, 100.0, 1);
+    g.EnableAxisRecalculate(eGraphAxisY, 1);
+    const double x = 1.0, y = 450.0;
+    graph.AddSeries(1, &x, &y);
+    EXPECT_EQ(g.GetAxisRange(eGraphAxisY).high, 450.0);
+    g.EnableAxisRecalculate(eGraphAxisY, 0);
+    g.AddOneDataOfSeries(0, 2.0, 900.0);
+    EXPECT_EQ(g.GetAxisRange(eGraphAxisY).high, 450.0);
+}
+
+TEST(VexGraph, DrawsTheCurveInItsColourInsideThePlot) {
+    CVexGraphWnd graph;
+    StyleLikeTheMainWindow(graph);
+    std::vector<double> x, y;
+    for (int i = 1; i <= 300; ++i) {
+        x.push_back(i);
+        y.push_back(300.0 + 100.0 * std::sin(i / 20.0));
+    }
+    AddCurve(graph, x, y);
+    graph.SetAxisRange(eGraphAxisX, 0.0, 301.0, 1);
+    graph.SetAxisRange(eGraphAxisY, 0.0, 500.0, 1);
+    const QImage image = graph.grab().toImage();
+    const QRect plot = graph.m_pGraph->PlotArea();
+    ASSERT_FALSE(plot.isEmpty());
+    EXPECT_GT(plot.width(), 500);
+
+    int inside = 0, outside = 0;
+    for (int py = 0; py < image.height(); ++py) {
+        for (int px = 0; px < image.width(); ++px) {
+            if (IsCurve(image.pixel(px, py)))
+                ++(plot.contains(px, py) ? inside : outside);
+        }
+    }
+    EXPECT_GT(inside, 300);
+    EXPECT_EQ(outside, 0);
+    // Outside the plot the window shows its own background.
+    EXPECT_EQ(QColor(image.pixel(1, 1)), kBackground);
+
+    // Each sample's column holds the curve at its height.
+    const auto xMap =
+        GraphMath::AxisMapping::Make(0.0, 301.0, plot.left(), plot.left() + plot.width());
+    const auto yMap = GraphMath::AxisMapping::Make(0.0, 500.0, plot.bottom() + 1, plot.top());
+    for (int i : {10, 100, 250}) {
+        const QPoint at(int(xMap.ToPixel(x[i])), int(yMap.ToPixel(y[i])));
+        EXPECT_TRUE(IsCurve(image.pixel(at))) << "sample " << i;
+    }
+}
+
+TEST(VexGraph, AOneSampleSpikeInALongRunReachesItsPixel) {
+    CVexGraphWnd graph;
+    StyleLikeTheMainWindow(graph);
+    std::vector<double> x, y;
+    for (int i = 1; i <= 72000; ++i) {
+        x.push_back(i);
+        y.push_back(100.0);
+    }
+    y[36000] = 200.0;
+    AddCurve(graph, x, y);
+    graph.SetAxisRange(eGraphAxisX, 0.0, 72001.0, 1);
+    graph.SetAxisRange(eGraphAxisY, 0.0, 250.0, 1);
+    const QImage image = graph.grab().toImage();
+    const QRect plot = graph.m_pGraph->PlotArea();
+
+    const auto xMap =
+        GraphMath::AxisMapping::Make(0.0, 72001.0, plot.left(), plot.left() + plot.width());
+    const auto yMap = GraphMath::AxisMapping::Make(0.0, 250.0, plot.bottom() + 1, plot.top());
+    const int column = int(xMap.ToPixel(x[36000]));
+    const int spikeRow = int(std::lround(yMap.ToPixel(200.0)));
+    const int baseRow = int(std::lround(yMap.ToPixel(100.0)));
+    // The curve rises in that column from its level all the way to the spike ...
+    for (int row = spikeRow + 1; row < baseRow; ++row)
+        EXPECT_TRUE(IsCurve(image.pixel(column, row))) << "row " << row;
+    // ... and nowhere else leaves its level.
+    for (int px = plot.left() + 2; px < plot.right() - 1; ++px) {
+        if (std::abs(px - column) > 3) {
+            EXPECT_FALSE(IsCurve(image.pixel(px, (spikeRow + baseRow) / 2))) << "column " << px;
+        }
+    }
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QPointF>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Drawing arithmetic of the trend graph, free of any painting so it can be
+// checked on its own.
+namespace GraphMath {
+
+// Linear mapping of a value range onto a pixel range. The pixel range may run
+// backwards (a Y axis grows upwards on a screen that counts downwards).
+struct AxisMapping {
+    double valueLow = 0.0;
+    double valueHigh = 1.0;
+    double pixelLow = 0.0;
+    double pixelHigh = 1.0;
+
+    // A range that is empty, reversed or not finite is replaced by a usable one,
+    // so mapping never divides by zero or yields NaN.
+    static AxisMapping Make(double valueLow, double valueHigh, double pixelLow, double pixelHigh);
+
+    double ToPixel(double value) const;
+    double ToValue(double pixel) const;
+};
+
+// A value range that can be drawn: finite, low < high. An empty range is widened
+// around its value; non-finite bounds fall back to 0 … 1.
+struct Range {
+    double low;
+    double high;
+};
+Range UsableRange(double low, double high);
+
+// Evenly spaced "nice" tick values (1, 2 or 5 times a power of ten) covering
+// low … high with at most maxTicks major ticks.
+struct Ticks {
+    double step = 0.0;          // distance between major ticks
+    int minorPerMajor = 1;      // minor intervals per major interval
+    std::vector<double> major;  // major tick values inside the range
+};
+Ticks NiceTicks(double low, double high, int maxTicks);
+
+// The label of a tick value, precise enough to tell neighbouring ticks apart.
+// Very small or very large steps use the exponent form.
+struct TickLabelFormat {
+    char style;  // 'f' or 'g'
+    int precision;
+};
+TickLabelFormat LabelFormatForStep(double step);
+
+// The text of a tick value. Value type 0 is a plain number; value type 1 reads
+// the value as seconds and writes minutes and seconds ("mm:ss").
+std::string FormatTickLabel(double value, double step, int valueType);
+
+// A polyline vertex in pixels.
+using Vertex = QPointF;
+
+// Reduces a series to the vertices a line drawing of it needs at one pixel per
+// column: every run of consecutive points that fall into the same pixel column
+// becomes its lowest and its highest point, in their original order, so every
+// local extreme keeps its pixel (a one-sample spike among 72,000 points still
+// shows). Runs left or right of the plot keep only the points where the line
+// leaves and re-enters, so the lines into the plot keep their true slope. The
+// output holds at most two vertices per run, and as many runs as there are
+// columns with points when x grows steadily. Points whose x never decreases
+// (`xNeverDecreases`) take a faster path with the same result.
+void DecimateToColumns(const double* x, const double* y, std::size_t count, const AxisMapping& xMap,
+                       const AxisMapping& yMap, int columnLeft, int columnRight,
+                       std::vector<Vertex>& out, bool xNeverDecreases = false);
+
+}  // namespace GraphMath

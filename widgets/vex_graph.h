@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QColor>
+#include <QRect>
+#include <QString>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "widgets/graph_math.h"
+#include "widgets/graph_types.h"
+#include "widgets/vex_graph_series.h"
+
+class QPainter;
+class QFont;
+
+// The trend graph's content and look: series, axes, titles and grid. It draws
+// itself into a rectangle; CVexGraphWnd hosts it on screen.
+class CVexGraph {
+  public:
+    // `requestRepaint` is called whenever something visible changed.
+    explicit CVexGraph(std::function<void()> requestRepaint = {});
+
+    void SetAxisValueType(eGraphAxisType axis, eAxisValueType type);
+    // With recalculation on, a point outside an axis' shown range widens it.
+    void EnableAxisRecalculate(eGraphAxisType axis, int enable);
+    // The widest range the axis may ever show; shown ranges are clipped to it.
+    void SetAxisMaxRange(eGraphAxisType axis, double low, double high);
+    void SetAxisGrid(eGraphAxisType axis, int major, int minor);
+    void EnableShowTitle(int enable);
+    void EnableShowXTitle(int enable);
+    void EnableShowYTitle(int enable);
+    void SetXTitleColor(QColor color);
+    void SetYTitleColor(QColor color);
+    void SetTitle(const QString& title);
+    void SetXTitle(const QString& title);
+    void SetYTitle(const QString& title);
+    void SetGraphType(eGraphStyle style);
+
+    // Appends (x, y) to series `series`: 1, or 0 for an unknown series or a point
+    // that is not finite.
+    int AddOneDataOfSeries(int series, double x, double y);
+    // The series, or nullptr for an index the graph does not hold.
+    CVexGraphSeries* GetSeries(int series);
+    const CVexGraphSeries* GetSeries(int series) const;
+    int GetSeriesCount() const { return int(m_series.size()); }
+
+    // A new series of n points becomes the last series: 1, or 0 (nothing added)
+    // when there are no points or one of them is not finite.
+    int AddSeries(unsigned n, const double* x, const double* y);
+    void RemoveAllSeries();
+
+    // Sets the shown range, clipped to the axis' maximum range. Bounds that are
+    // not finite are ignored.
+    void SetAxisRange(eGraphAxisType axis, double low, double high);
+    GraphMath::Range GetAxisRange(eGraphAxisType axis) const;
+    // Shows all points of all series.
+    void FitAxesToData();
+
+    // Paints the whole graph into `area` on a background of `background`.
+    void Draw(QPainter& painter, const QRect& area, const QColor& background, const QFont& font);
+    // The plot rectangle (inside the axes) of the latest Draw.
+    QRect PlotArea() const { return m_lastPlot; }
+
+    // Display switches, read at every paint.
+    int m_nShowXLabels = 1;     // tick values under the X axis
+    int m_nShowYLabels = 1;     // tick values left of the Y axis
+    int m_nShowLegend = 1;      // a key of the series in the plot's corner
+    int m_nShowPointMarks = 1;  // marks on the points when few enough are shown
+
+  private:
+    struct Axis {
+        GraphMath::Range range{0.0, 10.0};
+        GraphMath::Range maxRange{-1.0e300, 1.0e300};
+        eAxisValueType valueType = eAxisValueNumber;
+        bool recalculate = false;
+        bool majorGrid = false;
+        bool minorGrid = false;
+        QColor titleColor{0, 0, 0};
+        QString title;
+    };
+
+    Axis& AxisOf(eGraphAxisType axis) { return m_axes[axis == eGraphAxisY ? 1 : 0]; }
+    const Axis& AxisOf(eGraphAxisType axis) const { return m_axes[axis == eGraphAxisY ? 1 : 0]; }
+    static GraphMath::Range ClipToMax(const Axis& axis, GraphMath::Range range);
+    void WidenToInclude(double x, double y);
+    void Changed();
+
+    std::function<void()> m_requestRepaint;
+    std::vector<std::unique_ptr<CVexGraphSeries>> m_series;
+    std::array<Axis, 2> m_axes;
+    QString m_title;
+    bool m_bShowTitle = true;
+    bool m_bShowXTitle = false;
+    bool m_bShowYTitle = false;
+    eGraphStyle m_style = eGraphStyleLine;
+    // Reused between paints so a repaint allocates nothing once warmed up.
+    std::vector<GraphMath::Vertex> m_vertices;
+    QRect m_lastPlot;
+};

@@ -1,0 +1,246 @@
+#include <QFontMetrics>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+#include "widgets/vex_graph.h"
+
+namespace {
+
+constexpr int kGap = 4;
+constexpr int kOuterMargin = 6;
+
+QString TickText(double value, double step, eAxisValueType type) {
+    return QString::fromStdString(GraphMath::FormatTickLabel(value, step, int(type)));
+}
+
+// `color` laid over `ground` with the given opacity, as an opaque colour.
+QColor Mix(const QColor& ground, const QColor& color, double opacity) {
+    const auto channel = [&](int a, int b) { return int(std::lround(a + (b - a) * opacity)); };
+    return QColor(channel(ground.red(), color.red()), channel(ground.green(), color.green()),
+                  channel(ground.blue(), color.blue()));
+}
+
+// A line `width` pixels thick drawn as one-pixel polylines shifted in a plus
+// pattern: far cheaper for the rasteriser than a wide stroked pen over thousands
+// of short segments, and the same to the eye at these widths.
+void DrawThickPolyline(QPainter& painter, const QPointF* points, int count, const QColor& color,
+                       int width) {
+    QPen pen(color, 0);
+    pen.setCosmetic(true);
+    painter.setPen(pen);
+    const int before = (width - 1) / 2;
+    const int after = width / 2;
+    for (int dx = -before; dx <= after; ++dx) {
+        painter.translate(dx, 0);
+        painter.drawPolyline(points, count);
+        painter.translate(-dx, 0);
+    }
+    for (int dy = -before; dy <= after; ++dy) {
+        if (dy == 0)
+            continue;
+        painter.translate(0, dy);
+        painter.drawPolyline(points, count);
+        painter.translate(0, -dy);
+    }
+}
+
+// Square marks of `size` pixels centred on the points.
+void DrawMarks(QPainter& painter, const QPointF* points, int count, const QColor& color, int size) {
+    for (int i = 0; i < count; ++i) {
+        const QPoint centre = points[i].toPoint();
+        painter.fillRect(centre.x() - size / 2, centre.y() - size / 2, size, size, color);
+    }
+}
+
+// Minor tick values between (not on) the major ticks, inside the range.
+template <typename Visit>
+void ForEachMinor(const GraphMath::Ticks& ticks, GraphMath::Range range, Visit visit) {
+    if (ticks.step <= 0.0 || ticks.minorPerMajor < 2)
+        return;
+    const double minor = ticks.step / ticks.minorPerMajor;
+    const double first = std::ceil(range.low / minor - 1e-9);
+    const double last = std::floor(range.high / minor + 1e-9);
+    if (!(last - first < 1000.0))
+        return;
+    for (double k = first; k <= last; k += 1.0) {
+        if (std::fmod(std::abs(k), double(ticks.minorPerMajor)) != 0.0)
+            visit(k * minor);
+    }
+}
+
+}  // namespace
+
+void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& background,
+                     const QFont& font) {
+    painter.save();
+    painter.fillRect(area, background);
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    const int lineHeight = metrics.height();
+    const Axis& xAxis = AxisOf(eGraphAxisX);
+    const Axis& yAxis = AxisOf(eGraphAxisY);
+    const GraphMath::Range xRange = GraphMath::UsableRange(xAxis.range.low, xAxis.range.high);
+    const GraphMath::Range yRange = GraphMath::UsableRange(yAxis.range.low, yAxis.range.high);
+
+    const bool showTitle = m_bShowTitle && !m_title.isEmpty();
+    const bool showXTitle = m_bShowXTitle && !xAxis.title.isEmpty();
+    const bool showYTitle = m_bShowYTitle && !yAxis.title.isEmpty();
+
+    // Vertical layout first: it fixes the plot's height, which decides the Y ticks,
+    // whose label widths decide the left margin.
+    const int top = area.top() + kOuterMargin + (showTitle ? lineHeight + kGap : lineHeight / 2);
+    int bottom = area.bottom() - kOuterMargin;
+    if (showXTitle)
+        bottom -= lineHeight + kGap;
+    if (m_nShowXLabels)
+        bottom -= lineHeight + kGap;
+    const int plotHeight = std::max(1, bottom - top);
+    const GraphMath::Ticks yTicks =
+        GraphMath::NiceTicks(yRange.low, yRange.high, std::max(2, plotHeight / (2 * lineHeight)));
+
+    int yLabelWidth = 0;
+    if (m_nShowYLabels) {
+        for (double value : yTicks.major)
+            yLabelWidth =
+                std::max(yLabelWidth,
+                         metrics.horizontalAdvance(TickText(value, yTicks.step, yAxis.valueType)));
+    }
+    int left = area.left() + kOuterMargin;
+    if (showYTitle)
+        left += lineHeight + kGap;
+    if (m_nShowYLabels)
+        left += yLabelWidth + kGap;
+
+    const QString widestX = TickText(xRange.high, xRange.high - xRange.low, xAxis.valueType);
+    const int xLabelWidth = metrics.horizontalAdvance(widestX);
+    const int right = area.right() - kOuterMargin - (m_nShowXLabels ? xLabelWidth / 2 : 0);
+    const int plotWidth = std::max(1, right - left);
+    const QRect plot(left, top, plotWidth, plotHeight);
+    m_lastPlot = plot;
+    const GraphMath::Ticks xTicks = GraphMath::NiceTicks(
+        xRange.low, xRange.high, std::max(2, plotWidth / (xLabelWidth + 3 * lineHeight)));
+
+    const auto xMap = GraphMath::AxisMapping::Make(xRange.low, xRange.high, plot.left(),
+                                                   plot.left() + plot.width());
+    const auto yMap = GraphMath::AxisMapping::Make(yRange.low, yRange.high,
+                                                   plot.top() + plot.height(), plot.top());
+
+    // Grid: minor lines faint, major lines stronger, both in the axis' text colour
+    // mixed into the background. Opaque one-pixel (cosmetic) lines on whole
+    // pixels: translucent or fractional vertical lines cost the rasteriser a blend
+    // per row and are many times slower.
+    const auto verticalLine = [&](double value) {
+        const int px = int(std::floor(xMap.ToPixel(value)));
+        painter.drawLine(px, plot.top(), px, plot.bottom());
+    };
+    const auto horizontalLine = [&](double value) {
+        const int py = int(std::floor(yMap.ToPixel(value)));
+        painter.drawLine(plot.left(), py, plot.right(), py);
+    };
+    const auto gridPen = [&](const QColor& color, double weight, Qt::PenStyle style) {
+        QPen pen(Mix(background, color, weight), 0, style);
+        pen.setCosmetic(true);
+        return pen;
+    };
+    if (xAxis.minorGrid) {
+        painter.setPen(gridPen(xAxis.titleColor, 0.16, Qt::DotLine));
+        ForEachMinor(xTicks, xRange, verticalLine);
+    }
+    if (yAxis.minorGrid) {
+        painter.setPen(gridPen(yAxis.titleColor, 0.16, Qt::DotLine));
+        ForEachMinor(yTicks, yRange, horizontalLine);
+    }
+    if (xAxis.majorGrid) {
+        painter.setPen(gridPen(xAxis.titleColor, 0.35, Qt::SolidLine));
+        for (double value : xTicks.major)
+            verticalLine(value);
+    }
+    if (yAxis.majorGrid) {
+        painter.setPen(gridPen(yAxis.titleColor, 0.35, Qt::SolidLine));
+        for (double value : yTicks.major)
+            horizontalLine(value);
+    }
+    painter.setPen(gridPen(xAxis.titleColor, 0.8, Qt::SolidLine));
+    painter.drawRect(plot);
+
+    // Tick values.
+    if (m_nShowYLabels) {
+        painter.setPen(yAxis.titleColor);
+        for (double value : yTicks.major) {
+            const int py = int(std::lround(yMap.ToPixel(value)));
+            const QRect box(plot.left() - kGap - yLabelWidth, py - lineHeight / 2, yLabelWidth,
+                            lineHeight);
+            painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter,
+                             TickText(value, yTicks.step, yAxis.valueType));
+        }
+    }
+    if (m_nShowXLabels) {
+        painter.setPen(xAxis.titleColor);
+        for (double value : xTicks.major) {
+            const int px = int(std::lround(xMap.ToPixel(value)));
+            const QRect box(px - xLabelWidth, plot.bottom() + kGap, 2 * xLabelWidth, lineHeight);
+            painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop,
+                             TickText(value, xTicks.step, xAxis.valueType));
+        }
+    }
+
+    // Titles.
+    if (showTitle) {
+        painter.setPen(xAxis.titleColor);
+        painter.drawText(QRect(area.left(), area.top() + kOuterMargin, area.width(), lineHeight),
+                         Qt::AlignCenter, m_title);
+    }
+    if (showXTitle) {
+        painter.setPen(xAxis.titleColor);
+        const int y = area.bottom() - kOuterMargin - lineHeight + 1;
+        painter.drawText(QRect(plot.left(), y, plot.width(), lineHeight), Qt::AlignCenter,
+                         xAxis.title);
+    }
+    if (showYTitle) {
+        painter.save();
+        painter.setPen(yAxis.titleColor);
+        painter.translate(area.left() + kOuterMargin, plot.top() + plot.height() / 2);
+        painter.rotate(-90);
+        painter.drawText(QRect(-plot.height() / 2, 0, plot.height(), lineHeight), Qt::AlignCenter,
+                         yAxis.title);
+        painter.restore();
+    }
+
+    // Series, clipped to the plot.
+    painter.setClipRect(plot.adjusted(1, 1, -1, -1));
+    for (const auto& series : m_series) {
+        GraphMath::DecimateToColumns(series->XData(), series->YData(), series->GetCount(), xMap,
+                                     yMap, plot.left(), plot.left() + plot.width() - 1, m_vertices,
+                                     series->XNeverDecreases());
+        if (m_vertices.empty())
+            continue;
+        const int width = std::clamp(series->m_nLineWidth, 1, 16);
+        const QPointF* points = m_vertices.data();
+        const int count = int(m_vertices.size());
+        if (m_style == eGraphStyleLine && count > 1)
+            DrawThickPolyline(painter, points, count, series->m_crColor, width);
+        // Marks where each point can be told apart, and always for a lone point.
+        const bool fewPoints = series->GetCount() == m_vertices.size() && count * 6 <= plot.width();
+        if (m_style == eGraphStylePoints || count == 1 || (m_nShowPointMarks && fewPoints))
+            DrawMarks(painter, points, count, series->m_crColor, width + 2);
+    }
+    painter.setClipping(false);
+
+    if (m_nShowLegend && !m_series.empty()) {
+        int y = plot.top() + kGap;
+        const int swatch = 2 * lineHeight;
+        for (std::size_t i = 0; i < m_series.size(); ++i) {
+            const QString name = QStringLiteral("Series %1").arg(i + 1);
+            const int textWidth = metrics.horizontalAdvance(name);
+            const int x = plot.right() - kGap - textWidth - kGap - swatch;
+            painter.setPen(QPen(m_series[i]->m_crColor, std::max(1, m_series[i]->m_nLineWidth)));
+            painter.drawLine(x, y + lineHeight / 2, x + swatch, y + lineHeight / 2);
+            painter.setPen(xAxis.titleColor);
+            painter.drawText(QRect(x + swatch + kGap, y, textWidth, lineHeight),
+                             Qt::AlignLeft | Qt::AlignVCenter, name);
+            y += lineHeight;
+        }
+    }
+    painter.restore();
+}
