@@ -81,7 +81,7 @@ void CShakerModel::SetActualSpeed(int speed, Clock::time_point now) {
 CSimulatedShaker::State CShakerModel::StateAt(Clock::time_point now) {
     Advance(now);
     return {m_speedSetpoint, static_cast<int>(std::lround(m_actualSpeed)), m_timeSetpoint,
-            m_running ? m_remaining : m_timeSetpoint, m_running};
+            m_remaining, m_running};
 }
 
 int CShakerModel::ReportedActualSpeed(Clock::time_point now) {

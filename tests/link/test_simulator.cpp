@@ -30,7 +30,8 @@ TEST(ShakerModel, ARunRampsUpCountsDownAndRampsDown) {
     // Nobody asks between 1 s and 5 s: the run still ends at 3 s and the ramp-down starts then.
     state = model.StateAt(t0 + 5s);
     EXPECT_FALSE(state.running);
-    EXPECT_EQ(state.remaining, 3);
+    // A finished run shows no time left until the next one starts.
+    EXPECT_EQ(state.remaining, 0);
     EXPECT_EQ(state.actualSpeed, 50);
 }
 
@@ -74,7 +75,8 @@ TEST_F(Simulator, ARunStartedOverTheLineEndsOnItsOwn) {
     ASSERT_EQ(Channel().QueryRunState(block), 1);
     EXPECT_EQ(block[RunStateFrame::kRunFlag], 0);
     ASSERT_EQ(Channel().QueryStatus(block), 1);
-    EXPECT_EQ(ReadU16(block, StatusFrame::kRemaining), 5);
+    EXPECT_EQ(ReadU16(block, StatusFrame::kRemaining), 0);
+    EXPECT_EQ(ReadU16(block, StatusFrame::kTimeSetpoint), 5);
 }
 
 TEST_F(Simulator, BadRequestsGetNoReplyAndDoNotUpsetTheNextOne) {
