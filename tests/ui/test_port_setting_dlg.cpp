@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "dialog_test_support.h"
+#include "link/serial_channel.h"
+#include "sim/simulated_shaker.h"
+#include "ui/port_choice.h"
+#include "ui/port_item_delegate.h"
+#include "ui/port_setting_dlg.h"
+
+using namespace dialog_test;
+
+namespace {
+
+QComboBox* PortBox(CPortSettingDlg& dialog) {
+    return qobject_cast<QComboBox*>(dialog.GetDlgItem(IDC_PORT_COMBO));
+}
+
+QComboBox* BaudBox(CPortSettingDlg& dialog) {
+    return qobject_cast<QComboBox*>(dialog.GetDlgItem(IDC_BAUD_COMBO));
+}
+
+// A fresh process channel for every test, with its traffic log out of the way.
+class PortChoiceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CSerialChannel::DestroyInstance();
+        m_channel = CSerialChannel::Instance();
+        m_channel->SetBytePause(std::chrono::milliseconds(0));
+        m_channel->SetLogDirectory(m_logDirectory.path().toStdString());
+    }
+    void TearDown() override { CSerialChannel::DestroyInstance(); }
+
+    // The connection sequence's step, with `operate` working the open dialog.
+    int Choose(std::function<void(CPortSettingDlg&)> operate,
+               const std::function<std::string()>& startSimulator = nullptr) {
+        WhenModal([operate](QWidget* modal) {
+            auto* dialog = qobject_cast<CPortSettingDlg*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            operate(*dialog);
+        });
+        return ChoosePort(*m_channel, startSimulator);
+    }
+
+    CSerialChannel* m_channel = nullptr;
+    QTemporaryDir m_logDirectory;
+};
+
+TEST_F(PortChoiceTest, OpensOnItsDefaultsEveryTimeAndOkTakesThem) {
+    EXPECT_EQ(Choose([](CPortSettingDlg& dialog) {
+                  PortBox(dialog)->setCurrentIndex(4);
+                  TypeText(BaudBox(dialog), "115200");
+                  dialog.m_btnOK.click();
+              }),
+              IDOK);
+    EXPECT_EQ(m_channel->PortName(), "COM5");
+    EXPECT_EQ(m_channel->BaudRate(), 115200);
+
+    QString shownPort, shownRate;
+    bool focusOnOk = false;
+    Choose([&](CPortSettingDlg& dialog) {
+        shownPort = PortBox(dialog)->currentText();
+        shownRate = BaudBox(dialog)->currentText();
+        focusOnOk = dialog.focusWidget() == &dialog.m_btnOK;
+        PressKey(&dialog, Qt::Key_Return);
+    });
+    EXPECT_EQ(shownPort, "COM1");
+    EXPECT_EQ(shownRate, "9600");
+    EXPECT_TRUE(focusOnOk);
+    EXPECT_EQ(m_channel->PortName(), "COM1") << "the item's text, not the lower-case default";
+    EXPECT_EQ(m_channel->BaudRate(), 9600);
+}
+
+TEST_F(PortChoiceTest, CancelLeavesTheChannelAlone) {
+    EXPECT_EQ(Choose([](CPortSettingDlg& dialog) {
+                  PortBox(dialog)->setCurrentIndex(2);
+                  TypeText(BaudBox(dialog), "19200");
+                  dialog.m_btnCancel.click();
+              }),
+              IDCANCEL);
+    EXPECT_EQ(m_channel->PortName(), "com1");
+    EXPECT_EQ(m_channel->BaudRate(), 9600);
+}
+
+TEST_F(PortChoiceTest, TypedRatesAreReadTheWayAtolReadsThem) {
+    const std::pair<const char*, int> cases[] = {
+        {"14400", 14400}, {"9600 baud", 9600}, {"", 0}, {"abc", 0}, {" -5", -5}};
+    for (const auto& [typed, expected] : cases) {
+        m_channel->SetBaudRate(1234);
+        Choose([typed = typed](CPortSettingDlg& dialog) {
+            TypeText(BaudBox(dialog), QString::fromLatin1(typed));
+            PressKey(&dialog, Qt::Key_Return);  // Enter in the field is the default button
+        });
+        EXPECT_EQ(m_channel->BaudRate(), expected) << typed;
+    }
+}
+
+TEST_F(PortChoiceTest, ChosenAndTypedPortNamesReachTheChannelUnchanged) {
+    Choose([](CPortSettingDlg& dialog) {
+        PortBox(dialog)->setCurrentIndex(9);
+        dialog.m_btnOK.click();
+    });
+    EXPECT_EQ(m_channel->PortName(), "COM10");
+
+    Choose([](CPortSettingDlg& dialog) {
+        TypeText(PortBox(dialog), "com3");
+        PressKey(&dialog, Qt::Key_Return);
+    });
+    EXPECT_EQ(m_channel->PortName(), "com3") << "typed text is not matched against the list";
+
+    CSimulatedShaker shaker;
+    ASSERT_TRUE(shaker.Start());
+    const QString path = QString::fromStdString(shaker.SlavePath());
+    Choose([path](CPortSettingDlg& dialog) {
+        TypeText(PortBox(dialog), path);
+        PressKey(&dialog, Qt::Key_Return);
+    });
+    EXPECT_EQ(m_channel->PortName(), shaker.SlavePath());
+    ASSERT_EQ(m_channel->Open(), 1);
+    EXPECT_EQ(m_channel->Handshake(), 1);
+    m_channel->Close();
+}
+
+TEST_F(PortChoiceTest, SimulatorItemStartsTheSimulatorThroughTheHook) {
+    auto pickSimulator = [](bool confirm) {
+        return [confirm](CPortSettingDlg& dialog) {
+            QComboBox* port = PortBox(dialog);
+            ASSERT_EQ(port->itemText(port->count() - 1), "Simulator");
+            port->setCurrentIndex(port->count() - 1);
+            (confirm ? dialog.m_btnOK : dialog.m_btnCancel).click();
+        };
+    };
+    std::unique_ptr<CSimulatedShaker> shaker;
+    int hookCalls = 0;
+    auto startSimulator = [&]() -> std::string {
+        ++hookCalls;
+        shaker = std::make_unique<CSimulatedShaker>();
+        return shaker->Start() ? shaker->SlavePath() : std::string();
+    };
+
+    Choose(pickSimulator(false), startSimulator);
+    EXPECT_EQ(hookCalls, 0) << "Cancel starts nothing";
+    Choose(pickSimulator(true), startSimulator);
+    ASSERT_EQ(hookCalls, 1);
+    EXPECT_EQ(m_channel->PortName(), shaker->SlavePath());
+    ASSERT_EQ(m_channel->Open(), 1);
+    EXPECT_EQ(m_channel->Handshake(), 1);
+    m_channel->Close();
+
+    Choose(pickSimulator(true));
+    EXPECT_EQ(m_channel->PortName(), "Simulator") << "without a hook the text goes through";
+}
+
+// The machine's devices replaced by a fixed set.
+class CFixedDevicesDlg : public CPortSettingDlg {
+  protected:
+    std::vector<PortListEntry> DetectDevices() const override {
+        return {{"/dev/ttyUSB10", "CP2102 USB to UART"}, {"/dev/ttyS0", ""},
+                {"/dev/ttyUSB2", "FT232R USB UART"},     {"", "nameless"},
+                {"/dev/ttyUSB2", "FT232R USB UART"},     {"/dev/ttyS12", ""}};
+    }
+};
+
+TEST(PortList, DevicesFollowTheComItemsByPathThenTheSimulator) {
+    CFixedDevicesDlg dialog;
+    ASSERT_TRUE(dialog.Create());
+    QComboBox* port = PortBox(dialog);
+    QStringList items;
+    for (int index = 0; index < port->count(); ++index) {
+        items << port->itemText(index);
+    }
+    EXPECT_EQ(items,
+              QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9",
+                           "COM10", "/dev/ttyS12", "/dev/ttyUSB2", "/dev/ttyUSB10", "Simulator"}));
+    EXPECT_EQ(port->itemData(0, Qt::ToolTipRole).toString(), "/dev/ttyS0");
+
+    // The description is drawn beside the item's text and never exchanged with it.
+    auto* delegate = qobject_cast<CPortItemDelegate*>(port->itemDelegate());
+    ASSERT_NE(delegate, nullptr);
+    QStyleOptionViewItem option;
+    option.initFrom(port->view());
+    option.font = port->font();
+    option.fontMetrics = QFontMetrics(port->font());
+    const int width = delegate->sizeHint(option, port->model()->index(11, 0)).width();
+    EXPECT_GE(port->view()->minimumWidth(), width);
+    auto inkInDescriptionColumn = [&](int row) {
+        QImage image(width, 20, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        option.rect = image.rect();
+        delegate->paint(&painter, option, port->model()->index(row, 0));
+        painter.end();
+        const QRect column(delegate->DescriptionColumn(), 0, width, 20);
+        return !PixelsNear(image, column, Qt::black, 150).isNull();
+    };
+    EXPECT_TRUE(inkInDescriptionColumn(11));   // /dev/ttyUSB2, FT232R USB UART
+    EXPECT_FALSE(inkInDescriptionColumn(10));  // /dev/ttyS12, no description
+    port->setCurrentIndex(11);
+    EXPECT_TRUE(dialog.UpdateData(true));
+    EXPECT_EQ(dialog.m_strPort, "/dev/ttyUSB2");
+}
+
+TEST(PortSettingLook, WindowColourWithWhiteCaptionsAndLabels) {
+    const QColor window(73, 86, 119), white(255, 255, 255);
+    CPortSettingDlg dialog;
+    ASSERT_TRUE(dialog.Create());
+    dialog.show();
+    const QImage painted = Grab(dialog);
+    EXPECT_EQ(painted.pixelColor(3, 3), window);
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             &dialog.m_stcPort, &dialog.m_stcBaudrate, &dialog.m_btnOK, &dialog.m_btnCancel}) {
+        EXPECT_FALSE(PixelsNear(painted, control->geometry(), white, 40).isNull())
+            << "caption drawn in white";
+    }
+    const QPoint insideFace = dialog.m_btnCancel.geometry().topLeft() + QPoint(3, 3);
+    EXPECT_TRUE(Near(painted.pixelColor(insideFace), window, 40)) << "face in the window colour";
+    dialog.hide();
+}
+
+}  // namespace

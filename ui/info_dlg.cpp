@@ -1,0 +1,82 @@
+#include "ui/info_dlg.h"
+
+#include <QFontMetrics>
+
+#include "resources/fonts.h"
+#include "resources/palette.h"
+#include "resources/string_table.h"
+#include "ui/data_exchange.h"
+
+namespace {
+
+constexpr int kLabelSlack = 10;         // label width beyond the text's
+constexpr int kWindowBeyondLabel = 30;  // window width beyond the label's
+
+}  // namespace
+
+CInfoDlg::CInfoDlg(QWidget* parent) : CBCGPDialog(IDD_INFO_DIALOG, parent) {}
+
+CInfoDlg::~CInfoDlg() = default;
+
+void CInfoDlg::DoDataExchange(CDataExchange* pDX) {
+    CBCGPDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_INFO_TEXT, m_stcText);
+    DDX_Text(pDX, IDC_INFO_TEXT, m_strMessage);
+    DDX_Control(pDX, IDOK, m_btnOK);
+}
+
+bool CInfoDlg::OnInitDialog() {
+    CBCGPDialog::OnInitDialog();
+
+    SetBackgroundColor(Palette::kBackground, true);
+    m_btnOK.SetButtonSemiflat(1);
+    m_btnOK.m_crBackground = Palette::kBackground;
+    m_btnOK.SetTextColor(Palette::kLightText, QColor(), QColor());
+    // White, unlike the main window's buttons.
+    m_btnOK.m_crText = Palette::kWhite;
+    m_btnOK.SetFontSize(-16, 700);
+
+    m_stcText.m_pFont = MakeLabelFont();
+    m_stcText.m_crText = Palette::kLightText;
+
+    FitLayoutToMessage();
+    return true;
+}
+
+// The window's width counts its frame, as the platform draws it. The native window
+// is made first so that platforms which know their frame up front (offscreen, most
+// compositors) report it here; a window manager that adds the frame only once the
+// window is mapped reports it on showing, and the fit is done again then. Until a
+// frame is known its width counts as 0 and the client area takes the whole width.
+void CInfoDlg::FitLayoutToMessage() {
+    winId();
+    const int textWidth = QFontMetrics(*m_stcText.m_pFont).horizontalAdvance(m_strMessage);
+
+    const QRect label = m_stcText.geometry();
+    m_stcText.setGeometry(label.x(), label.y(), textWidth + kLabelSlack, label.height());
+
+    m_fittedFrameWidth = FrameWidth();
+    const int windowWidth = m_stcText.width() + kWindowBeyondLabel;
+
+    const QRect button = m_btnOK.geometry();
+    m_btnOK.move((windowWidth - button.width()) / 2, button.y());
+
+    setFixedSize(windowWidth - m_fittedFrameWidth, height());
+}
+
+int CInfoDlg::FrameWidth() const {
+    return frameGeometry().width() - width();
+}
+
+void CInfoDlg::showEvent(QShowEvent* event) {
+    CBCGPDialog::showEvent(event);
+    if (m_stcText.m_pFont && FrameWidth() != m_fittedFrameWidth) {
+        FitLayoutToMessage();
+    }
+}
+
+void ShowInformation(int stringId) {
+    CInfoDlg dialog;
+    dialog.m_strMessage = LoadStringResource(stringId);
+    dialog.DoModal();
+}
