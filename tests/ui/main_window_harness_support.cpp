@@ -1,0 +1,112 @@
+#include "main_window_harness.h"
+
+#include <stdlib.h>
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
+#include <filesystem>
+#include <thread>
+
+#include "dialog_test_support.h"
+#include "link/serial_channel.h"
+#include "resources/dialog_templates.h"
+#include "widgets/up_down_ctrl.h"
+
+CMainWindowHarness::CMainWindowHarness(HarnessOptions options)
+    : m_options(std::move(options)), m_shaker(m_options.sim) {
+    m_shaker.Start();
+    char pattern[] = "/tmp/velmora-window-test-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) {
+        m_logDirectory = pattern;
+    }
+}
+
+CMainWindowHarness::~CMainWindowHarness() {
+    // The window destroys the channel as it closes; this covers a window that never opened.
+    CSerialChannel::Instance()->Close();
+    CSerialChannel::DestroyInstance();
+    m_shaker.Stop();
+    std::error_code ignored;
+    std::filesystem::remove_all(m_logDirectory, ignored);
+}
+
+std::string CMainWindowHarness::TrafficLog() const {
+    QFile file(QString::fromStdString(m_logDirectory + "/Zet_CommOutput.txt"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return file.readAll().toStdString();
+}
+
+int CMainWindowHarness::Run(const std::function<void(CMainDlg&)>& script) {
+    CMainDlg window;
+    window.m_choosePort = [this](CSerialChannel& channel) {
+        channel.SetPortName(m_options.portOverride.empty() ? m_shaker.SlavePath()
+                                                           : m_options.portOverride);
+        channel.SetBytePause(m_options.bytePause);
+        channel.SetLogDirectory(m_logDirectory);
+    };
+    window.m_showInformation = [this](int stringId) { m_messages.push_back(stringId); };
+    window.m_chooseSavePath = [this] { return m_savePath; };
+    window.m_poller.SetCyclePeriod(m_options.cyclePeriod);
+
+    std::chrono::steady_clock::time_point closeAsked;
+    QTimer::singleShot(0, &window, [&] {
+        script(window);
+        closeAsked = std::chrono::steady_clock::now();
+        if (window.isVisible()) {
+            window.close();
+        }
+    });
+    const int result = window.DoModal();
+    m_closeDuration = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - closeAsked);
+    return result;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void Pump(std::chrono::milliseconds duration) {
+    WaitUntil([] { return false; }, duration);
+}
+
+void Click(CMainDlg& window, int controlId) {
+    auto* button = qobject_cast<QAbstractButton*>(window.GetDlgItem(controlId));
+    ASSERT_NE(button, nullptr);
+    button->click();
+}
+
+void PressSpin(CMainDlg& window, int spinId, int arrow) {
+    auto* spin = qobject_cast<CUpDownCtrl*>(window.GetDlgItem(spinId));
+    ASSERT_NE(spin, nullptr);
+    emit spin->DeltaPos(arrow > 0 ? CUpDownCtrl::kUpperArrowDelta : CUpDownCtrl::kLowerArrowDelta);
+}
+
+QString FieldText(CMainDlg& window, int controlId) {
+    auto* edit = qobject_cast<QLineEdit*>(window.GetDlgItem(controlId));
+    return edit != nullptr ? edit->text() : QString();
+}
+
+void SetFieldText(CMainDlg& window, int controlId, const QString& text) {
+    auto* edit = qobject_cast<QLineEdit*>(window.GetDlgItem(controlId));
+    ASSERT_NE(edit, nullptr);
+    edit->setText(text);
+}
+
+void ExpectMessageBox(CMainDlg& window, QString* seen) {
+    dialog_test::AnswerMessageBox(seen, &window);
+}

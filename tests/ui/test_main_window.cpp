@@ -1,0 +1,166 @@
+// The operator window against a simulated shaker: its opening state, the entry fields with
+// their spin buttons, and the speed limits at Start.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "dialog_test_support.h"
+#include "link/frames.h"
+#include "main_window_harness.h"
+#include "resources/dialog_templates.h"
+#include "resources/string_table.h"
+
+namespace {
+
+HarnessOptions WithId(const std::string& id) {
+    HarnessOptions options;
+    options.sim.deviceId = id;
+    return options;
+}
+
+}  // namespace
+
+TEST(MainWindow, OpensIdleWithTheInstrumentsSetpoints) {
+    HarnessOptions options;
+    options.sim.speedSetpoint = 250;
+    options.sim.timeSetpoint = 71;
+    CMainWindowHarness harness(options);
+    harness.Run([](CMainDlg& window) {
+        EXPECT_EQ(window.windowTitle(), "Velmora");
+        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "6");
+        EXPECT_EQ(FieldText(window, IDC_SPEED_EDIT), "300");
+        EXPECT_TRUE(window.m_btnStart.isEnabled());
+        EXPECT_FALSE(window.m_btnStop.isEnabled());
+        EXPECT_TRUE(window.m_btnSave.isEnabled());
+        EXPECT_EQ(window.focusWidget(), &window.m_btnClose);
+        EXPECT_EQ(window.m_connection.GetDeviceType(), DeviceKW41);
+        EXPECT_EQ(window.m_connection.ConnectionFailed(), 0);
+        EXPECT_EQ(window.m_digitSpeed.GetValue(), "  250");
+        EXPECT_EQ(window.m_digitTime.GetValue(), "01:11");
+        EXPECT_EQ(window.m_nRunning, 0);
+    });
+    EXPECT_TRUE(harness.Messages().empty());
+}
+
+TEST(MainWindow, SpinsStepBothSetpointsWithoutBounds) {
+    CMainWindowHarness harness;
+    harness.Run([](CMainDlg& window) {
+        PressSpin(window, IDC_TIME_SPIN, +1);
+        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "7");
+        PressSpin(window, IDC_TIME_SPIN, -1);
+        PressSpin(window, IDC_TIME_SPIN, -1);
+        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "5");
+
+        PressSpin(window, IDC_SPEED_SPIN, +1);
+        EXPECT_EQ(FieldText(window, IDC_SPEED_EDIT), "310");
+        PressSpin(window, IDC_SPEED_SPIN, -1);
+        PressSpin(window, IDC_SPEED_SPIN, -1);
+        EXPECT_EQ(FieldText(window, IDC_SPEED_EDIT), "290");
+
+        // 0 goes to -1 without a word; the next reading names the field's bounds.
+        SetFieldText(window, IDC_TIME_EDIT, "0");
+        PressSpin(window, IDC_TIME_SPIN, -1);
+        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "-1");
+        QString message;
+        ExpectMessageBox(window, &message);
+        PressSpin(window, IDC_SPEED_SPIN, +1);
+        EXPECT_EQ(message, "Please enter an integer between 0 and 65535.");
+        // The press went ahead all the same.
+        EXPECT_EQ(FieldText(window, IDC_SPEED_EDIT), "300");
+        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "-1");
+    });
+}
+
+TEST(MainWindow, SpinOnATimeThatIsNoNumberStepsTheLastGoodValue) {
+    CMainWindowHarness harness;
+    harness.Run([](CMainDlg& window) {
+        SetFieldText(window, IDC_TIME_EDIT, "six");
+        QString message;
+        ExpectMessageBox(window, &message);
+        PressSpin(window, IDC_TIME_SPIN, +1);
+        EXPECT_EQ(message, "Please enter an integer.");
+        EXPECT_EQ(window.m_nTime, 7);
+        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "7");
+        EXPECT_EQ(FieldText(window, IDC_SPEED_EDIT), "300");
+    });
+}
+
+TEST(MainWindow, TimeAboveTheSixteenBitRangeIsRefusedAndNothingIsSent) {
+    CMainWindowHarness harness;
+    harness.Run([&harness](CMainDlg& window) {
+        harness.Shaker().ClearRecords();
+        SetFieldText(window, IDC_TIME_EDIT, "65536");
+        QString message;
+        ExpectMessageBox(window, &message);
+        Click(window, IDC_START);
+        EXPECT_EQ(message, "Please enter an integer between 0 and 65535.");
+        EXPECT_EQ(window.m_nRunning, 0);
+        EXPECT_TRUE(harness.Shaker().Requests().empty());
+    });
+}
+
+TEST(MainWindow, SpeedLimitsPerDeviceType) {
+    struct Case {
+        std::string id;
+        int refused;  // 0: none
+        int accepted;
+    };
+    const Case cases[] = {
+        {"KV41-VTX", 351, 350},
+        {"KW41-VTX", 501, 500},
+        {"KV27-VTX", 351, 100},
+        {"KW27-VTX", 0, 800},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        CMainWindowHarness harness(WithId(c.id));
+        harness.Run([&](CMainDlg& window) {
+            if (c.refused != 0) {
+                harness.Shaker().ClearRecords();
+                SetFieldText(window, IDC_SPEED_EDIT, QString::number(c.refused));
+                Click(window, IDC_START);
+                ASSERT_EQ(harness.Messages(), std::vector<int>{IDS_SPEED_OUT_OF_RANGE});
+                EXPECT_TRUE(harness.Shaker().Requests().empty());
+                EXPECT_EQ(window.m_nRunning, 0);
+            }
+            SetFieldText(window, IDC_SPEED_EDIT, QString::number(c.accepted));
+            Click(window, IDC_START);
+            EXPECT_EQ(window.m_nRunning, 1);
+            EXPECT_FALSE(window.m_btnStart.isEnabled());
+            EXPECT_TRUE(window.m_btnStop.isEnabled());
+            EXPECT_EQ(harness.Shaker().CurrentState().speedSetpoint, c.accepted);
+        });
+    }
+}
+
+TEST(MainWindow, StartGoesAheadWhenOnlyTheTimeIsAcknowledged) {
+    CMainWindowHarness harness;
+    harness.Run([&harness](CMainDlg& window) {
+        harness.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 1);
+        Click(window, IDC_START);
+        EXPECT_EQ(window.m_nRunning, 1);
+        EXPECT_TRUE(window.m_poller.HasThread());
+    });
+}
+
+TEST(MainWindow, NoRunWhenNeitherStartCommandIsAcknowledged) {
+    CMainWindowHarness harness;
+    harness.Run([&harness](CMainDlg& window) {
+        harness.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::BadChecksum, 1);
+        harness.Shaker().InjectFor(kCodeSetTime, CSimulatedShaker::Fault::BadChecksum, 1);
+        Click(window, IDC_START);
+        EXPECT_EQ(window.m_nRunning, 0);
+        EXPECT_TRUE(window.m_btnStart.isEnabled());
+        EXPECT_FALSE(window.m_poller.HasThread());
+    });
+    EXPECT_TRUE(harness.Messages().empty());
+}
+
+TEST(MainWindow, EnterWithValidFieldsClosesWithOk) {
+    CMainWindowHarness harness;
+    const int result = harness.Run([](CMainDlg& window) {
+        window.GetDlgItem(IDC_TIME_EDIT)->setFocus();
+        dialog_test::PressKey(&window, Qt::Key_Return);
+    });
+    EXPECT_EQ(result, IDOK);
+}

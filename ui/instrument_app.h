@@ -1,0 +1,15 @@
+#pragma once
+
+// The application: prepares the dialog layer, shows the operator window modally for the
+// program's whole life, and cleans up at exit. A QApplication must exist first.
+class CInstrumentApp {
+public:
+    // Settings root name; the program stores nothing under it.
+    static constexpr const char* kRegistryKey = "Local AppWizard-Generated Applications";
+
+    // Shows the main window until it is closed. Returns false: there is no message loop
+    // of the application's own to run afterwards.
+    bool InitInstance();
+    // Releases the dialog layer and the simulator; the result is the process's exit code.
+    int ExitInstance();
+};

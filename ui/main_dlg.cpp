@@ -1,0 +1,210 @@
+#include "ui/main_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+
+#include "link/serial_channel.h"
+#include "resources/dialog_templates.h"
+#include "resources/fonts.h"
+#include "resources/palette.h"
+#include "resources/string_table.h"
+#include "ui/about_dlg.h"
+#include "ui/data_exchange.h"
+#include "ui/embedded_simulator.h"
+#include "ui/info_dlg.h"
+#include "ui/port_choice.h"
+#include "widgets/up_down_ctrl.h"
+
+namespace {
+
+QIcon LoadProgramIcon() {
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/images/icon_128.png"), QSize(32, 32));
+    icon.addFile(QStringLiteral(":/images/icon_128_256.png"), QSize(256, 256));
+    return icon;
+}
+
+}  // namespace
+
+CMainDlg::CMainDlg(QWidget* parent)
+    : CDialog(IDD_MAIN_DIALOG, parent),
+      m_hIcon(LoadProgramIcon()),
+      m_connection(*this),
+      m_display(m_digitTime, m_digitSpeed, m_graph) {
+    m_choosePort = [](CSerialChannel& channel) {
+        ::ChoosePort(channel, &CEmbeddedSimulator::StartAndGetPort);
+    };
+    m_showInformation = [](int stringId) { ::ShowInformation(stringId); };
+    // A fixed-size window of its own with a taskbar entry: caption, window menu and
+    // minimise box, no maximise box.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+}
+
+CMainDlg::~CMainDlg() = default;
+
+bool CMainDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    setFixedSize(size());
+
+    setWindowIcon(m_hIcon);
+    InitControls();
+    m_connection.ConnectInstrument();
+    m_connection.DisableIfUnknown(m_connection.GetDeviceType());
+    setWindowTitle(LoadStringResource(IDS_APP_TITLE));
+    return true;
+}
+
+void CMainDlg::DoDataExchange(CDataExchange* pDX) {
+    DDX_Control(pDX, IDC_TIME_READOUT, m_digitTime);
+    DDX_Control(pDX, IDC_SPEED_READOUT, m_digitSpeed);
+    DDX_Control(pDX, IDC_START, m_btnStart);
+    DDX_Control(pDX, IDC_STOP, m_btnStop);
+    DDX_Control(pDX, IDC_SAVE, m_btnSave);
+    DDX_Control(pDX, IDCANCEL, m_btnClose);
+    DDX_Control(pDX, IDC_TIME_SCREEN_LABEL, m_lblTimeScreen);
+    DDX_Control(pDX, IDC_SPEED_SCREEN_LABEL, m_lblSpeedScreen);
+    DDX_Control(pDX, IDC_TIME_LABEL, m_lblTime);
+    DDX_Control(pDX, IDC_TIME_UNIT_LABEL, m_lblTimeUnit);
+    DDX_Control(pDX, IDC_SPEED_LABEL, m_lblSpeed);
+    DDX_Control(pDX, IDC_SPEED_UNIT_LABEL, m_lblSpeedUnit);
+    DDX_Text(pDX, IDC_TIME_EDIT, m_nTime);
+    DDX_Text(pDX, IDC_SPEED_EDIT, m_nSpeed);
+    DDV_MinMaxInt(pDX, m_nTime, kTimeMin, kTimeMax);
+    DDV_MinMaxInt(pDX, m_nSpeed, kSpeedMin, kSpeedMax);
+    DDX_Control(pDX, IDC_GRAPH, m_graph);
+}
+
+void CMainDlg::InitControls() {
+    m_display.SetupReadouts();
+    m_display.SetupGraph();
+    StyleButtonsAndLabels();
+    ConnectSpins();
+}
+
+void CMainDlg::StyleButtonsAndLabels() {
+    for (CVexButton* button : {&m_btnStart, &m_btnClose, &m_btnStop, &m_btnSave}) {
+        button->SetButtonSemiflat(1);
+        button->m_crBackground = Palette::kBackground;
+        button->SetTextColor(Palette::kLightText, QColor(), QColor());
+        button->m_crText = Palette::kLightText;
+        button->SetFontSize(-16, 700);
+    }
+    // Each readout caption gets a font of its own; the labels own them from here on.
+    for (CLumStatic* caption : {&m_lblTimeScreen, &m_lblSpeedScreen}) {
+        caption->m_pFont = MakeLabelFont();
+        caption->m_crText = Palette::kLightText;
+    }
+    for (CLumStatic* label : {&m_lblTime, &m_lblSpeed, &m_lblTimeUnit, &m_lblSpeedUnit}) {
+        label->m_crText = Palette::kLightText;
+    }
+}
+
+void CMainDlg::ConnectSpins() {
+    if (auto* spin = qobject_cast<CUpDownCtrl*>(GetDlgItem(IDC_TIME_SPIN))) {
+        connect(spin, &CUpDownCtrl::DeltaPos, this, &CMainDlg::OnTimeSpin);
+    }
+    if (auto* spin = qobject_cast<CUpDownCtrl*>(GetDlgItem(IDC_SPEED_SPIN))) {
+        connect(spin, &CUpDownCtrl::DeltaPos, this, &CMainDlg::OnSpeedSpin);
+    }
+}
+
+// A spin press reads both fields (a failure is reported but does not stop the press), steps
+// the setpoint and writes both fields back. No bounds: the next reading reports them.
+void CMainDlg::OnTimeSpin(int delta) {
+    UpdateData(true);
+    m_nTime += delta < 0 ? 1 : -1;
+    UpdateData(false);
+}
+
+void CMainDlg::OnSpeedSpin(int delta) {
+    UpdateData(true);
+    m_nSpeed += delta < 0 ? 10 : -10;
+    UpdateData(false);
+}
+
+void CMainDlg::OnCommand(int controlId) {
+    switch (controlId) {
+        case IDC_START:
+            OnStart();
+            break;
+        case IDC_STOP:
+            OnStop();
+            break;
+        case IDC_SAVE:
+            OnSave();
+            break;
+        default:
+            CDialog::OnCommand(controlId);
+            break;
+    }
+}
+
+int CMainDlg::OnPollerMessage(unsigned message, long wParam, long lParam) {
+    switch (message) {
+        case WM_STATUS_UPDATE:
+            return OnStatusUpdate(wParam, lParam);
+        case WM_RUN_STATE:
+            return OnRunState(wParam, lParam);
+        default:
+            return 0;
+    }
+}
+
+void CMainDlg::ChoosePort(CSerialChannel& channel) {
+    if (m_choosePort) {
+        m_choosePort(channel);
+    }
+}
+
+void CMainDlg::ShowInformation(int stringId) {
+    if (m_showInformation) {
+        m_showInformation(stringId);
+    }
+}
+
+void CMainDlg::EnableControl(int controlId, bool enable) {
+    if (QWidget* control = GetDlgItem(controlId)) {
+        control->setEnabled(enable);
+    }
+}
+
+// The background picture, stretched over the whole client area whatever its aspect. The
+// picture is read afresh each time, as it is only drawn when the window is exposed.
+void CMainDlg::paintEvent(QPaintEvent*) {
+    const int type = m_connection.GetDeviceType();
+    const QString name = (type == DeviceKV41 || type == DeviceKW41)
+                             ? QStringLiteral(":/images/bitmap_101.png")
+                             : QStringLiteral(":/images/bitmap_102.png");
+    QPainter painter(this);
+    const QPixmap picture(name);
+    if (picture.isNull()) {
+        painter.fillRect(rect(), Palette::kBackground);
+        return;
+    }
+    painter.drawPixmap(rect(), picture, picture.rect());
+}
+
+// Linux window managers own the window menu, so the About item lives in the window's own
+// context menu: a separator, then string 101.
+void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
+    const QString aboutText = LoadStringResource(IDS_ABOUTBOX);
+    if (aboutText.isEmpty()) {
+        return;
+    }
+    QMenu menu(this);
+    menu.addSeparator();
+    QAction* about = menu.addAction(aboutText);
+    if (menu.exec(event->globalPos()) == about) {
+        OnSysCommand(IDM_ABOUTBOX);
+    }
+}
+
+void CMainDlg::OnSysCommand(int commandId) {
+    if ((commandId & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about;
+        about.DoModal();
+    }
+}

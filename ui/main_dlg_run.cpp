@@ -1,0 +1,143 @@
+// Run control: starting, stopping and following a run, and saving its samples.
+#include <QFile>
+#include <QFileDialog>
+#include <algorithm>
+#include <vector>
+
+#include "link/frames.h"
+#include "link/serial_channel.h"
+#include "resources/dialog_templates.h"
+#include "resources/string_table.h"
+#include "run/record_export.h"
+#include "ui/main_dlg.h"
+
+void CMainDlg::OnStart() {
+    if (m_connection.ConnectionFailed()) {
+        ShowInformation(IDS_CONNECT_FAILED_RESTART);
+        return;
+    }
+    // The framework has already told the operator what is wrong with a field; a start with
+    // a value the field refuses would send it to the instrument all the same.
+    if (!UpdateData(true)) {
+        return;
+    }
+    if (!SpeedWithinLimits()) {
+        ShowInformation(IDS_SPEED_OUT_OF_RANGE);
+        return;
+    }
+    if (m_connection.GetDeviceType() == DeviceUnlisted) {
+        return;
+    }
+
+    CSerialChannel* channel = CSerialChannel::Instance();
+    const int speedAcknowledged = channel->SetSpeed(m_nSpeed);
+    const int timeAcknowledged = channel->SetTime(m_nTime);
+    if (!speedAcknowledged && !timeAcknowledged) {
+        return;
+    }
+
+    m_record.ResetSpeedExtent();
+    m_display.ResetGraph();
+    m_record.ResetRecord();
+    m_poller.SetOwner(this, this);
+    m_poller.Start();
+    SetRunningState(true);
+    m_display.m_nBlink = 0;
+}
+
+bool CMainDlg::SpeedWithinLimits() const {
+    const auto limits = SpeedLimitsFor(m_connection.GetDeviceType());
+    return !limits || (m_nSpeed >= limits->low && m_nSpeed <= limits->high);
+}
+
+void CMainDlg::OnStop() {
+    // A stop goes ahead with the values as read, even when a field is out of bounds.
+    UpdateData(true);
+    m_poller.RequestStop();
+    if (m_connection.GetDeviceType() != DeviceUnlisted) {
+        CSerialChannel* channel = CSerialChannel::Instance();
+        for (int send = 0; send < kStopRetries && !channel->SetSpeed(m_nSpeed); ++send) {
+        }
+    }
+    SetRunningState(false);
+    ShowSettings();
+}
+
+void CMainDlg::ShowSettings() {
+    m_poller.RequestStop();
+    SetRunningState(false);
+
+    std::vector<std::uint8_t> block;
+    if (CSerialChannel::Instance()->QueryStatus(block) &&
+        static_cast<int>(block.size()) >= StatusFrame::kLength) {
+        m_display.ShowSpeed(ReadU16(block, StatusFrame::kSpeedSetpoint));
+        m_display.ShowTime(ReadU16(block, StatusFrame::kTimeSetpoint));
+    }
+}
+
+void CMainDlg::SetRunningState(bool running) {
+    m_btnStart.setEnabled(!running);
+    m_btnStop.setEnabled(running);
+    m_nRunning = running ? 1 : 0;
+}
+
+int CMainDlg::OnStatusUpdate(long wParam, long lParam) {
+    const int speed = static_cast<int>(wParam);
+    const int remaining = static_cast<int>(lParam);
+    double largestX = 0.0;
+    if (m_connection.GetDeviceType() != DeviceUnlisted) {
+        m_display.ShowSpeed(speed);
+        m_record.AppendSpeed(static_cast<std::uint32_t>(speed));
+        const int x = static_cast<int>(m_record.SpeedSeries().size());
+        m_display.PlotSpeed(x, speed);
+        largestX = std::max(x, 0);
+        m_display.ShowBlinkingTime(remaining);
+        m_record.AppendRemainingTime(static_cast<std::uint32_t>(remaining));
+        largestX = std::max(largestX, static_cast<double>(m_record.TimeSeries().size()));
+        if (remaining <= 0) {
+            ShowSettings();
+        }
+    }
+    m_display.RescaleGraph(m_record.SpeedMinimum(), m_record.SpeedMaximum(), largestX);
+    return 1;
+}
+
+int CMainDlg::OnRunState(long wParam, long) {
+    if (wParam == 0) {
+        ShowSettings();
+    }
+    return 1;
+}
+
+void CMainDlg::OnSave() {
+    QString path;
+    if (m_chooseSavePath) {
+        path = m_chooseSavePath();
+    } else {
+        QFileDialog dialog(nullptr);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("xls"));
+        dialog.setNameFilter(QStringLiteral("*.xls"));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            path = dialog.selectedFiles().constFirst();
+        }
+    }
+    if (path.isEmpty()) {
+        return;
+    }
+    if (!ExportRecord(QFile::encodeName(path).toStdString(), m_record,
+                      m_connection.GetDeviceType())) {
+        ShowInformation(IDS_SAVE_FAILED);
+    }
+}
+
+// The poller is always stopped and joined before the channel goes, also when a run ended a
+// moment ago and its poller is still finishing an exchange. Nothing is sent to the
+// instrument: a run in progress goes on.
+void CMainDlg::OnDestroy() {
+    CDialog::OnDestroy();
+    m_poller.RequestStop();
+    m_poller.Join();
+    CSerialChannel::Instance()->Close();
+    CSerialChannel::DestroyInstance();
+}
