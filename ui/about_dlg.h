@@ -5,6 +5,6 @@
 // The About box: the program's icon, its name and version, and OK.
 class CAboutDlg : public CDialog {
     Q_OBJECT
-public:
+  public:
     explicit CAboutDlg(QWidget* parent = nullptr);
 };

@@ -3,7 +3,7 @@
 // The application: prepares the dialog layer, shows the operator window modally for the
 // program's whole life, and cleans up at exit. A QApplication must exist first.
 class CInstrumentApp {
-public:
+  public:
     // Settings root name; the program stores nothing under it.
     static constexpr const char* kRegistryKey = "Local AppWizard-Generated Applications";
 

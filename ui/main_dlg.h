@@ -24,7 +24,7 @@ class QPaintEvent;
 // the whole life of the program as a modal dialog.
 class CMainDlg : public CDialog, public IConnectionHost, public IPollerReceiver {
     Q_OBJECT
-public:
+  public:
     // The window menu's About item.
     static constexpr int IDM_ABOUTBOX = 0x0010;
 
@@ -82,14 +82,14 @@ public:
     CStatusPoller m_poller;
     CRunDisplay m_display;  // the readouts' and graph's operations, with the blink flag
 
-protected:
+  protected:
     void DoDataExchange(CDataExchange* pDX) override;
     void OnCommand(int controlId) override;
     void OnDestroy() override;
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
-private:
+  private:
     // IConnectionHost: what the start-up connection asks of the window.
     void ChoosePort(CSerialChannel& channel) override;
     void ShowInformation(int stringId) override;

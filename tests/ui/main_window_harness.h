@@ -23,7 +23,7 @@ struct HarnessOptions {
 };
 
 class CMainWindowHarness {
-public:
+  public:
     explicit CMainWindowHarness(HarnessOptions options = {});
     ~CMainWindowHarness();
 
@@ -41,7 +41,7 @@ public:
     // Time DoModal spent after the window was asked to close.
     std::chrono::milliseconds m_closeDuration{0};
 
-private:
+  private:
     HarnessOptions m_options;
     CSimulatedShaker m_shaker;
     std::string m_logDirectory;
