@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 
 #include "dialog_test_support.h"
 #include "link/frames.h"
@@ -163,4 +164,24 @@ TEST(MainWindow, EnterWithValidFieldsClosesWithOk) {
         dialog_test::PressKey(&window, Qt::Key_Return);
     });
     EXPECT_EQ(result, IDOK);
+}
+
+TEST(MainWindow, AboutItemShowsTheAboutBox) {
+    CMainWindowHarness harness;
+    harness.Run([](CMainDlg& window) {
+        QString text;
+        dialog_test::WhenModal(
+            [&text](QWidget* about) {
+                for (QLabel* label : about->findChildren<QLabel*>()) {
+                    text += label->text() + "|";
+                }
+                EXPECT_EQ(about->windowTitle(), "About Velmora");
+                about->close();
+            },
+            &window);
+        window.OnSysCommand(CMainDlg::IDM_ABOUTBOX);
+        EXPECT_TRUE(text.contains("Velmora Version 1.2|")) << text.toStdString();
+        // Other window commands are not the About item.
+        window.OnSysCommand(0xF020);
+    });
 }

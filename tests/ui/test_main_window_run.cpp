@@ -33,6 +33,12 @@ void ExpectIdle(CMainDlg& window) {
     EXPECT_FALSE(window.m_btnStop.isEnabled());
 }
 
+// Enters the run's time and presses Start.
+void StartRun(CMainDlg& window, int timeUnits) {
+    SetFieldText(window, IDC_TIME_EDIT, QString::number(timeUnits));
+    Click(window, IDC_START);
+}
+
 QByteArray ReadFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -65,7 +71,7 @@ TEST(MainWindowRun, EndsWhenTheRemainingTimeReachesZero) {
 TEST(MainWindowRun, EndsWhenTheInstrumentReportsItStopped) {
     CMainWindowHarness harness(FastRun(600));
     harness.Run([&harness](CMainDlg& window) {
-        Click(window, IDC_START);
+        StartRun(window, 600);
         ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 2; }));
         std::vector<std::uint8_t> stopped(RunStateFrame::kLength, 0);
         stopped[0] = kFrameStartByte;
@@ -74,6 +80,8 @@ TEST(MainWindowRun, EndsWhenTheInstrumentReportsItStopped) {
         harness.Shaker().QueueReply(kCodeRunState, stopped);
         ASSERT_TRUE(WaitUntil([&] { return window.m_nRunning == 0; }));
         ExpectIdle(window);
+        EXPECT_EQ(window.m_digitTime.GetValue(), "10:00");
+        EXPECT_EQ(window.m_digitSpeed.GetValue(), "  300");
         // Nothing was sent to stop the instrument: it was the one that said it stopped.
         EXPECT_EQ(harness.Shaker().RequestCount(kCodeSetSpeed), 1);
     });
@@ -82,10 +90,12 @@ TEST(MainWindowRun, EndsWhenTheInstrumentReportsItStopped) {
 TEST(MainWindowRun, StopEndsTheRunAndTellsTheInstrument) {
     CMainWindowHarness harness(FastRun(600));
     harness.Run([&harness](CMainDlg& window) {
-        Click(window, IDC_START);
+        StartRun(window, 600);
         ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 3; }));
         Click(window, IDC_STOP);
         ExpectIdle(window);
+        EXPECT_EQ(window.m_digitTime.GetValue(), "10:00");
+        EXPECT_EQ(window.m_digitSpeed.GetValue(), "  300");
         EXPECT_EQ(harness.Shaker().RequestCount(kCodeSetSpeed), 2);
         EXPECT_FALSE(harness.Shaker().CurrentState().running);
         // The poller finishes on its own and delivers nothing more.
@@ -101,7 +111,7 @@ TEST(MainWindowRun, StopEndsTheRunAndTellsTheInstrument) {
 TEST(MainWindowRun, StopRetriesTheSpeedCommandFourTimesAtMost) {
     CMainWindowHarness harness(FastRun(600));
     harness.Run([&harness](CMainDlg& window) {
-        Click(window, IDC_START);
+        StartRun(window, 600);
         ASSERT_EQ(window.m_nRunning, 1);
         harness.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus);
         Click(window, IDC_STOP);
@@ -164,14 +174,15 @@ TEST(MainWindowRun, ClosingMidRunReturnsPromptlyAndLeavesNoThread) {
     CStatusPoller* poller = nullptr;
     harness.Run([&](CMainDlg& window) {
         poller = &window.m_poller;
-        Click(window, IDC_START);
+        StartRun(window, 600);
         ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 2; }));
         const int requests = harness.Shaker().RequestCount(kCodeSetSpeed);
         Click(window, IDCANCEL);
         EXPECT_EQ(harness.Shaker().RequestCount(kCodeSetSpeed), requests);
     });
-    // One exchange at most is left to finish when the window goes.
+    // One exchange at most is left to finish when the window goes, and no poller outlives it.
     EXPECT_LT(harness.m_closeDuration, 3s);
+    EXPECT_EQ(CStatusPoller::RunningWorkers(), 0);
     // Closing sends nothing: the instrument's run goes on.
     EXPECT_TRUE(harness.Shaker().CurrentState().running);
 }
@@ -182,7 +193,7 @@ TEST(MainWindowRun, SaveDuringARunWritesTheSamplesSoFar) {
     harness.m_savePath = path;
     std::size_t saved = 0;
     harness.Run([&](CMainDlg& window) {
-        Click(window, IDC_START);
+        StartRun(window, 600);
         ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 3; }));
         saved = window.m_record.SpeedSeries().size();
         Click(window, IDC_SAVE);
