@@ -30,7 +30,22 @@ std::int64_t ReadMagnitude(const QString& text, qsizetype& pos, bool& anyDigit) 
     return magnitude;
 }
 
-std::int64_t ApplySign(std::int64_t magnitude, bool negative) {
+void SkipSpaces(const QString& text, qsizetype& pos) {
+    while (pos < text.size() && IsCSpace(text[pos])) {
+        ++pos;
+    }
+}
+
+// Blanks, an optional sign, then digits, the way strtol starts reading; pos ends after the
+// digits. The value is kept within a little more than int's range.
+std::int64_t ReadLeadingInt(const QString& text, qsizetype& pos, bool& anyDigit) {
+    SkipSpaces(text, pos);
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == u'+' || text[pos] == u'-')) {
+        negative = text[pos] == u'-';
+        ++pos;
+    }
+    const std::int64_t magnitude = ReadMagnitude(text, pos, anyDigit);
     return negative ? -magnitude : magnitude;
 }
 
@@ -38,19 +53,9 @@ std::int64_t ApplySign(std::int64_t magnitude, bool negative) {
 
 bool ParseWholeInt(const QString& text, int& value) {
     qsizetype pos = 0;
-    while (pos < text.size() && IsCSpace(text[pos])) {
-        ++pos;
-    }
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == u'+' || text[pos] == u'-')) {
-        negative = text[pos] == u'-';
-        ++pos;
-    }
     bool anyDigit = false;
-    const std::int64_t signedValue = ApplySign(ReadMagnitude(text, pos, anyDigit), negative);
-    while (pos < text.size() && IsCSpace(text[pos])) {
-        ++pos;
-    }
+    const std::int64_t signedValue = ReadLeadingInt(text, pos, anyDigit);
+    SkipSpaces(text, pos);
     if (!anyDigit || pos != text.size() || signedValue < INT_MIN || signedValue > INT_MAX) {
         return false;
     }
@@ -60,16 +65,8 @@ bool ParseWholeInt(const QString& text, int& value) {
 
 int LeadingIntLikeAtol(const QString& text) {
     qsizetype pos = 0;
-    while (pos < text.size() && IsCSpace(text[pos])) {
-        ++pos;
-    }
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == u'+' || text[pos] == u'-')) {
-        negative = text[pos] == u'-';
-        ++pos;
-    }
     bool anyDigit = false;
-    const std::int64_t signedValue = ApplySign(ReadMagnitude(text, pos, anyDigit), negative);
+    const std::int64_t signedValue = ReadLeadingInt(text, pos, anyDigit);
     if (signedValue < INT_MIN) {
         return INT_MIN;
     }
