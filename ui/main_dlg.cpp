@@ -1,6 +1,7 @@
 #include "ui/main_dlg.h"
 
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
@@ -52,6 +53,7 @@ bool CMainDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);
     InitControls();
     m_connection.ConnectInstrument();
+    SetBusy(false);
     m_connection.DisableIfUnknown(m_connection.GetDeviceType());
     setWindowTitle(LoadStringResource(IDS_APP_TITLE));
     return true;
@@ -157,9 +159,24 @@ void CMainDlg::ChoosePort(CSerialChannel& channel) {
     if (m_choosePort) {
         m_choosePort(channel);
     }
+    // Reading the device ID over a paced line takes a few seconds before the window shows.
+    SetBusy(true);
+}
+
+void CMainDlg::SetBusy(bool busy) {
+    if (busy == m_bBusy) {
+        return;
+    }
+    m_bBusy = busy;
+    if (busy) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QGuiApplication::restoreOverrideCursor();
+    }
 }
 
 void CMainDlg::ShowInformation(int stringId) {
+    SetBusy(false);
     if (m_showInformation) {
         m_showInformation(stringId);
     }

@@ -101,5 +101,8 @@ class CMainDlg : public CDialog, public IConnectionHost, public IPollerReceiver 
     void StyleButtonsAndLabels();
     void ConnectSpins();
     void SetRunningState(bool running);
+    // A wait cursor while the connection runs with no window on the screen yet.
+    void SetBusy(bool busy);
+    bool m_bBusy = false;
     bool SpeedWithinLimits() const;
 };
