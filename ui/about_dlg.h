@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/dialog.h"
+#include "framework/dialog.h"
 
 // The About box: the program's icon, its name and version, and OK.
 class CAboutDlg : public CDialog {

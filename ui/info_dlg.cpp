@@ -5,7 +5,7 @@
 #include "resources/fonts.h"
 #include "resources/palette.h"
 #include "resources/string_table.h"
-#include "ui/data_exchange.h"
+#include "framework/data_exchange.h"
 
 namespace {
 

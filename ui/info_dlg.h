@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "ui/bcgp_dialog.h"
+#include "framework/bcgp_dialog.h"
 #include "widgets/lum_static.h"
 #include "widgets/vex_button.h"
 

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 
-#include "ui/bcgp_dialog.h"
+#include "framework/bcgp_dialog.h"
 #include "ui/embedded_simulator.h"
 #include "ui/main_dlg.h"
 

@@ -12,7 +12,7 @@
 #include "resources/palette.h"
 #include "resources/string_table.h"
 #include "ui/about_dlg.h"
-#include "ui/data_exchange.h"
+#include "framework/data_exchange.h"
 #include "ui/embedded_simulator.h"
 #include "ui/info_dlg.h"
 #include "ui/port_choice.h"

@@ -9,7 +9,7 @@
 #include "run/poller_messages.h"
 #include "run/run_record.h"
 #include "run/status_poller.h"
-#include "ui/dialog.h"
+#include "framework/dialog.h"
 #include "ui/run_display.h"
 #include "widgets/digit_st.h"
 #include "widgets/lum_static.h"

@@ -2,7 +2,7 @@
 
 #include "link/serial_channel.h"
 #include "ui/port_setting_dlg.h"
-#include "ui/text_to_int.h"
+#include "framework/text_to_int.h"
 
 int ChoosePort(CSerialChannel& channel, const std::function<std::string()>& startSimulator) {
     CPortSettingDlg dialog;

@@ -5,7 +5,7 @@
 #include <QScrollBar>
 
 #include "resources/palette.h"
-#include "ui/data_exchange.h"
+#include "framework/data_exchange.h"
 #include "ui/port_item_delegate.h"
 
 namespace {

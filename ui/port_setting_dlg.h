@@ -3,7 +3,7 @@
 #include <QString>
 #include <vector>
 
-#include "ui/bcgp_dialog.h"
+#include "framework/bcgp_dialog.h"
 #include "ui/serial_port_list.h"
 #include "widgets/lum_static.h"
 #include "widgets/vex_button.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "dialog_test_support.h"
-#include "ui/dialog.h"
+#include "framework/dialog.h"
 #include "widgets/up_down_ctrl.h"
 
 using namespace dialog_test;

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "ui/text_to_int.h"
+#include "framework/text_to_int.h"
 
 namespace {
 

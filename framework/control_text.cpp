@@ -1,4 +1,4 @@
-#include "ui/control_text.h"
+#include "framework/control_text.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -2,7 +2,7 @@
 
 #include <QColor>
 
-#include "ui/dialog.h"
+#include "framework/dialog.h"
 
 // A dialog that paints its background in a colour of its own choosing.
 class CBCGPDialog : public CDialog {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "dialog_test_support.h"
-#include "ui/bcgp_dialog.h"
-#include "ui/data_exchange.h"
+#include "framework/bcgp_dialog.h"
+#include "framework/data_exchange.h"
 
 using namespace dialog_test;
 

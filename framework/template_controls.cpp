@@ -1,4 +1,4 @@
-#include "ui/template_controls.h"
+#include "framework/template_controls.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -7,8 +7,8 @@
 #include <QPixmap>
 #include <QPushButton>
 
-#include "ui/control_text.h"
-#include "ui/dialog_units.h"
+#include "framework/control_text.h"
+#include "framework/dialog_units.h"
 #include "widgets/up_down_ctrl.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "resources/dialog_templates.h"
-#include "ui/dialog_units.h"
+#include "framework/dialog_units.h"
 
 class CDataExchange;
 

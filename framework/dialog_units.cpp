@@ -1,4 +1,4 @@
-#include "ui/dialog_units.h"
+#include "framework/dialog_units.h"
 
 #include <QFontMetrics>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "ui/dialog.h"
+#include "framework/dialog.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -8,9 +8,9 @@
 #include <QScreen>
 
 #include "resources/fonts.h"
-#include "ui/control_text.h"
-#include "ui/data_exchange.h"
-#include "ui/template_controls.h"
+#include "framework/control_text.h"
+#include "framework/data_exchange.h"
+#include "framework/template_controls.h"
 
 namespace {
 

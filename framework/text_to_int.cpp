@@ -1,4 +1,4 @@
-#include "ui/text_to_int.h"
+#include "framework/text_to_int.h"
 
 #include <climits>
 #include <cstdint>

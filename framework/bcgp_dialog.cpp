@@ -1,4 +1,4 @@
-#include "ui/bcgp_dialog.h"
+#include "framework/bcgp_dialog.h"
 
 #include <QPainter>
 

@@ -1,13 +1,13 @@
-#include "ui/data_exchange.h"
+#include "framework/data_exchange.h"
 
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 
-#include "ui/control_text.h"
-#include "ui/dialog.h"
-#include "ui/text_to_int.h"
+#include "framework/control_text.h"
+#include "framework/dialog.h"
+#include "framework/text_to_int.h"
 
 namespace {
 
