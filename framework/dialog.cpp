@@ -218,6 +218,8 @@ void CDialog::FocusFirstTabStop() {
     for (const ControlSlot& slot : m_controls) {
         if ((slot.row->styles & kCtlTabStop) && slot.widget->isEnabled() &&
             !slot.widget->isHidden() && slot.widget->focusPolicy() != Qt::NoFocus) {
+            // A dialog opens with its focus cue showing, as if reached from the keyboard.
+            setAttribute(Qt::WA_KeyboardFocusChange);
             slot.widget->setFocus(Qt::TabFocusReason);
             return;
         }

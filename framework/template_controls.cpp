@@ -110,9 +110,10 @@ void ApplyControlTemplate(QWidget& control, const DialogControlTemplate& row,
     control.setFocusPolicy(FocusPolicyFor(row));
 
     if (auto* button = qobject_cast<QPushButton*>(&control)) {
-        // Enter is the dialog's business (the focused button, else the default one).
+        // Enter is the dialog's business (the focused button, else the default one); the
+        // default button still wears its cue.
         button->setAutoDefault(false);
-        button->setDefault(false);
+        button->setDefault(Has(row, kCtlDefPushButton));
     }
     if (auto* label = qobject_cast<QLabel*>(&control)) {
         if (row.kind == DialogControlKind::StaticIcon) {

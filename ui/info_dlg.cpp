@@ -1,5 +1,6 @@
 #include "ui/info_dlg.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 
 #include "resources/fonts.h"
@@ -70,6 +71,26 @@ int CInfoDlg::FrameWidth() const {
 
 void CInfoDlg::showEvent(QShowEvent* event) {
     CBCGPDialog::showEvent(event);
+    RefitIfFrameChanged();
+}
+
+// A window manager frames the window after it is shown: the frame becomes known with the
+// move, resize or activation that follows, never with the show itself.
+bool CInfoDlg::event(QEvent* event) {
+    const bool handled = CBCGPDialog::event(event);
+    switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::WindowActivate:
+            RefitIfFrameChanged();
+            break;
+        default:
+            break;
+    }
+    return handled;
+}
+
+void CInfoDlg::RefitIfFrameChanged() {
     if (m_stcText.m_pFont && FrameWidth() != m_fittedFrameWidth) {
         FitLayoutToMessage();
     }

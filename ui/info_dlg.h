@@ -26,8 +26,10 @@ class CInfoDlg : public CBCGPDialog {
   protected:
     void DoDataExchange(CDataExchange* pDX) override;
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
+    void RefitIfFrameChanged();
     void FitLayoutToMessage();
     int FrameWidth() const;
 

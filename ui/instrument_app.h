@@ -7,6 +7,11 @@ class CInstrumentApp {
     // Settings root name; the program stores nothing under it.
     static constexpr const char* kRegistryKey = "Local AppWizard-Generated Applications";
 
+    // The names the program goes by (its message boxes are titled with the display name)
+    // and the font every widget without a template font of its own draws in. Done by
+    // InitInstance before any window is made.
+    static void ApplyProgramIdentity();
+
     // Shows the main window until it is closed. Returns false: there is no message loop
     // of the application's own to run afterwards.
     bool InitInstance();

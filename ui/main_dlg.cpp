@@ -1,6 +1,10 @@
 #include "ui/main_dlg.h"
 
 #include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <climits>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPainter>
@@ -113,17 +117,32 @@ void CMainDlg::ConnectSpins() {
     }
 }
 
+namespace {
+
+// One spin step that stops at the int range instead of wrapping past it.
+int StepWithinInt(int value, int step) {
+    if (step > 0 && value > INT_MAX - step) {
+        return INT_MAX;
+    }
+    if (step < 0 && value < INT_MIN - step) {
+        return INT_MIN;
+    }
+    return value + step;
+}
+
+}  // namespace
+
 // A spin press reads both fields (a failure is reported but does not stop the press), steps
-// the setpoint and writes both fields back. No bounds: the next reading reports them.
+// the setpoint and writes both fields back. The entry bounds are left to the next reading.
 void CMainDlg::OnTimeSpin(int delta) {
     UpdateData(true);
-    m_nTime += delta < 0 ? 1 : -1;
+    m_nTime = StepWithinInt(m_nTime, delta < 0 ? 1 : -1);
     UpdateData(false);
 }
 
 void CMainDlg::OnSpeedSpin(int delta) {
     UpdateData(true);
-    m_nSpeed += delta < 0 ? 10 : -10;
+    m_nSpeed = StepWithinInt(m_nSpeed, delta < 0 ? 10 : -10);
     UpdateData(false);
 }
 
@@ -142,6 +161,45 @@ void CMainDlg::OnCommand(int controlId) {
             CDialog::OnCommand(controlId);
             break;
     }
+}
+
+void CMainDlg::OnCancel() {
+    if (m_nRunning == 1) {
+        QMessageBox question(QMessageBox::Question, QStringLiteral("Close Velmora"),
+                             QStringLiteral("A run is in progress. If Velmora closes now, the "
+                                            "instrument will go on running."),
+                             QMessageBox::NoButton, this);
+        QPushButton* close = question.addButton(QStringLiteral("&Close"), QMessageBox::AcceptRole);
+        QPushButton* cancel = question.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+        question.setDefaultButton(cancel);
+        question.setEscapeButton(cancel);
+        question.exec();
+        if (question.clickedButton() != close) {
+            return;
+        }
+    }
+    CDialog::OnCancel();
+}
+
+// Enter still presses the focused Start, Stop or Save button; with the focus anywhere else it
+// does nothing, and Escape does nothing: a stray key must not end a run's window.
+void CMainDlg::keyPressEvent(QKeyEvent* event) {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (plain && enter) {
+        event->accept();
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        if (focused != nullptr && focused != GetDlgItem(IDCANCEL) && focused->isEnabled() &&
+            isAncestorOf(focused)) {
+            focused->click();
+        }
+        return;
+    }
+    if (plain && event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    CDialog::keyPressEvent(event);
 }
 
 int CMainDlg::OnPollerMessage(unsigned message, long wParam, long lParam) {
@@ -204,19 +262,23 @@ void CMainDlg::paintEvent(QPaintEvent*) {
     painter.drawPixmap(rect(), picture, picture.rect());
 }
 
+std::unique_ptr<QMenu> CMainDlg::MakeContextMenu() {
+    auto menu = std::make_unique<QMenu>(this);
+    // The leading separator is part of the menu as the window shows it.
+    menu->setSeparatorsCollapsible(false);
+    menu->addSeparator();
+    QAction* about = menu->addAction(LoadStringResource(IDS_ABOUTBOX));
+    connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    return menu;
+}
+
 // Linux window managers own the window menu, so the About item lives in the window's own
-// context menu: a separator, then string 101.
+// context menu.
 void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
-    const QString aboutText = LoadStringResource(IDS_ABOUTBOX);
-    if (aboutText.isEmpty()) {
+    if (LoadStringResource(IDS_ABOUTBOX).isEmpty()) {
         return;
     }
-    QMenu menu(this);
-    menu.addSeparator();
-    QAction* about = menu.addAction(aboutText);
-    if (menu.exec(event->globalPos()) == about) {
-        OnSysCommand(IDM_ABOUTBOX);
-    }
+    MakeContextMenu()->exec(event->globalPos());
 }
 
 void CMainDlg::OnSysCommand(int commandId) {

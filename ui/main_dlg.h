@@ -3,6 +3,8 @@
 #include <QIcon>
 #include <QString>
 #include <functional>
+#include <memory>
+#include <optional>
 
 #include "run/connection_host.h"
 #include "run/instrument_connection.h"
@@ -17,6 +19,8 @@
 #include "widgets/vex_graph_wnd.h"
 
 class QContextMenuEvent;
+class QKeyEvent;
+class QMenu;
 class QPaintEvent;
 
 // The operator window: readouts, graph, the two entry fields with their spin buttons, and
@@ -51,6 +55,8 @@ class CMainDlg : public CDialog, public IConnectionHost, public IPollerReceiver 
     int OnRunState(long wParam, long lParam);
     void OnSysCommand(int commandId);
     void OnTimeSpin(int delta);
+    // The window's context menu: a separator, then the About item.
+    std::unique_ptr<QMenu> MakeContextMenu();
     void OnSpeedSpin(int delta);
 
     // Seams for tests and for the program's own start-up: how the operator is asked for the
@@ -85,7 +91,11 @@ class CMainDlg : public CDialog, public IConnectionHost, public IPollerReceiver 
   protected:
     void DoDataExchange(CDataExchange* pDX) override;
     void OnCommand(int controlId) override;
+    // Close and the close box: during a run the operator is asked first.
+    void OnCancel() override;
     void OnDestroy() override;
+    // Enter and Escape never end this window.
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -105,4 +115,9 @@ class CMainDlg : public CDialog, public IConnectionHost, public IPollerReceiver 
     void SetBusy(bool busy);
     bool m_bBusy = false;
     bool SpeedWithinLimits() const;
+    // The speed Stop sends: the field's when it holds a valid speed, else the one last sent
+    // at Start, else the setpoint on show. Nothing when none is known.
+    std::optional<int> SpeedForStop() const;
+    std::optional<int> m_lastStartSpeed;
+    std::optional<int> m_shownSpeedSetpoint;
 };

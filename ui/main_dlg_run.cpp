@@ -8,6 +8,8 @@
 #include "link/serial_channel.h"
 #include "resources/dialog_templates.h"
 #include "resources/string_table.h"
+#include "framework/control_text.h"
+#include "framework/text_to_int.h"
 #include "run/record_export.h"
 #include "ui/main_dlg.h"
 
@@ -31,6 +33,7 @@ void CMainDlg::OnStart() {
 
     CSerialChannel* channel = CSerialChannel::Instance();
     const int speedAcknowledged = channel->SetSpeed(m_nSpeed);
+    m_lastStartSpeed = m_nSpeed;
     const int timeAcknowledged = channel->SetTime(m_nTime);
     if (!speedAcknowledged && !timeAcknowledged) {
         return;
@@ -50,13 +53,25 @@ bool CMainDlg::SpeedWithinLimits() const {
     return !limits || (m_nSpeed >= limits->low && m_nSpeed <= limits->high);
 }
 
+std::optional<int> CMainDlg::SpeedForStop() const {
+    int fieldSpeed = 0;
+    if (const QWidget* field = GetDlgItem(IDC_SPEED_EDIT);
+        field != nullptr && ParseWholeInt(ControlText(*field), fieldSpeed) &&
+        fieldSpeed >= kSpeedMin && fieldSpeed <= kSpeedMax) {
+        return fieldSpeed;
+    }
+    return m_lastStartSpeed ? m_lastStartSpeed : m_shownSpeedSetpoint;
+}
+
 void CMainDlg::OnStop() {
-    // A stop goes ahead with the values as read, even when a field is out of bounds.
+    // A stop goes ahead even when a field is out of bounds, but a speed the field refuses
+    // would become the instrument's setpoint (or travel cut to 16 bits).
     UpdateData(true);
     m_poller.RequestStop();
-    if (m_connection.GetDeviceType() != DeviceUnlisted) {
+    const std::optional<int> speed = SpeedForStop();
+    if (m_connection.GetDeviceType() != DeviceUnlisted && speed) {
         CSerialChannel* channel = CSerialChannel::Instance();
-        for (int send = 0; send < kStopRetries && !channel->SetSpeed(m_nSpeed); ++send) {
+        for (int send = 0; send < kStopRetries && !channel->SetSpeed(*speed); ++send) {
         }
     }
     SetRunningState(false);
@@ -70,7 +85,8 @@ void CMainDlg::ShowSettings() {
     std::vector<std::uint8_t> block;
     if (CSerialChannel::Instance()->QueryStatus(block) &&
         static_cast<int>(block.size()) >= StatusFrame::kLength) {
-        m_display.ShowSpeed(ReadU16(block, StatusFrame::kSpeedSetpoint));
+        m_shownSpeedSetpoint = ReadU16(block, StatusFrame::kSpeedSetpoint);
+        m_display.ShowSpeed(*m_shownSpeedSetpoint);
         m_display.ShowTime(ReadU16(block, StatusFrame::kTimeSetpoint));
     }
 }

@@ -16,7 +16,7 @@ namespace {
 constexpr unsigned kGlyphStripBitmap = 103;
 constexpr int kReadoutCells = 5;
 constexpr int kSpeedSeriesLineWidth = 3;
-// A readout's text never runs longer than this.
+// Padding never makes a readout's text longer than this.
 constexpr int kMaxReadoutText = 10;
 
 // Truncation toward zero that stays defined for values no int can hold.
@@ -90,10 +90,10 @@ QString CRunDisplay::FormatReadout(CDigitST& readout, float value) {
     const int cells = readout.GetPrecision();
     QString number =
         decimals == 0 ? QString::number(TruncateToInt(value)) : FixedPoint(double(value), decimals);
-    const int width = std::max(cells, 0);
-    if (number.size() > width)
-        number = number.right(width);
-    return number.rightJustified(width, u' ').left(kMaxReadoutText);
+    // A number is never cut: a longer one is shown whole, in narrower cells. Only the
+    // padding stops at the readout's longest text.
+    const int width = std::clamp(cells, 0, kMaxReadoutText);
+    return number.rightJustified(width, u' ');
 }
 
 void CRunDisplay::ShowSpeed(int speed) {

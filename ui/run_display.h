@@ -16,8 +16,8 @@ class CRunDisplay {
     void SetupGraph();
 
     // The text of `value` for `readout`: its m_nDecimals decimals (none: truncated
-    // toward zero), right-aligned in exactly as many characters as it has cells,
-    // keeping the last ones when the number is longer.
+    // toward zero), right-aligned in as many characters as it has cells; a longer
+    // number is kept whole.
     static QString FormatReadout(CDigitST& readout, float value);
 
     void ShowSpeed(int speed);

@@ -54,6 +54,9 @@ bool WaitUntil(const std::function<bool()>& done,
 // Lets the event loop run for a while (for "nothing happens" checks).
 void Pump(std::chrono::milliseconds duration);
 
+// Answers the next "Close Velmora" question with `button` ("&Close" or "Cancel"); `title`
+// gets "title|default button|Escape's button".
+void AnswerCloseQuestion(CMainDlg& window, const QString& button, QString* title = nullptr);
 // Clicks a button of the window, as the operator would.
 void Click(CMainDlg& window, int controlId);
 // Presses the upper (+1) or lower (-1) arrow of a spin button.

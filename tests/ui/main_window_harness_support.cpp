@@ -59,6 +59,10 @@ int CMainWindowHarness::Run(const std::function<void(CMainDlg&)>& script) {
         script(window);
         closeAsked = std::chrono::steady_clock::now();
         if (window.isVisible()) {
+            // A window left running asks before it closes.
+            if (window.m_nRunning == 1) {
+                AnswerCloseQuestion(window, "&Close");
+            }
             window.close();
         }
     });
@@ -82,6 +86,27 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 
 void Pump(std::chrono::milliseconds duration) {
     WaitUntil([] { return false; }, duration);
+}
+
+void AnswerCloseQuestion(CMainDlg& window, const QString& button, QString* title) {
+    dialog_test::WhenModal(
+        [button, title](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr) << "expected the close question";
+            if (title != nullptr) {
+                *title = box->windowTitle() + "|" + box->defaultButton()->text() + "|" +
+                         box->escapeButton()->property("text").toString();
+            }
+            for (QAbstractButton* candidate : box->buttons()) {
+                if (candidate->text() == button) {
+                    candidate->click();
+                    return;
+                }
+            }
+            ADD_FAILURE() << "no button " << button.toStdString();
+            box->close();
+        },
+        &window);
 }
 
 void Click(CMainDlg& window, int controlId) {

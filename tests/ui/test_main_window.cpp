@@ -4,10 +4,14 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <memory>
 
 #include "dialog_test_support.h"
 #include "link/frames.h"
 #include "main_window_harness.h"
+#include "ui/instrument_app.h"
 #include "resources/dialog_templates.h"
 #include "resources/string_table.h"
 
@@ -69,6 +73,17 @@ TEST(MainWindow, SpinsStepBothSetpointsWithoutBounds) {
         // The press went ahead all the same.
         EXPECT_EQ(FieldText(window, IDC_SPEED_EDIT), "300");
         EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "-1");
+
+        // Stepping stops at the int range instead of wrapping round it.
+        SetFieldText(window, IDC_TIME_EDIT, "2147483647");
+        ExpectMessageBox(window, &message);
+        PressSpin(window, IDC_TIME_SPIN, +1);
+        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "2147483647");
+        SetFieldText(window, IDC_TIME_EDIT, "5");
+        SetFieldText(window, IDC_SPEED_EDIT, "-2147483648");
+        ExpectMessageBox(window, &message);
+        PressSpin(window, IDC_SPEED_SPIN, -1);
+        EXPECT_EQ(FieldText(window, IDC_SPEED_EDIT), "-2147483648");
     });
 }
 
@@ -157,13 +172,33 @@ TEST(MainWindow, NoRunWhenNeitherStartCommandIsAcknowledged) {
     EXPECT_TRUE(harness.Messages().empty());
 }
 
-TEST(MainWindow, EnterWithValidFieldsClosesWithOk) {
+// The boxes the framework shows carry the program's name.
+TEST(MainWindow, ValidationBoxIsTitledWithTheProgramsName) {
+    CInstrumentApp::ApplyProgramIdentity();
     CMainWindowHarness harness;
-    const int result = harness.Run([](CMainDlg& window) {
-        window.GetDlgItem(IDC_TIME_EDIT)->setFocus();
-        dialog_test::PressKey(&window, Qt::Key_Return);
+    harness.Run([](CMainDlg& window) {
+        SetFieldText(window, IDC_TIME_EDIT, "six");
+        QString title;
+        dialog_test::WhenModal(
+            [&title](QWidget* box) {
+                title = box->windowTitle();
+                box->close();
+            },
+            &window);
+        Click(window, IDC_START);
+        EXPECT_EQ(title, "Velmora");
     });
-    EXPECT_EQ(result, IDOK);
+}
+
+// The window's menu starts with a separator that the menu must not fold away.
+TEST(MainWindow, ContextMenuShowsItsLeadingSeparator) {
+    CMainWindowHarness harness;
+    harness.Run([](CMainDlg& window) {
+        std::unique_ptr<QMenu> menu = window.MakeContextMenu();
+        ASSERT_EQ(menu->actions().size(), 2);
+        menu->adjustSize();
+        EXPECT_GT(menu->actionGeometry(menu->actions().front()).height(), 0);
+    });
 }
 
 TEST(MainWindow, AboutItemShowsTheAboutBox) {
@@ -176,6 +211,16 @@ TEST(MainWindow, AboutItemShowsTheAboutBox) {
                     text += label->text() + "|";
                 }
                 EXPECT_EQ(about->windowTitle(), "About Velmora");
+                // OK opens with the default and focus cues: it draws unlike a plain button.
+                auto* ok = qobject_cast<QPushButton*>(about->focusWidget());
+                ASSERT_NE(ok, nullptr);
+                EXPECT_EQ(ok->text(), "OK");
+                about->activateWindow();
+                QApplication::processEvents();
+                ASSERT_TRUE(ok->hasFocus());
+                const QImage cued = dialog_test::Grab(*ok);
+                ok->setDefault(false);
+                EXPECT_NE(cued, dialog_test::Grab(*ok));
                 about->close();
             },
             &window);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <set>
 
+#include "dialog_test_support.h"
 #include "link/frames.h"
 #include "main_window_harness.h"
 #include "resources/dialog_templates.h"
@@ -98,13 +99,54 @@ TEST(MainWindowRun, StopEndsTheRunAndTellsTheInstrument) {
         EXPECT_EQ(window.m_digitSpeed.GetValue(), "  300");
         EXPECT_EQ(harness.Shaker().RequestCount(kCodeSetSpeed), 2);
         EXPECT_FALSE(harness.Shaker().CurrentState().running);
-        // The poller finishes on its own and delivers nothing more.
-        ASSERT_TRUE(WaitUntil(
-            [&] { return !window.m_poller.HasThread() || window.m_poller.StopFlag() == 1; }));
+        // The poller's thread ends on its own and delivers nothing more.
+        ASSERT_TRUE(WaitUntil([&] { return CStatusPoller::RunningWorkers() == 0; }));
         const std::size_t samples = window.m_record.SpeedSeries().size();
         Pump(400ms);
         EXPECT_LE(window.m_record.SpeedSeries().size(), samples + 1);
         EXPECT_EQ(window.m_nRunning, 0);
+    });
+}
+
+TEST(MainWindowRun, EndsOnARemainingTimeOfZeroWhileTheInstrumentStillSaysRunning) {
+    CMainWindowHarness harness(FastRun(600));
+    harness.Run([&harness](CMainDlg& window) {
+        StartRun(window, 600);
+        ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 2; }));
+        std::vector<std::uint8_t> finished(StatusFrame::kLength, 0);
+        finished[0] = kFrameStartByte;
+        finished[StatusFrame::kEcho] = kCodeStatus;
+        WriteU16(finished, StatusFrame::kSpeedSetpoint, 300);
+        WriteU16(finished, StatusFrame::kActualSpeed, 300);
+        WriteU16(finished, StatusFrame::kTimeSetpoint, 600);
+        SealFrame(finished);
+        harness.Shaker().QueueReply(kCodeStatus, finished);
+        ASSERT_TRUE(WaitUntil([&] { return window.m_nRunning == 0; }));
+        EXPECT_EQ(window.m_record.TimeSeries().back(), 0u);
+        EXPECT_TRUE(harness.Shaker().CurrentState().running);
+    });
+}
+
+// A speed the field refuses never reaches the instrument: "65636" would go out as 100.
+TEST(MainWindowRun, StopSendsTheSpeedOfTheStartWhenTheFieldHoldsNoValidSpeed) {
+    CMainWindowHarness harness(FastRun(600));
+    harness.Run([&harness](CMainDlg& window) {
+        SetFieldText(window, IDC_SPEED_EDIT, "250");
+        StartRun(window, 600);
+        ASSERT_EQ(window.m_nRunning, 1);
+        harness.Shaker().ClearRecords();
+        SetFieldText(window, IDC_SPEED_EDIT, "65636");
+        QString message;
+        ExpectMessageBox(window, &message);
+        Click(window, IDC_STOP);
+        ExpectIdle(window);
+        std::vector<int> sent;
+        for (const auto& request : harness.Shaker().Requests()) {
+            if (request[CommandFrame::kCode] == kCodeSetSpeed) {
+                sent.push_back(CommandParam(request));
+            }
+        }
+        EXPECT_EQ(sent, std::vector<int>{250});
     });
 }
 
@@ -169,19 +211,35 @@ TEST(MainWindowRun, UnlistedInstrumentIsGreyedFromTheStart) {
     EXPECT_EQ(ReadFile(path), "Time(S)\tSpeed(1/min)\tTime(S)\r\n");
 }
 
-TEST(MainWindowRun, ClosingMidRunReturnsPromptlyAndLeavesNoThread) {
+// Enter and Escape never end a run's window; Close asks first, and once answered it returns
+// at once even with a silent instrument: the poller's exchange in flight is cut short.
+TEST(MainWindowRun, ClosingMidRunAsksFirstAndThenReturnsPromptlyWithASilentInstrument) {
     CMainWindowHarness harness(FastRun(600));
-    CStatusPoller* poller = nullptr;
     harness.Run([&](CMainDlg& window) {
-        poller = &window.m_poller;
         StartRun(window, 600);
         ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 2; }));
+        for (QWidget* focus : {window.GetDlgItem(IDC_TIME_EDIT), window.GetDlgItem(IDCANCEL)}) {
+            focus->setFocus();
+            dialog_test::PressKey(&window, Qt::Key_Return);
+            dialog_test::PressKey(&window, Qt::Key_Escape);
+        }
+        QString question;
+        AnswerCloseQuestion(window, "Cancel", &question);
+        Click(window, IDCANCEL);
+        EXPECT_EQ(question, "Close Velmora|Cancel|Cancel");
+        ASSERT_TRUE(window.isVisible());
+        ASSERT_EQ(window.m_nRunning, 1);
+
+        harness.Shaker().InjectFor(kCodeStatus, CSimulatedShaker::Fault::NoReply);
+        harness.Shaker().InjectFor(kCodeRunState, CSimulatedShaker::Fault::NoReply);
+        Pump(300ms);  // the poller now waits for a reply that won't come
         const int requests = harness.Shaker().RequestCount(kCodeSetSpeed);
+        AnswerCloseQuestion(window, "&Close");
         Click(window, IDCANCEL);
         EXPECT_EQ(harness.Shaker().RequestCount(kCodeSetSpeed), requests);
     });
-    // One exchange at most is left to finish when the window goes, and no poller outlives it.
-    EXPECT_LT(harness.m_closeDuration, 3s);
+    // The silent exchange would hold the close for its whole 5 s limit.
+    EXPECT_LT(harness.m_closeDuration, 2s);
     EXPECT_EQ(CStatusPoller::RunningWorkers(), 0);
     // Closing sends nothing: the instrument's run goes on.
     EXPECT_TRUE(harness.Shaker().CurrentState().running);
@@ -206,11 +264,20 @@ TEST(MainWindowRun, SaveDuringARunWritesTheSamplesSoFar) {
     EXPECT_EQ(lines.last().split('\t').size(), 3);
 }
 
+// A file the operator may not write is not replaced, though its folder would allow it.
 TEST(MainWindowRun, FailedSaveSaysSoAndKeepsTheEarlierFile) {
     CMainWindowHarness harness;
-    harness.m_savePath = QString::fromStdString(harness.LogDirectory()) + "/missing/run.xls";
+    const QString earlier = QString::fromStdString(harness.LogDirectory()) + "/run.xls";
+    {
+        QFile file(earlier);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("earlier");
+    }
+    QFile::setPermissions(earlier, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    harness.m_savePath = earlier;
     harness.Run([](CMainDlg& window) { Click(window, IDC_SAVE); });
     EXPECT_EQ(harness.Messages(), std::vector<int>{IDS_SAVE_FAILED});
+    EXPECT_EQ(ReadFile(earlier), "earlier");
     EXPECT_EQ(LoadStringResource(IDS_SAVE_FAILED), "Failed to save the file");
 }
 
