@@ -7,10 +7,10 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "resources/fonts.h"
 #include "framework/control_text.h"
 #include "framework/data_exchange.h"
 #include "framework/template_controls.h"
+#include "resources/fonts.h"
 
 namespace {
 

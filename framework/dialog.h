@@ -4,8 +4,8 @@
 #include <QFont>
 #include <vector>
 
-#include "resources/dialog_templates.h"
 #include "framework/dialog_units.h"
+#include "resources/dialog_templates.h"
 
 class CDataExchange;
 

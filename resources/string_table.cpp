@@ -4,7 +4,7 @@
 #include <utility>
 
 QString LoadStringResource(int id) {
-    static constexpr std::array<std::pair<int, const char*>, 10> kTable{{
+    static constexpr std::array<std::pair<int, const char*>, 11> kTable{{
         {IDS_ABOUTBOX, "&About Velmora..."},
         {IDS_CONNECT_FAILED, "Failed to connect the instrument"},
         {IDS_CONNECT_FAILED_RESTART,
@@ -16,6 +16,7 @@ QString LoadStringResource(int id) {
         {IDS_SPEED_TITLE, "Speed(1/min)"},
         {IDS_SPEED_OUT_OF_RANGE, "The speed has exceeded the speed range, please reset"},
         {IDS_SAVE_FAILED, "Failed to save the file"},
+        {IDS_STOP_NOT_CONFIRMED, "The instrument did not confirm the stop"},
     }};
     for (const auto& [key, text] : kTable) {
         if (key == id)

@@ -14,6 +14,7 @@ enum StringId : int {
     IDS_SPEED_TITLE = 108,
     IDS_SPEED_OUT_OF_RANGE = 109,
     IDS_SAVE_FAILED = 110,
+    IDS_STOP_NOT_CONFIRMED = 111,
 };
 
 // The text of string `id`, or an empty string for an ID the table does not hold.

@@ -3,10 +3,10 @@
 #include <QEvent>
 #include <QFontMetrics>
 
+#include "framework/data_exchange.h"
 #include "resources/fonts.h"
 #include "resources/palette.h"
 #include "resources/string_table.h"
-#include "framework/data_exchange.h"
 
 namespace {
 

@@ -1,22 +1,22 @@
 #include "ui/main_dlg.h"
 
 #include <QContextMenuEvent>
-#include <QKeyEvent>
-#include <QMessageBox>
-#include <QPushButton>
-#include <climits>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
+#include <climits>
 
+#include "framework/data_exchange.h"
 #include "link/serial_channel.h"
 #include "resources/dialog_templates.h"
 #include "resources/fonts.h"
 #include "resources/palette.h"
 #include "resources/string_table.h"
 #include "ui/about_dlg.h"
-#include "framework/data_exchange.h"
 #include "ui/embedded_simulator.h"
 #include "ui/info_dlg.h"
 #include "ui/port_choice.h"
@@ -203,6 +203,11 @@ void CMainDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 int CMainDlg::OnPollerMessage(unsigned message, long wParam, long lParam) {
+    // The operator has ended the run: what the poller read before it heard of the stop
+    // would put a running speed back on the readouts after the setpoints.
+    if (m_bStopping) {
+        return 1;
+    }
     switch (message) {
         case WM_STATUS_UPDATE:
             return OnStatusUpdate(wParam, lParam);

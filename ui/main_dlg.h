@@ -5,13 +5,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "framework/dialog.h"
 #include "run/connection_host.h"
 #include "run/instrument_connection.h"
 #include "run/poller_messages.h"
 #include "run/run_record.h"
 #include "run/status_poller.h"
-#include "framework/dialog.h"
 #include "ui/run_display.h"
 #include "widgets/digit_st.h"
 #include "widgets/lum_static.h"
@@ -118,6 +119,13 @@ class CMainDlg : public CDialog, public IConnectionHost, public IPollerReceiver 
     // The speed Stop sends: the field's when it holds a valid speed, else the one last sent
     // at Start, else the setpoint on show. Nothing when none is known.
     std::optional<int> SpeedForStop() const;
+    // Runs `work` on a thread of its own while this window keeps painting under a wait
+    // cursor with the operator's input held back; returns when the work is done.
+    void RunOffWindowThread(const std::function<void()>& work);
+    // Asks the instrument for its setpoints off the window's thread and shows them.
+    void QueryAndShowSetpoints();
+    void ShowSetpoints(const std::vector<std::uint8_t>& statusReply);
+    bool m_bStopping = false;  // Stop's exchanges are under way
     std::optional<int> m_lastStartSpeed;
     std::optional<int> m_shownSpeedSetpoint;
 };

@@ -1,15 +1,18 @@
 // Run control: starting, stopping and following a run, and saving its samples.
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <algorithm>
+#include <thread>
 #include <vector>
 
+#include "framework/control_text.h"
+#include "framework/text_to_int.h"
 #include "link/frames.h"
 #include "link/serial_channel.h"
 #include "resources/dialog_templates.h"
 #include "resources/string_table.h"
-#include "framework/control_text.h"
-#include "framework/text_to_int.h"
 #include "run/record_export.h"
 #include "ui/main_dlg.h"
 
@@ -63,6 +66,8 @@ std::optional<int> CMainDlg::SpeedForStop() const {
     return m_lastStartSpeed ? m_lastStartSpeed : m_shownSpeedSetpoint;
 }
 
+// Stop's exchanges can take 13 s with a silent instrument, so they leave the window's thread;
+// what is sent, and in which order, stays the same.
 void CMainDlg::OnStop() {
     // A stop goes ahead even when a field is out of bounds, but a speed the field refuses
     // would become the instrument's setpoint (or travel cut to 16 bits).
@@ -70,12 +75,22 @@ void CMainDlg::OnStop() {
     m_poller.RequestStop();
     const std::optional<int> speed = SpeedForStop();
     if (m_connection.GetDeviceType() != DeviceUnlisted && speed) {
-        CSerialChannel* channel = CSerialChannel::Instance();
-        for (int send = 0; send < kStopRetries && !channel->SetSpeed(*speed); ++send) {
+        bool confirmed = false;
+        RunOffWindowThread([&confirmed, speed] {
+            CSerialChannel* channel = CSerialChannel::Instance();
+            for (int send = 0; send < kStopRetries && !confirmed; ++send) {
+                confirmed = channel->SetSpeed(*speed) != 0;
+            }
+        });
+        // A shaker behind a pulled cable goes on running: the window must not go idle
+        // without a word.
+        if (!confirmed) {
+            ShowInformation(IDS_STOP_NOT_CONFIRMED);
         }
     }
     SetRunningState(false);
-    ShowSettings();
+    m_poller.RequestStop();
+    QueryAndShowSetpoints();
 }
 
 void CMainDlg::ShowSettings() {
@@ -83,12 +98,42 @@ void CMainDlg::ShowSettings() {
     SetRunningState(false);
 
     std::vector<std::uint8_t> block;
-    if (CSerialChannel::Instance()->QueryStatus(block) &&
-        static_cast<int>(block.size()) >= StatusFrame::kLength) {
-        m_shownSpeedSetpoint = ReadU16(block, StatusFrame::kSpeedSetpoint);
-        m_display.ShowSpeed(*m_shownSpeedSetpoint);
-        m_display.ShowTime(ReadU16(block, StatusFrame::kTimeSetpoint));
+    if (CSerialChannel::Instance()->QueryStatus(block)) {
+        ShowSetpoints(block);
     }
+}
+
+void CMainDlg::QueryAndShowSetpoints() {
+    std::vector<std::uint8_t> block;
+    int good = 0;
+    RunOffWindowThread([&block, &good] { good = CSerialChannel::Instance()->QueryStatus(block); });
+    if (good) {
+        ShowSetpoints(block);
+    }
+}
+
+void CMainDlg::ShowSetpoints(const std::vector<std::uint8_t>& block) {
+    if (static_cast<int>(block.size()) < StatusFrame::kLength) {
+        return;
+    }
+    m_shownSpeedSetpoint = ReadU16(block, StatusFrame::kSpeedSetpoint);
+    m_display.ShowSpeed(*m_shownSpeedSetpoint);
+    m_display.ShowTime(ReadU16(block, StatusFrame::kTimeSetpoint));
+}
+
+void CMainDlg::RunOffWindowThread(const std::function<void()>& work) {
+    m_bStopping = true;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    QEventLoop loop;
+    // Crosses threads: the worker only posts the loop's end to this window's thread.
+    std::thread worker([&work, &loop] {
+        work();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    QGuiApplication::restoreOverrideCursor();
+    m_bStopping = false;
 }
 
 void CMainDlg::SetRunningState(bool running) {

@@ -1,8 +1,8 @@
 #include "ui/port_choice.h"
 
+#include "framework/text_to_int.h"
 #include "link/serial_channel.h"
 #include "ui/port_setting_dlg.h"
-#include "framework/text_to_int.h"
 
 int ChoosePort(CSerialChannel& channel, const std::function<std::string()>& startSimulator) {
     CPortSettingDlg dialog;

@@ -4,8 +4,8 @@
 #include <QComboBox>
 #include <QScrollBar>
 
-#include "resources/palette.h"
 #include "framework/data_exchange.h"
+#include "resources/palette.h"
 #include "ui/port_item_delegate.h"
 
 namespace {

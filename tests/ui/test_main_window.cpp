@@ -11,9 +11,9 @@
 #include "dialog_test_support.h"
 #include "link/frames.h"
 #include "main_window_harness.h"
-#include "ui/instrument_app.h"
 #include "resources/dialog_templates.h"
 #include "resources/string_table.h"
+#include "ui/instrument_app.h"
 
 namespace {
 

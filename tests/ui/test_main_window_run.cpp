@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 
@@ -148,6 +150,40 @@ TEST(MainWindowRun, StopSendsTheSpeedOfTheStartWhenTheFieldHoldsNoValidSpeed) {
         }
         EXPECT_EQ(sent, std::vector<int>{250});
     });
+}
+
+// A shaker behind a pulled cable: Stop's 13 s of unanswered exchanges leave the window
+// painting, and the operator learns that the instrument never confirmed the stop.
+TEST(MainWindowRun, StopWithASilentInstrumentKeepsTheWindowAliveAndSaysSo) {
+    CMainWindowHarness harness(FastRun(600));
+    harness.Run([&harness](CMainDlg& window) {
+        StartRun(window, 600);
+        ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 2; }));
+        for (std::uint8_t code : {kCodeSetSpeed, kCodeStatus, kCodeRunState}) {
+            harness.Shaker().InjectFor(code, CSimulatedShaker::Fault::NoReply);
+        }
+        QTimer ticker;
+        int ticks = 0;
+        auto last = std::chrono::steady_clock::now();
+        std::chrono::steady_clock::duration longest{};
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const auto now = std::chrono::steady_clock::now();
+            longest = std::max(longest, now - last);
+            last = now;
+            ++ticks;
+        });
+        ticker.start(50);
+        Click(window, IDC_STOP);
+        ticker.stop();
+        ExpectIdle(window);
+        EXPECT_GT(ticks, 100);
+        std::printf("longest gap between window timer ticks during Stop: %lld ms\n",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(longest).count()));
+    });
+    EXPECT_EQ(harness.Messages(), std::vector<int>{IDS_STOP_NOT_CONFIRMED});
+    EXPECT_EQ(LoadStringResource(IDS_STOP_NOT_CONFIRMED),
+              "The instrument did not confirm the stop");
 }
 
 TEST(MainWindowRun, StopRetriesTheSpeedCommandFourTimesAtMost) {
