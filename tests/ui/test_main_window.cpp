@@ -13,7 +13,10 @@
 #include "main_window_harness.h"
 #include "resources/dialog_templates.h"
 #include "resources/string_table.h"
+#include "ui/about_dlg.h"
+#include "ui/info_dlg.h"
 #include "ui/instrument_app.h"
+#include "ui/port_setting_dlg.h"
 
 namespace {
 
@@ -229,4 +232,42 @@ TEST(MainWindow, AboutItemShowsTheAboutBox) {
         // Other window commands are not the About item.
         window.OnSysCommand(0xF020);
     });
+}
+
+namespace {
+
+// Every caption of a dialog fits its box in the font it is drawn in.
+void ExpectCaptionsFit(QWidget& dialog) {
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) {
+            continue;
+        }
+        auto* lum = qobject_cast<CLumStatic*>(label);
+        const QFont font = lum != nullptr && lum->m_pFont ? *lum->m_pFont : label->font();
+        const int flags = Qt::TextShowMnemonic | (label->wordWrap() ? Qt::TextWordWrap : 0);
+        const QRect needed = QFontMetrics(font).boundingRect(
+            QRect(0, 0, label->contentsRect().width(), 0), flags, label->text());
+        EXPECT_LE(needed.width(), label->contentsRect().width()) << label->text().toStdString();
+        EXPECT_LE(needed.height(), label->contentsRect().height()) << label->text().toStdString();
+    }
+}
+
+}  // namespace
+
+TEST(MainWindow, EveryCaptionOfTheFourWindowsFitsItsBox) {
+    CMainWindowHarness harness;
+    harness.Run([](CMainDlg& window) {
+        ExpectCaptionsFit(window);
+        EXPECT_TRUE(window.m_lblSpeedScreen.text().endsWith(':'));
+    });
+    CAboutDlg about;
+    about.OnInitDialog();
+    ExpectCaptionsFit(about);
+    CInfoDlg info;
+    info.m_strMessage = LoadStringResource(IDS_CONNECT_FAILED_RESTART);
+    info.OnInitDialog();
+    ExpectCaptionsFit(info);
+    CPortSettingDlg port;
+    port.OnInitDialog();
+    ExpectCaptionsFit(port);
 }
