@@ -63,8 +63,6 @@ class CSerialChannel {
 
     // Test seam: the pause after every request byte (50 ms on a real line).
     void SetBytePause(std::chrono::milliseconds pause);
-    // The longest wait for one request byte to be written and to leave the port.
-    int WriteTimeoutMs() const { return m_writeTimeoutMs.load(); }
 
     ~CSerialChannel();
 

@@ -94,8 +94,9 @@ TEST_F(ExchangeSafety, AByteThatCannotLeaveFailsByItsTimeOutOrAtOnceWhenCancelle
     auto start = Clock::now();
     EXPECT_EQ(Channel().Send(flood.data(), static_cast<int>(flood.size())), 0);
     const auto elapsed = Clock::now() - start;
-    EXPECT_GE(elapsed, std::chrono::milliseconds(Channel().WriteTimeoutMs()));
-    EXPECT_LT(elapsed, std::chrono::milliseconds(Channel().WriteTimeoutMs()) + 3s);
+    // A byte's write may take up to two seconds on a real line, and no longer.
+    EXPECT_GE(elapsed, 2s);
+    EXPECT_LT(elapsed, 5s);
 
     CExchangeCancel cancel;
     auto send = std::async(std::launch::async, [&] { return Channel().SetSpeed(300, &cancel); });
