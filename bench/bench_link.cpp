@@ -1,7 +1,9 @@
 // The cost of one status exchange with the simulated shaker, with and without the 50 ms pause
-// after every request byte, and of building and checking frames.
+// after every request byte, of the traffic log's lines, and of building and checking frames.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,6 +12,7 @@
 
 #include "link/frames.h"
 #include "link/serial_channel.h"
+#include "link/traffic_log.h"
 #include "sim/simulated_shaker.h"
 
 namespace {
@@ -17,7 +20,9 @@ namespace {
 void BM_LinkStatusExchange(benchmark::State& state) {
     char pattern[] = "/tmp/velmora-bench-XXXXXX";
     const char* logDir = mkdtemp(pattern);
-    CSimulatedShaker shaker;
+    SimOptions options;
+    options.recordByteStamps = true;
+    CSimulatedShaker shaker(options);
     if (logDir == nullptr || !shaker.Start()) {
         state.SkipWithError("no pseudo-terminal or temporary directory");
         return;
@@ -59,6 +64,56 @@ BENCHMARK(BM_LinkStatusExchange)
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The log lines of one status exchange, as the channel writes them: the request, then the
+// reply's start, its bytes and its line end.
+const std::string kExchangeLines[] = {"Send:FE A2 00 00 00 A2 \r\n",
+                                      "Receive:", "FE A2 01 2C 01 2A 00 06 00 05 05 ", "\r\n"};
+
+// The log as the channel keeps it: open between lines.
+void BM_LinkLogExchangeKeptOpen(benchmark::State& state) {
+    char pattern[] = "/tmp/velmora-bench-XXXXXX";
+    const char* logDir = mkdtemp(pattern);
+    if (logDir == nullptr) {
+        state.SkipWithError("no temporary directory");
+        return;
+    }
+    CTrafficLog log;
+    log.SetDirectory(logDir);
+    log.Reset();
+    for (auto _ : state) {
+        for (const std::string& line : kExchangeLines) {
+            log.Append(line);
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(logDir, ignored);
+}
+BENCHMARK(BM_LinkLogExchangeKeptOpen)->Unit(benchmark::kMicrosecond);
+
+// For comparison: the file opened, appended to and closed for every line.
+void BM_LinkLogExchangeReopenedPerLine(benchmark::State& state) {
+    char pattern[] = "/tmp/velmora-bench-XXXXXX";
+    const char* logDir = mkdtemp(pattern);
+    if (logDir == nullptr) {
+        state.SkipWithError("no temporary directory");
+        return;
+    }
+    const std::string path = std::string(logDir) + "/" + CTrafficLog::kFileName;
+    close(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    for (auto _ : state) {
+        for (const std::string& line : kExchangeLines) {
+            const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+            if (fd >= 0) {
+                benchmark::DoNotOptimize(write(fd, line.data(), line.size()));
+                close(fd);
+            }
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(logDir, ignored);
+}
+BENCHMARK(BM_LinkLogExchangeReopenedPerLine)->Unit(benchmark::kMicrosecond);
 
 void BM_LinkBuildCommand(benchmark::State& state) {
     int param = 0;

@@ -13,6 +13,7 @@
 
 #include "link/frames.h"
 #include "link/serial_channel.h"
+#include "run/atomic_file_writer.h"
 #include "run/record_export.h"
 #include "run/run_record.h"
 #include "run/status_poller.h"
@@ -22,12 +23,12 @@ namespace {
 
 constexpr std::uint32_t kLongestRunSamples = 72000;
 
-CRunRecord LongestRun() {
+CRunRecord LongestRun(std::uint32_t samples = kLongestRunSamples) {
     CRunRecord record;
     record.ResetSpeedExtent();
-    for (std::uint32_t i = 0; i < kLongestRunSamples; ++i) {
+    for (std::uint32_t i = 0; i < samples; ++i) {
         record.AppendSpeed(295 + i % 11);
-        record.AppendRemainingTime(kLongestRunSamples - i);
+        record.AppendRemainingTime(samples - i);
     }
     return record;
 }
@@ -97,11 +98,46 @@ void BM_RecordExport72000(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordExport72000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The save of a million samples, as the program writes it (in pieces) and, for comparison,
+// formatted whole into one string first. The counter is the largest block of the file held
+// in memory at once.
+void BM_RecordExportMillion(benchmark::State& state) {
+    const bool whole = state.range(0) != 0;
+    const CRunRecord record = LongestRun(1'000'000);
+    const std::string dir = MakeTempDir();
+    if (dir.empty()) {
+        state.SkipWithError("no temporary directory");
+        return;
+    }
+    const std::string target = dir + "/run.xls";
+    std::size_t held = 64 * 1024;
+    for (auto _ : state) {
+        int result = 0;
+        if (whole) {
+            const std::string content = FormatRecordExport(record, DeviceKW41);
+            held = content.size();
+            result = ReplaceFileAtomically(target, content);
+        } else {
+            result = ExportRecord(target, record, DeviceKW41);
+        }
+        if (result != 1) {
+            state.SkipWithError("export failed");
+            break;
+        }
+    }
+    state.SetLabel(whole ? "whole string" : "in pieces");
+    state.counters["bytes_held"] = static_cast<double>(held);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+BENCHMARK(BM_RecordExportMillion)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // Ten seconds of polling at the real pace (50 ms after every request byte) with no receiver;
 // the cycle starts are the times the shaker received the first byte of each status request.
 void BM_PollerCycleTiming10s(benchmark::State& state) {
     const std::string logDir = MakeTempDir();
     SimOptions options;
+    options.recordByteStamps = true;
     CSimulatedShaker shaker(options);
     if (logDir.empty() || !shaker.Start()) {
         state.SkipWithError("no pseudo-terminal or temporary directory");

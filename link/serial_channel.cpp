@@ -1,7 +1,8 @@
 #include "link/serial_channel.h"
 
+#include <termios.h>
+
 #include <algorithm>
-#include <thread>
 
 #include "link/port_io.h"
 #include "link/port_name.h"
@@ -116,66 +117,93 @@ void CSerialChannel::SetLogDirectory(const std::string& directory) {
     m_log.SetDirectory(directory);
 }
 
-int CSerialChannel::Send(const std::uint8_t* bytes, int length) {
+int CSerialChannel::Send(const std::uint8_t* bytes, int length, const CExchangeCancel* cancel) {
     std::lock_guard lock(m_exchangeMutex);
-    return SendLocked(bytes, length);
+    return SendLocked(bytes, length, cancel);
 }
 
-int CSerialChannel::Receive(std::uint8_t* buffer, int length, int timeoutMs) {
+int CSerialChannel::Receive(std::uint8_t* buffer, int length, int timeoutMs,
+                            const CExchangeCancel* cancel) {
     std::lock_guard lock(m_exchangeMutex);
-    return ReceiveLocked(buffer, length, timeoutMs);
+    return ReceiveLocked(buffer, length, timeoutMs, cancel);
 }
 
 bool CSerialChannel::DiscardStaleInput() {
+    const int fd = m_fd;
     std::vector<std::uint8_t> stale;
-    if (ReadQueued(m_fd, stale) != PortIo::Ok) {
+    bool more = false;
+    if (ReadQueued(fd, stale, kStaleInputLimit, more) != PortIo::Ok) {
         return false;
     }
     if (!stale.empty()) {
         AppendLog("Discard:" + CTrafficLog::Hex(stale.data(), static_cast<int>(stale.size())) +
                   "\r\n");
     }
+    if (more) {
+        // Reading a flood under the exchange lock would hold everyone up for as long as it
+        // lasts; none of it can be a reply to the request still being sent.
+        tcflush(fd, TCIFLUSH);
+    }
     return true;
 }
 
-int CSerialChannel::SendLocked(const std::uint8_t* bytes, int length) {
+namespace {
+
+int WakeFdOf(const CExchangeCancel* cancel) {
+    return cancel != nullptr ? cancel->WakeFd() : -1;
+}
+
+bool Cancelled(const CExchangeCancel* cancel) {
+    return cancel != nullptr && cancel->IsCancelled();
+}
+
+}  // namespace
+
+int CSerialChannel::SendLocked(const std::uint8_t* bytes, int length,
+                               const CExchangeCancel* cancel) {
     const int fd = m_fd;
-    if (fd < 0 || length < 0 || (bytes == nullptr && length > 0)) {
+    if (fd < 0 || length < 0 || (bytes == nullptr && length > 0) || Cancelled(cancel)) {
         return 0;
     }
     AppendLog("Send:" + CTrafficLog::Hex(bytes, length) + "\r\n");
     if (length == 0) {
         return 0;
     }
+    const int wakeFd = WakeFdOf(cancel);
     const std::chrono::milliseconds pause{m_bytePauseMs.load()};
     const std::chrono::milliseconds writeTimeout{m_writeTimeoutMs.load()};
     for (int i = 0; i < length; ++i) {
         if (i == length - 1 && !DiscardStaleInput()) {
             return 0;
         }
-        if (WriteByte(fd, bytes[i], std::chrono::steady_clock::now() + writeTimeout) !=
-            PortIo::Ok) {
+        if (Cancelled(cancel) ||
+            WriteByte(fd, bytes[i], std::chrono::steady_clock::now() + writeTimeout, wakeFd) !=
+                PortIo::Ok) {
             return 0;
         }
         // The pause counts from the byte having left, so no two bytes are closer than it.
-        std::this_thread::sleep_until(std::chrono::steady_clock::now() + pause);
+        if (PauseUntil(std::chrono::steady_clock::now() + pause, wakeFd) != PortIo::Ok) {
+            return 0;
+        }
     }
     return 1;
 }
 
-int CSerialChannel::ReceiveLocked(std::uint8_t* buffer, int length, int timeoutMs) {
+int CSerialChannel::ReceiveLocked(std::uint8_t* buffer, int length, int timeoutMs,
+                                  const CExchangeCancel* cancel) {
     if (length < 0 || (buffer == nullptr && length > 0)) {
         return 0;
     }
     AppendLog("Receive:");
     m_receivedCount = 0;
     const int fd = m_fd;
+    const int wakeFd = WakeFdOf(cancel);
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     int received = 0;
     std::vector<std::uint8_t> block;
-    while (fd >= 0 && received < length) {
-        if (ReadBlock(fd, block, deadline) != PortIo::Ok) {
+    while (fd >= 0 && received < length && !Cancelled(cancel)) {
+        if (ReadBlock(fd, block, deadline, wakeFd) != PortIo::Ok) {
             break;
         }
         const int delivered = static_cast<int>(block.size());

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "link/exchange_cancel.h"
 #include "link/traffic_log.h"
 
 // The program's one serial connection to the instrument, with its traffic log.
@@ -28,20 +29,31 @@ class CSerialChannel {
 
     // Raw halves of an exchange. The command set below runs both halves under the
     // channel lock; these are public for callers that speak a protocol of their own.
-    int Send(const std::uint8_t* bytes, int length);
-    int Receive(std::uint8_t* buffer, int length, int timeoutMs);
+    // A cancelled `cancel` ends any wait at once with 0; see CExchangeCancel.
+    int Send(const std::uint8_t* bytes, int length, const CExchangeCancel* cancel = nullptr);
+    int Receive(std::uint8_t* buffer, int length, int timeoutMs,
+                const CExchangeCancel* cancel = nullptr);
     // Bytes taken by the last Receive, including any beyond the length it asked for.
     int ReceivedCount() const;
 
     // The instrument's command set. The reply blocks are sized by the command
-    // (8 and 11 bytes) and hold whatever arrived, whatever the outcome.
-    int Handshake();
-    int QueryRunState(std::vector<std::uint8_t>& block);
-    int QueryStatus(std::vector<std::uint8_t>& block);
+    // (8 and 11 bytes) and hold whatever arrived, whatever the outcome. An exchange handed a
+    // `cancel` that is or gets cancelled fails at once: it sends nothing more and stops
+    // waiting for its reply, which the next exchange then discards as stale.
+    int Handshake(const CExchangeCancel* cancel = nullptr);
+    int QueryRunState(std::vector<std::uint8_t>& block, const CExchangeCancel* cancel = nullptr);
+    // A reply with a speed above kHighestPlausibleSpeed fails like a bad checksum: it is line
+    // noise that happened to match, not anything an instrument could report.
+    int QueryStatus(std::vector<std::uint8_t>& block, const CExchangeCancel* cancel = nullptr);
     // On failure `character` is set to '\0'.
-    int QueryIdChar(int index, char& character);
-    int SetSpeed(int speed);
-    int SetTime(int time);
+    int QueryIdChar(int index, char& character, const CExchangeCancel* cancel = nullptr);
+    int SetSpeed(int speed, const CExchangeCancel* cancel = nullptr);
+    int SetTime(int time, const CExchangeCancel* cancel = nullptr);
+
+    // Twice the highest speed any entry accepts, 1/min.
+    static constexpr int kHighestPlausibleSpeed = 1600;
+    // Stale input read and logged before one request; whatever is beyond is flushed unread.
+    static constexpr int kStaleInputLimit = 64 * 1024;
 
     void ResetLog();
     void AppendLog(const std::string& text);
@@ -58,12 +70,15 @@ class CSerialChannel {
     CSerialChannel();
 
     // Both take m_exchangeMutex as held by the caller.
-    int SendLocked(const std::uint8_t* bytes, int length);
-    int ReceiveLocked(std::uint8_t* buffer, int length, int timeoutMs);
+    int SendLocked(const std::uint8_t* bytes, int length, const CExchangeCancel* cancel);
+    int ReceiveLocked(std::uint8_t* buffer, int length, int timeoutMs,
+                      const CExchangeCancel* cancel);
     // Sends a request and collects a reply of reply.size() bytes as one exchange.
-    int Exchange(std::uint8_t code, int param, std::vector<std::uint8_t>& reply, int timeoutMs);
+    int Exchange(std::uint8_t code, int param, std::vector<std::uint8_t>& reply, int timeoutMs,
+                 const CExchangeCancel* cancel);
     // Reads and logs whatever is waiting before a request's last byte goes out: nothing the
-    // instrument sent before then can be the reply to it.
+    // instrument sent before then can be the reply to it. At most kStaleInputLimit bytes are
+    // read; a flood beyond that is flushed unread.
     bool DiscardStaleInput();
     void CloseLocked();
 

@@ -59,6 +59,24 @@ void WriteAll(int fd, const std::string& text) {
     }
 }
 
+// The file at `path` for appending, only if it is a regular file: a symbolic link is not
+// followed (its target could be anything the user may write), and the open does not block,
+// so a FIFO with no reader can't hang the exchange. -1 otherwise.
+int OpenRegularFile(const std::string& path, int extraFlags) {
+    const int fd = open(
+        path.c_str(),
+        O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | extraFlags, 0644);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 std::string DefaultLogDirectory() {
@@ -71,41 +89,66 @@ std::string DefaultLogDirectory() {
 
 CTrafficLog::CTrafficLog() : m_directory(DefaultLogDirectory()) {}
 
+CTrafficLog::~CTrafficLog() {
+    CloseLocked();
+}
+
 std::string CTrafficLog::Path() const {
     std::lock_guard lock(m_mutex);
+    return PathLocked();
+}
+
+std::string CTrafficLog::PathLocked() const {
     return m_directory + "/" + kFileName;
 }
 
 void CTrafficLog::SetDirectory(const std::string& directory) {
     std::lock_guard lock(m_mutex);
+    CloseLocked();
     m_directory = directory;
+}
+
+void CTrafficLog::CloseLocked() {
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
+    }
 }
 
 void CTrafficLog::Reset() {
     std::lock_guard lock(m_mutex);
+    CloseLocked();
     if (m_directory.empty()) {
         return;
     }
     MakeDirectories(m_directory);
-    const std::string path = m_directory + "/" + kFileName;
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
-    if (fd >= 0) {
-        close(fd);
+    m_fd = OpenRegularFile(PathLocked(), O_CREAT);
+    // Emptied only once it is known to be a regular file of its own.
+    if (m_fd >= 0 && ftruncate(m_fd, 0) != 0) {
+        CloseLocked();
     }
+}
+
+int CTrafficLog::FileLocked() {
+    if (m_fd >= 0) {
+        struct stat status {};
+        if (fstat(m_fd, &status) == 0 && status.st_nlink > 0) {
+            return m_fd;
+        }
+        CloseLocked();
+    }
+    if (!m_directory.empty()) {
+        m_fd = OpenRegularFile(PathLocked(), 0);
+    }
+    return m_fd;
 }
 
 void CTrafficLog::Append(const std::string& text) {
     std::lock_guard lock(m_mutex);
-    if (m_directory.empty()) {
-        return;
+    const int fd = FileLocked();
+    if (fd >= 0) {
+        WriteAll(fd, text);
     }
-    const std::string path = m_directory + "/" + kFileName;
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return;
-    }
-    WriteAll(fd, text);
-    close(fd);
 }
 
 std::string CTrafficLog::Hex(const std::uint8_t* bytes, int length) {

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 namespace {
 
@@ -61,6 +63,27 @@ bool WriteAll(int fd, std::string_view content) {
     return true;
 }
 
+// Whether the permission bits let this process write the file. The rename needs only the
+// directory, so without this a file the operator made read-only would be replaced all the
+// same. Root counts as the owner: it bypasses the bits, but the operator's intent is in them.
+bool PermissionBitsAllowWriting(const struct stat& file) {
+    const uid_t user = geteuid();
+    if (user == 0 || user == file.st_uid) {
+        return (file.st_mode & S_IWUSR) != 0;
+    }
+    bool inGroup = getegid() == file.st_gid;
+    if (!inGroup) {
+        const int count = getgroups(0, nullptr);
+        if (count > 0) {
+            std::vector<gid_t> groups(static_cast<std::size_t>(count));
+            const int got = getgroups(count, groups.data());
+            inGroup = got > 0 && std::find(groups.begin(), groups.begin() + got, file.st_gid) !=
+                                     groups.begin() + got;
+        }
+    }
+    return (file.st_mode & (inGroup ? S_IWGRP : S_IWOTH)) != 0;
+}
+
 // The rename itself reaches the disk only with the directory; the file is already in place
 // if this fails, so its result does not change the outcome.
 void SyncDirectoryOf(const std::filesystem::path& target) {
@@ -75,7 +98,8 @@ void SyncDirectoryOf(const std::filesystem::path& target) {
 
 }  // namespace
 
-int ReplaceFileAtomically(const std::string& path, std::string_view content) {
+int ReplaceFileAtomicallyWith(const std::string& path,
+                              const std::function<bool(const FileChunkSink& sink)>& produce) {
     if (path.empty()) {
         return 0;
     }
@@ -87,7 +111,7 @@ int ReplaceFileAtomically(const std::string& path, std::string_view content) {
     // Renaming over a directory, a device or a pipe would destroy it rather than write to it.
     struct stat existing {};
     const bool exists = stat(target.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
+    if (exists && (!S_ISREG(existing.st_mode) || !PermissionBitsAllowWriting(existing))) {
         return 0;
     }
 
@@ -101,7 +125,12 @@ int ReplaceFileAtomically(const std::string& path, std::string_view content) {
         fchmod(fd, existing.st_mode & 07777);
     }
 
-    bool ok = WriteAll(fd, content);
+    bool written = true;
+    const FileChunkSink sink = [fd, &written](std::string_view chunk) {
+        written = written && WriteAll(fd, chunk);
+        return written;
+    };
+    bool ok = produce && produce(sink) && written;
     // Some file systems cannot sync at all (EINVAL); the data is then as safe as they allow.
     ok = ok && (fsync(fd) == 0 || errno == EINVAL);
     ok = (close(fd) == 0) && ok;
@@ -112,4 +141,9 @@ int ReplaceFileAtomically(const std::string& path, std::string_view content) {
     }
     SyncDirectoryOf(target);
     return 1;
+}
+
+int ReplaceFileAtomically(const std::string& path, std::string_view content) {
+    return ReplaceFileAtomicallyWith(
+        path, [content](const FileChunkSink& sink) { return sink(content); });
 }

@@ -26,6 +26,7 @@ void CStatusPoller::Start() {
     }
 
     m_nStop.store(0);
+    m_cancel.Reset();
     m_nSettled.store(0);
     m_nLastSetpoint.store(0);
     auto notifier = CCrossThreadNotifier::Create(m_pOwner, m_pContext);
@@ -44,6 +45,7 @@ void CStatusPoller::RequestStop() {
         std::lock_guard lock(m_wakeMutex);
         m_nStop.store(1);
     }
+    m_cancel.Cancel();
     m_wakeCv.notify_all();
 }
 
@@ -79,10 +81,14 @@ int CStatusPoller::Run(CSerialChannel* channel, std::shared_ptr<CCrossThreadNoti
 
     SpeedSmoothing smoothing;
     auto cycleStart = std::chrono::steady_clock::now();
-    while (m_nStop.load() == 0) {
+    while (!StopRequested()) {
         // Deadlines are absolute, so time spent in the exchanges never shifts the schedule.
         const auto deadline = cycleStart + period;
         PollStatus(*channel, *notifier, smoothing);
+        // Nobody takes the answer to a run-state query asked after a stop.
+        if (StopRequested()) {
+            break;
+        }
         PollRunState(*channel, *notifier);
         if (std::chrono::steady_clock::now() >= deadline) {
             // The exchanges took a whole cycle or more: start the next one at once, from now.
@@ -99,7 +105,7 @@ int CStatusPoller::Run(CSerialChannel* channel, std::shared_ptr<CCrossThreadNoti
 void CStatusPoller::PollStatus(CSerialChannel& channel, CCrossThreadNotifier& notifier,
                                SpeedSmoothing& smoothing) {
     std::vector<std::uint8_t> block;
-    if (channel.QueryStatus(block) == 0 || block.size() < StatusFrame::kLength) {
+    if (channel.QueryStatus(block, &m_cancel) == 0 || block.size() < StatusFrame::kLength) {
         return;
     }
     const int setpoint = ReadU16(block, StatusFrame::kSpeedSetpoint);
@@ -113,7 +119,7 @@ void CStatusPoller::PollStatus(CSerialChannel& channel, CCrossThreadNotifier& no
 
 void CStatusPoller::PollRunState(CSerialChannel& channel, CCrossThreadNotifier& notifier) {
     std::vector<std::uint8_t> block;
-    if (channel.QueryRunState(block) == 0 || block.size() < RunStateFrame::kLength) {
+    if (channel.QueryRunState(block, &m_cancel) == 0 || block.size() < RunStateFrame::kLength) {
         return;
     }
     notifier.Deliver(WM_RUN_STATE, block[RunStateFrame::kRunFlag],

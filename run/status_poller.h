@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/exchange_cancel.h"
 #include "run/poller_messages.h"
 #include "run/speed_smoothing.h"
 
@@ -40,8 +41,10 @@ class CStatusPoller {
     // channel. A worker still finishing from before is asked to stop and joined first; its
     // notifications still to come are dropped so that they can't reach the new run.
     void Start();
-    // Sets the stop flag and wakes a worker waiting for its next cycle. Does not wait. A
-    // worker inside a notification or an exchange finishes that cycle first.
+    // Sets the stop flag, cuts the worker's exchange in flight short and wakes a worker
+    // waiting for its next cycle. Does not wait. The worker starts no exchange after this;
+    // one inside a notification finishes handing it over first. Exchanges of other threads
+    // are not touched, so commands sent right after this go out at once.
     void RequestStop();
     // Waits until the worker has ended, then forgets it. Called on the receiver's thread it
     // first cancels the worker's notifications, which that thread could no longer handle.
@@ -69,6 +72,7 @@ class CStatusPoller {
     void PollStatus(CSerialChannel& channel, CCrossThreadNotifier& notifier,
                     SpeedSmoothing& smoothing);
     void PollRunState(CSerialChannel& channel, CCrossThreadNotifier& notifier);
+    bool StopRequested() const { return m_nStop.load() != 0; }
     // Sleeps until the deadline or a stop request, whichever comes first.
     void WaitForNextCycle(std::chrono::steady_clock::time_point deadline);
 
@@ -90,6 +94,9 @@ class CStatusPoller {
     // thread while Start or Join waits for the worker.
     mutable std::mutex m_notifierMutex;
     std::shared_ptr<CCrossThreadNotifier> m_notifier;
+
+    // Cancelled with the stop flag; only the worker's own exchanges are handed it.
+    CExchangeCancel m_cancel;
 
     // Pairs the stop flag with the worker's wait for its next cycle.
     std::mutex m_wakeMutex;

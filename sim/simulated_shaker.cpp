@@ -69,7 +69,9 @@ struct PendingWrite {
 
 struct CSimulatedShaker::Impl {
     explicit Impl(SimOptions options)
-        : model(options, Clock::now()), deviceId(std::move(options.deviceId)) {}
+        : model(options, Clock::now()),
+          deviceId(std::move(options.deviceId)),
+          recordStamps(options.recordByteStamps) {}
 
     void Run(int master, int wake);
     void TakeBytes(const std::uint8_t* bytes, int count, Clock::time_point now);
@@ -88,6 +90,9 @@ struct CSimulatedShaker::Impl {
     std::map<std::uint8_t, std::deque<std::vector<std::uint8_t>>> queuedReplies;
     std::vector<ByteStamp> received;
     std::vector<std::array<std::uint8_t, 6>> requests;
+    bool recordStamps;
+    bool silent = false;
+    bool noTimeLeft = false;
 
     // Protects the descriptors, the thread and the path across Start, Stop and Unplug.
     mutable std::mutex lifecycleMutex;
@@ -97,6 +102,8 @@ struct CSimulatedShaker::Impl {
     std::string slavePath;
 
     std::atomic<bool> stopRequested{false};
+    // Read by the responder before each poll; a change wakes it through wakeFd.
+    std::atomic<bool> stalled{false};
 
     // The responder thread's own.
     CRequestAssembler assembler;
@@ -106,14 +113,19 @@ struct CSimulatedShaker::Impl {
 void CSimulatedShaker::Impl::Run(int master, int wake) {
     std::uint8_t buffer[256];
     while (!stopRequested) {
-        pollfd fds[2] = {{master, POLLIN, 0}, {wake, POLLIN, 0}};
+        // A stalled shaker doesn't look at the line at all; its queued replies still go out.
+        pollfd fds[2] = {{master, static_cast<short>(stalled ? 0 : POLLIN), 0}, {wake, POLLIN, 0}};
         const int timeout = pending.empty() ? -1 : MillisecondsUntil(pending.front().due);
         const int ready = poll(fds, 2, timeout);
         if (ready < 0 && errno != EINTR) {
             return;
         }
         if (fds[1].revents != 0) {
-            return;
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto ignored = read(wake, &count, sizeof(count));
+            if (stopRequested) {
+                return;
+            }
         }
         if (fds[0].revents & POLLIN) {
             const ssize_t n = read(master, buffer, sizeof(buffer));
@@ -133,7 +145,7 @@ void CSimulatedShaker::Impl::TakeBytes(const std::uint8_t* bytes, int count,
                                        Clock::time_point now) {
     {
         std::lock_guard lock(stateMutex);
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; recordStamps && i < count; ++i) {
             received.push_back({bytes[i], now});
         }
     }
@@ -170,7 +182,14 @@ void CSimulatedShaker::Impl::Answer(const CRequestAssembler::Frame& request,
     {
         std::lock_guard lock(stateMutex);
         requests.push_back(request);
+        if (silent) {
+            return;
+        }
         auto reply = ShakerReply(request, model, deviceId, now);
+        if (reply && noTimeLeft && code == kCodeStatus) {
+            WriteU16(*reply, StatusFrame::kRemaining, 0);
+            SealFrame(*reply);
+        }
         if (auto queued = queuedReplies.find(code);
             queued != queuedReplies.end() && !queued->second.empty()) {
             reply = std::move(queued->second.front());
@@ -250,6 +269,37 @@ void CSimulatedShaker::Stop() {
 
 void CSimulatedShaker::Unplug() {
     m_impl->Shutdown();
+}
+
+bool CSimulatedShaker::Replug() {
+    return Start();
+}
+
+void CSimulatedShaker::SetSilent(bool silent) {
+    std::lock_guard lock(m_impl->stateMutex);
+    m_impl->silent = silent;
+}
+
+void CSimulatedShaker::SetStalled(bool stalled) {
+    m_impl->stalled = stalled;
+    std::lock_guard lock(m_impl->lifecycleMutex);
+    if (m_impl->wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto ignored = write(m_impl->wakeFd, &one, sizeof(one));
+    }
+}
+
+void CSimulatedShaker::SetReportNoTimeLeft(bool noTimeLeft) {
+    std::lock_guard lock(m_impl->stateMutex);
+    m_impl->noTimeLeft = noTimeLeft;
+}
+
+void CSimulatedShaker::SetByteStampsRecorded(bool record) {
+    std::lock_guard lock(m_impl->stateMutex);
+    m_impl->recordStamps = record;
+    if (!record) {
+        m_impl->received.clear();
+    }
 }
 
 bool CSimulatedShaker::IsRunning() const {

@@ -15,6 +15,9 @@ struct SimOptions {
     int rampPerUnit = 50;     // 1/min the actual speed moves toward its target per time unit
     int noise = 0;            // +/- 1/min of noise on the actual speed once close (0 for tests)
     std::chrono::milliseconds timeUnit{1000};  // one unit of the remaining-time countdown
+    // Every request byte kept with its arrival time (ReceivedBytes). A long run adds about
+    // 200 bytes a second; whatever runs the shaker for hours turns this off.
+    bool recordByteStamps = true;
 };
 
 // A shaker that answers the instrument's request-reply protocol on the master side of a
@@ -58,6 +61,22 @@ class CSimulatedShaker {
     void ClearFaults();
     // Closes the master: the program's reads fail as with a pulled USB adapter.
     void Unplug();
+    // Plugs the shaker back in after Unplug (or Stop), in the state it had: a new
+    // pseudo-terminal, on the same path when the kernel hands that number out again (it does
+    // once nobody holds the old one open). SlavePath() tells which. False if no pty is left.
+    bool Replug();
+    // Silent: requests still arrive and are recorded, but the shaker neither acts on them
+    // nor replies, as with a cable pulled at the instrument while the port stays open.
+    void SetSilent(bool silent);
+    // Stalled: the shaker stops reading the line, so the port's output backs up and the
+    // program's writes wait, as with a driver whose output no longer drains. Whatever was
+    // written meanwhile is taken as usual once the stall ends.
+    void SetStalled(bool stalled);
+    // Status replies report no time left while the run goes on (the run-state reply still
+    // says running), so the end of a run by its remaining time can be seen on its own.
+    void SetReportNoTimeLeft(bool noTimeLeft);
+    // Switches the per-byte time stamps of ReceivedBytes on or off (SimOptions::recordByteStamps).
+    void SetByteStampsRecorded(bool record);
 
     struct State {
         int speedSetpoint, actualSpeed, timeSetpoint, remaining;
@@ -70,6 +89,7 @@ class CSimulatedShaker {
         std::uint8_t byte;
         std::chrono::steady_clock::time_point at;
     };
+    // Empty unless byte stamps are recorded.
     std::vector<ByteStamp> ReceivedBytes() const;
     std::vector<std::array<std::uint8_t, 6>> Requests() const;  // complete request frames, in order
     int RequestCount(std::uint8_t code) const;

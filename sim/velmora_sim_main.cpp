@@ -16,14 +16,26 @@ void PrintUsage(std::FILE* to) {
                  "usage: velmora-sim [--id TEXT] [--minutes] [--unit-ms N]\n"
                  "  --id TEXT     device ID the shaker reports (default KW41-VTX-SIM)\n"
                  "  --minutes     the remaining time counts down once a minute\n"
-                 "  --unit-ms N   the remaining time counts down every N ms (default 1000)\n"
+                 "  --unit-ms N   the remaining time counts down every N ms, 1 to 86400000\n"
+                 "                (one day; default 1000)\n"
                  "Prints the port path on one line and runs until SIGINT or SIGTERM.\n");
 }
 
-bool ParsePositive(const char* text, long long& value) {
+// A day per unit is already far beyond any use; the bound keeps the model's time arithmetic
+// (units as nanoseconds, counted over a 16-bit run length) well inside its range.
+constexpr long long kLongestUnitMs = 86'400'000;
+
+// A whole decimal number within [lowest, highest]; otherwise says so on one line.
+bool ParseBounded(const std::string& option, const char* text, long long lowest, long long highest,
+                  long long& value) {
     const char* end = text + std::strlen(text);
     const auto [ptr, ec] = std::from_chars(text, end, value);
-    return ec == std::errc() && ptr == end && value > 0;
+    if (ec == std::errc() && ptr == end && value >= lowest && value <= highest) {
+        return true;
+    }
+    std::fprintf(stderr, "velmora-sim: %s takes a whole number from %lld to %lld, not '%s'\n",
+                 option.c_str(), lowest, highest, text);
+    return false;
 }
 
 // False (after saying why) when the command line can't be used.
@@ -40,13 +52,13 @@ bool ParseOptions(int argc, char** argv, SimOptions& options, bool& helpOnly) {
             options.deviceId = argv[++i];
         } else if (arg == "--unit-ms" && i + 1 < argc) {
             long long ms = 0;
-            if (!ParsePositive(argv[++i], ms)) {
-                std::fprintf(stderr, "velmora-sim: --unit-ms needs a positive number\n");
+            if (!ParseBounded(arg, argv[++i], 1, kLongestUnitMs, ms)) {
                 return false;
             }
             options.timeUnit = std::chrono::milliseconds(ms);
         } else {
-            std::fprintf(stderr, "velmora-sim: unknown or incomplete option %s\n", arg.c_str());
+            std::fprintf(stderr, "velmora-sim: unknown or incomplete option %s (see --help)\n",
+                         arg.c_str());
             return false;
         }
     }
@@ -58,9 +70,11 @@ bool ParseOptions(int argc, char** argv, SimOptions& options, bool& helpOnly) {
 int main(int argc, char** argv) {
     SimOptions options;
     options.noise = 2;
+    // It may run for days; nobody reads the byte stamps of a shaker on the command line.
+    options.recordByteStamps = false;
     bool helpOnly = false;
+    // One line says what is wrong; --help shows the rest.
     if (!ParseOptions(argc, argv, options, helpOnly)) {
-        PrintUsage(stderr);
         return 2;
     }
     if (helpOnly) {

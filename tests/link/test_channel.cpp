@@ -1,10 +1,12 @@
 // Opening, closing and the traffic log of the channel, against the simulated shaker.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "link/frames.h"
 #include "link_fixture.h"
@@ -50,13 +52,52 @@ TEST_F(SerialChannel, SendNeedsAnOpenPortAndSomethingToSend) {
     EXPECT_EQ(Shaker().ReceivedBytes().size(), 0u);
 }
 
-TEST_F(SerialChannel, OnlyOpenCreatesTheLog) {
+// The log stays open between lines, yet appends go to whatever file is at its path.
+TEST_F(SerialChannel, OnlyOpenCreatesTheLogAndAppendsGoToTheFileAtItsPath) {
     std::filesystem::remove(Channel().LogPath());
     ASSERT_EQ(Channel().Handshake(), 1);
     EXPECT_FALSE(std::filesystem::exists(Channel().LogPath()));
+
+    std::ofstream(Channel().LogPath()) << "new\n";
+    ASSERT_EQ(Channel().Handshake(), 1);
+    EXPECT_EQ(Log(), "new\nSend:FE A0 00 00 00 A0 \r\nReceive:FE A0 00 00 00 A0 \r\n");
+
     Channel().Close();
     ASSERT_EQ(Channel().Open(), 1);
-    EXPECT_TRUE(std::filesystem::exists(Channel().LogPath()));
+    EXPECT_EQ(Log(), "");
+}
+
+// Only a regular file is a log: a link's target stays untouched, a FIFO blocks nothing.
+TEST_F(SerialChannel, ALinkOrAFifoAtTheLogPathMeansNoLog) {
+    namespace fs = std::filesystem;
+    CTempDir dir;
+    const std::string path = dir.Path() + "/Zet_CommOutput.txt";
+    const std::string target = dir.Path() + "/precious.txt";
+    std::ofstream(target) << "keep";
+    fs::create_symlink(target, path);
+    Channel().SetLogDirectory(dir.Path());
+    Channel().Close();
+    ASSERT_EQ(Channel().Open(), 1);
+    ASSERT_EQ(Channel().Handshake(), 1);
+    EXPECT_EQ(ReadWholeFile(target), "keep");
+    EXPECT_TRUE(fs::is_symlink(path));
+
+    fs::remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    Channel().Close();
+    auto open = std::async(std::launch::async,
+                           [this] { return Channel().Open() == 1 && Channel().Handshake() == 1; });
+    int reader = -1;
+    if (open.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "opening the log blocked on the FIFO";
+        // A reader lets the blocked open go on, so the test can end.
+        reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    }
+    EXPECT_TRUE(open.get());
+    EXPECT_TRUE(fs::is_fifo(path));
+    if (reader >= 0) {
+        close(reader);
+    }
 }
 
 TEST_F(SerialChannel, CloseIsSafeTwiceAndOnANeverOpenedChannel) {

@@ -1,5 +1,6 @@
 // How the six commands judge their replies, and how replies of odd shapes are collected.
 #include <chrono>
+#include <functional>
 
 #include "link/frames.h"
 #include "link_fixture.h"
@@ -61,6 +62,24 @@ TEST_F(CommandSet, StatusAndRunStateAreJudgedByChecksumAndKeepWhatArrived) {
     EXPECT_EQ(block[RunStateFrame::kRunFlag], 0);
 }
 
+// Line noise passes the checksum once in 256 replies; no instrument turns faster than 1600.
+TEST_F(CommandSet, AStatusWithASpeedAboveSixteenHundredIsRefused) {
+    auto status = [](int setpoint, int actual) {
+        std::vector<std::uint8_t> frame(StatusFrame::kLength, 0);
+        WriteU16(frame, StatusFrame::kSpeedSetpoint, setpoint);
+        WriteU16(frame, StatusFrame::kActualSpeed, actual);
+        SealFrame(frame);
+        return frame;
+    };
+    std::vector<std::uint8_t> block;
+    Shaker().QueueReply(kCodeStatus, status(300, 1700));
+    EXPECT_EQ(Channel().QueryStatus(block), 0);
+    Shaker().QueueReply(kCodeStatus, status(1601, 300));
+    EXPECT_EQ(Channel().QueryStatus(block), 0);
+    Shaker().QueueReply(kCodeStatus, status(1600, 1600));
+    EXPECT_EQ(Channel().QueryStatus(block), 1);
+}
+
 TEST_F(CommandSet, InjectedFaultsAreRefusedAndHarmlessOnesAccepted) {
     std::vector<std::uint8_t> block;
     Shaker().InjectNext(Fault::BadChecksum);
@@ -120,5 +139,46 @@ TEST_F(CommandSet, AReceiveThatGetsNothingEndsAtItsLimit) {
     EXPECT_GE(elapsed, std::chrono::milliseconds(2000));
     EXPECT_LT(elapsed, std::chrono::milliseconds(3500));
 }
+
+// A silent instrument: each command waits out its whole limit before it fails, never less.
+struct SilentCase {
+    const char* name;
+    int limitMs;
+    std::function<int(CSerialChannel&)> exchange;
+};
+
+void PrintTo(const SilentCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class SilentInstrument : public ChannelOnSimulator,
+                         public ::testing::WithParamInterface<SilentCase> {};
+
+TEST_P(SilentInstrument, TheExchangeFailsNoEarlierThanItsLimit) {
+    Shaker().SetSilent(true);
+    const auto start = Clock::now();
+    EXPECT_EQ(GetParam().exchange(Channel()), 0);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(GetParam().limitMs));
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, SilentInstrument,
+                         ::testing::Values(SilentCase{"Status", 5000,
+                                                      [](CSerialChannel& channel) {
+                                                          std::vector<std::uint8_t> block;
+                                                          return channel.QueryStatus(block);
+                                                      }},
+                                           SilentCase{"RunState", 5000,
+                                                      [](CSerialChannel& channel) {
+                                                          std::vector<std::uint8_t> block;
+                                                          return channel.QueryRunState(block);
+                                                      }},
+                                           SilentCase{"IdChar", 10000,
+                                                      [](CSerialChannel& channel) {
+                                                          char character = 0;
+                                                          return channel.QueryIdChar(16, character);
+                                                      }}),
+                         [](const ::testing::TestParamInfo<SilentCase>& info) {
+                             return info.param.name;
+                         });
 
 }  // namespace

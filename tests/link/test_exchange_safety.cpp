@@ -1,11 +1,15 @@
-// One exchange at a time, stale input, a vanishing port and the pacing of request bytes.
+// One exchange at a time, stale input, a vanishing or stuck port, cancelled exchanges and
+// the pacing of request bytes.
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <sstream>
 #include <thread>
 
 #include "link/frames.h"
+#include "link/port_io.h"
 #include "link_fixture.h"
+#include "sim/pty_pair.h"
 
 namespace {
 
@@ -81,12 +85,80 @@ TEST_F(ExchangeSafety, AnUnpluggedInstrumentFailsTheExchangeAtOnce) {
     EXPECT_EQ(Channel().Close(), 1);
 }
 
+// A stalled shaker stops reading, so the line's output queue fills and a byte can't leave:
+// the write gives up at its time-out, and a cancel cuts that wait short at once.
+TEST_F(ExchangeSafety, AByteThatCannotLeaveFailsByItsTimeOutOrAtOnceWhenCancelled) {
+    Shaker().SetStalled(true);
+    // More than a pseudo-terminal holds.
+    const std::vector<std::uint8_t> flood(64 * 1024, 0x55);
+    auto start = Clock::now();
+    EXPECT_EQ(Channel().Send(flood.data(), static_cast<int>(flood.size())), 0);
+    const auto elapsed = Clock::now() - start;
+    // A byte's write may take up to two seconds on a real line, and no longer.
+    EXPECT_GE(elapsed, 2s);
+    EXPECT_LT(elapsed, 5s);
+
+    CExchangeCancel cancel;
+    auto send = std::async(std::launch::async, [&] { return Channel().SetSpeed(300, &cancel); });
+    std::this_thread::sleep_for(100ms);
+    start = Clock::now();
+    cancel.Cancel();
+    ASSERT_EQ(send.wait_for(1s), std::future_status::ready);
+    EXPECT_EQ(send.get(), 0);
+    // Cancelled stays cancelled: the party's next exchange sends nothing at all.
+    EXPECT_EQ(Channel().Handshake(&cancel), 0);
+    EXPECT_LT(Clock::now() - start, 1s);
+}
+
+// FIONREAD alone counts only what the line has already queued for reading; bytes the kernel
+// still holds on their way there would be taken for the reply to the next request.
+TEST(StaleInput, BytesOnTheirWayToTheReadQueueAreSeen) {
+    PtyPair pty;
+    ASSERT_TRUE(OpenPtyPair(pty));
+    const std::uint8_t reply[] = {0xFE, 0xA1, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA1};
+    for (int round = 0; round < 50; ++round) {
+        ASSERT_EQ(write(pty.master, reply, sizeof(reply)), static_cast<ssize_t>(sizeof(reply)));
+        std::vector<std::uint8_t> stale;
+        bool more = true;
+        ASSERT_EQ(ReadQueued(pty.slave, stale, 64 * 1024, more), PortIo::Ok);
+        EXPECT_EQ(stale.size(), sizeof(reply)) << "round " << round;
+        EXPECT_FALSE(more);
+    }
+    ClosePtyPair(pty);
+}
+
+// A flood of stale input is read and logged 64 KiB at most per request; the rest is flushed.
+TEST_F(ExchangeSafety, AFloodIsDiscardedAtMostSixtyFourKibibytesPerExchange) {
+    Shaker().QueueReply(kCodeRunState, std::vector<std::uint8_t>(1024 * 1024, 0x55));
+    const auto runState = BuildCommand(kCodeRunState);
+    ASSERT_EQ(Channel().Send(runState.data(), 6), 1);
+    // The shaker has filled the line and writes on as room is made.
+    std::this_thread::sleep_for(50ms);
+    std::vector<std::uint8_t> block;
+    for (int i = 0; i < 3; ++i) {
+        Channel().QueryStatus(block);
+    }
+
+    std::istringstream log(Log());
+    int discards = 0;
+    for (std::string line; std::getline(log, line);) {
+        if (line.starts_with("Discard:")) {
+            ++discards;
+            // "Discard:" and three characters a byte, then CR.
+            EXPECT_LE((line.size() - 9) / 3,
+                      static_cast<std::size_t>(CSerialChannel::kStaleInputLimit));
+        }
+    }
+    EXPECT_GE(discards, 1);
+}
+
 // The simulator stamps a byte when its thread gets to read it, and under load that can lag by
 // more for one byte than for the next, so any single gap seen there may look short. What a
 // lag cannot do is make a byte appear early: no byte is seen before the pauses in front of it
 // have passed since the exchange began. The median gap shows the pause between bytes, as a lag
 // shortens only the gap after the late byte.
 TEST_F(ExchangeSafety, RequestBytesAreAtLeastFiftyMillisecondsApart) {
+    Shaker().SetByteStampsRecorded(true);
     Channel().SetBytePause(50ms);
     const auto start = Clock::now();
     std::vector<std::uint8_t> block;

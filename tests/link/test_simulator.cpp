@@ -1,5 +1,13 @@
-// The simulated shaker: a run over time, and the requests it does not answer.
+// The simulated shaker: a run over time, the requests it does not answer, the faults it
+// plays, and the command-line tool's options.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "link/frames.h"
@@ -79,6 +87,27 @@ TEST_F(Simulator, ARunStartedOverTheLineEndsOnItsOwn) {
     EXPECT_EQ(ReadU16(block, StatusFrame::kTimeSetpoint), 5);
 }
 
+// The remaining time says 0 while the run state still says running; unplugged and plugged
+// back the shaker answers again where it left off.
+TEST_F(Simulator, NoTimeLeftWhileRunningAndUnplugThenReplug) {
+    ASSERT_EQ(Channel().SetTime(200), 1);
+    Shaker().SetReportNoTimeLeft(true);
+    std::vector<std::uint8_t> block;
+    ASSERT_EQ(Channel().QueryStatus(block), 1);
+    EXPECT_EQ(ReadU16(block, StatusFrame::kRemaining), 0);
+    ASSERT_EQ(Channel().QueryRunState(block), 1);
+    EXPECT_EQ(block[RunStateFrame::kRunFlag], 1);
+
+    Shaker().Unplug();
+    EXPECT_EQ(Channel().Handshake(), 0);
+    Channel().Close();
+    ASSERT_TRUE(Shaker().Replug());
+    Channel().SetPortName(Shaker().SlavePath());
+    ASSERT_EQ(Channel().Open(), 1);
+    ASSERT_EQ(Channel().QueryRunState(block), 1);
+    EXPECT_EQ(block[RunStateFrame::kRunFlag], 1);
+}
+
 TEST_F(Simulator, BadRequestsGetNoReplyAndDoNotUpsetTheNextOne) {
     const auto noise = Bytes({0x13, 0xFE, 0xA2, 0x00, 0x00, 0x00, 0xA3,  // bad checksum
                               0xFE, 0xC7, 0x00, 0x00, 0x00, 0xC7});      // unknown code
@@ -90,6 +119,80 @@ TEST_F(Simulator, BadRequestsGetNoReplyAndDoNotUpsetTheNextOne) {
     std::vector<std::uint8_t> block;
     EXPECT_EQ(Channel().QueryStatus(block), 1);
     EXPECT_EQ(Shaker().Requests().back(), BuildCommand(kCodeStatus));
+}
+
+struct ToolResult {
+    int exitCode = -1;
+    std::string stdoutText;
+    std::string stderrText;
+};
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(fd, buffer, sizeof(buffer))) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+// Runs velmora-sim from the build tree. A run that gets going prints its port on one line; it
+// is then ended with SIGTERM, as an operator would.
+ToolResult RunTool(const std::vector<std::string>& args) {
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe");
+    const std::string tool = (exe.parent_path().parent_path() / "sim" / "velmora-sim").string();
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) {
+        return {};
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<char*> argv{const_cast<char*>(tool.c_str())};
+    for (const auto& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    const int spawned = posix_spawn(&child, tool.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    ToolResult result;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot run " << tool;
+        close(out[0]);
+        close(err[0]);
+        return result;
+    }
+    char first = 0;
+    if (read(out[0], &first, 1) == 1) {
+        result.stdoutText += first;
+        kill(child, SIGTERM);
+    }
+    result.stdoutText += ReadAll(out[0]);
+    result.stderrText = ReadAll(err[0]);
+    close(out[0]);
+    close(err[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+TEST(SimulatorTool, NumericOptionsOutsideTheirRangeAreRefusedOnOneLine) {
+    for (const char* value : {"86400001", "9200000000000", "0", "-5", "abc", "10x", ""}) {
+        const ToolResult result = RunTool({"--unit-ms", value});
+        EXPECT_EQ(result.exitCode, 2) << value;
+        EXPECT_EQ(result.stdoutText, "") << value;
+        EXPECT_TRUE(result.stderrText.starts_with("velmora-sim: --unit-ms")) << value;
+        EXPECT_EQ(std::count(result.stderrText.begin(), result.stderrText.end(), '\n'), 1)
+            << result.stderrText;
+    }
+    const ToolResult longest = RunTool({"--unit-ms", "86400000"});
+    EXPECT_EQ(longest.exitCode, 0) << longest.stderrText;
+    EXPECT_TRUE(longest.stdoutText.starts_with("/dev/")) << longest.stdoutText;
 }
 
 }  // namespace

@@ -115,4 +115,19 @@ TEST_F(ExportFileTest, FailuresReportZeroAndTouchNothing) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(ReadFile(target), kThreeSamples);
     EXPECT_EQ(Entries(), 2);
+
+    // The rename would need only the directory; the operator's read-only mark holds even
+    // for root.
+    ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+    EXPECT_EQ(ExportRecord(target.string(), RecordOf(1), DeviceKV41), 0);
+    EXPECT_EQ(ReadFile(target), kThreeSamples);
+    EXPECT_EQ(Entries(), 2);
+}
+
+// Written in pieces, the file is byte for byte the content formatted whole.
+TEST_F(ExportFileTest, ALongRecordIsWrittenExactlyAsFormatted) {
+    const CRunRecord record = RecordOf(30000, 65535);
+    const fs::path target = dir / "long.xls";
+    ASSERT_EQ(ExportRecord(target.string(), record, DeviceKW41), 1);
+    EXPECT_EQ(ReadFile(target), FormatRecordExport(record, DeviceKW41));
 }
