@@ -14,7 +14,8 @@ TEST(StringTable, HoldsTheProgramsTextsAndNothingElse) {
     EXPECT_EQ(LoadStringResource(107), "Time(S)");
     EXPECT_EQ(LoadStringResource(108), "Speed(1/min)");
     EXPECT_EQ(LoadStringResource(110), "Failed to save the file");
-    for (int id : {0, 100, 111, -1})
+    EXPECT_EQ(LoadStringResource(111), "The instrument did not confirm the stop");
+    for (int id : {0, 100, 112, -1})
         EXPECT_TRUE(LoadStringResource(id).isEmpty()) << id;
 }
 
