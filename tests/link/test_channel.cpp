@@ -41,6 +41,7 @@ TEST_F(SerialChannel, EveryOpenEmptiesTheLogAndLaterExchangesGrowIt) {
 }
 
 TEST_F(SerialChannel, SendNeedsAnOpenPortAndSomethingToSend) {
+    Shaker().SetByteStampsRecorded(true);
     const auto request = BuildCommand(kCodeStatus);
     EXPECT_EQ(Channel().Send(request.data(), 0), 0);
     EXPECT_EQ(Log(), "Send:\r\n");

@@ -360,6 +360,7 @@ TEST(MainWindowRun, RealPacingGivesOneStatusAndOneRunStateRequestPerSecond) {
     options.cyclePeriod = 1000ms;
     options.sim.deviceId = "KW41-VTX";  // a short ID keeps the connection quick
     options.sim.rampPerUnit = 300;
+    options.sim.recordByteStamps = true;
     CMainWindowHarness harness(options);
     harness.Run([&harness](CMainDlg& window) {
         SetFieldText(window, IDC_TIME_EDIT, "4");
