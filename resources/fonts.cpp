@@ -1,10 +1,15 @@
 #include "resources/fonts.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QStringList>
+#include <algorithm>
 
 namespace {
 
-constexpr int kLabelFontPixelHeight = 18;
+constexpr long kLabelFontCellHeight = 18;
+constexpr int kLabelFontWeight = 600;
 
 bool IsWindowsDialogFace(const QString& faceName) {
     return faceName.compare(QLatin1String("MS Shell Dlg"), Qt::CaseInsensitive) == 0 ||
@@ -34,6 +39,45 @@ QFont MakeTemplateFont(const QString& faceName, int pointSize, int weight) {
     return font;
 }
 
+QFont DefaultWidgetFont() {
+    return MakeTemplateFont(QStringLiteral("Microsoft Sans Serif"), 9);
+}
+
+QFont ResolveWidgetFont(const QFont& font) {
+    const QFont fallback = DefaultWidgetFont();
+    QFont resolved = font.resolve(fallback);
+    // resolve() keeps only the mask of `font`; a painter would fill the rest in from
+    // the device's (the machine's) font again.
+    resolved.setResolveMask(font.resolveMask() | fallback.resolveMask());
+    return resolved;
+}
+
+void ApplyWindowsHeight(QFont& font, long height) {
+    if (height < 0) {
+        font.setPixelSize(static_cast<int>(-height));
+    } else if (height > 0) {
+        font.setPixelSize(static_cast<int>(height));
+        const QFontMetricsF metrics(font);
+        const qreal cell = metrics.ascent() + metrics.descent();
+        if (cell > 0) {
+            const int em = qRound(height * height / cell);
+            font.setPixelSize(qMax(1, em));
+        }
+    }
+}
+
+void ApplyWindowsWeight(QFont& font, int weight) {
+    font.setWeight(static_cast<QFont::Weight>(std::clamp(weight, 1, 1000)));
+    if (weight < QFont::DemiBold || weight >= QFont::Bold)
+        return;
+    const QString family = QFontInfo(font).family();
+    int heaviest = 0;
+    for (const QString& style : QFontDatabase::styles(family))
+        heaviest = std::max(heaviest, QFontDatabase::weight(family, style));
+    if (heaviest < weight)
+        font.setWeight(QFont::Bold);
+}
+
 std::unique_ptr<QFont> MakeLabelFont() {
     auto font = std::make_unique<QFont>();
     // Qt walks the list and takes the first face installed; the last ones only
@@ -42,7 +86,7 @@ std::unique_ptr<QFont> MakeLabelFont() {
                        QStringLiteral("AR PL SungtiL GB"), QStringLiteral("Noto Serif CJK SC"),
                        QStringLiteral("Liberation Serif")});
     font->setStyleHint(QFont::Serif);
-    font->setPixelSize(kLabelFontPixelHeight);
-    font->setWeight(QFont::DemiBold);
+    ApplyWindowsHeight(*font, kLabelFontCellHeight);
+    ApplyWindowsWeight(*font, kLabelFontWeight);
     return font;
 }

@@ -15,6 +15,25 @@ int PointsToPixelsAt96Dpi(int points);
 // for as it stands.
 QFont MakeTemplateFont(const QString& faceName, int pointSize, int weight = QFont::Normal);
 
+// What a widget draws in when nobody chose its font: the main window's template font.
+// The application's default font is the machine's (on a bare Debian 12 a monospace
+// face) and is never drawn in.
+QFont DefaultWidgetFont();
+
+// `font` with every attribute that no one set on it (the widget itself or a parent
+// it inherits from) taken from DefaultWidgetFont() instead of the machine's default.
+QFont ResolveWidgetFont(const QFont& font);
+
+// Windows font heights: a negative height is the character (em) height in pixels, a
+// positive one the cell height (ascent + descent), which also holds the internal
+// leading. Sets `font`'s pixel size accordingly; 0 leaves it as it is.
+void ApplyWindowsHeight(QFont& font, long height);
+
+// Windows weights: from 600 up Windows emboldens a face that has no weight that heavy
+// (SimSun at 600 is drawn bold), while fontconfig emboldens only from bold up. A face
+// without a heavy enough style is therefore asked for bold.
+void ApplyWindowsWeight(QFont& font, int weight);
+
 // The label font: a Song face, cell height 18, weight 600. AR PL UMing stands in for
 // SimSun; without it a face of the same height and weight takes its place.
 std::unique_ptr<QFont> MakeLabelFont();

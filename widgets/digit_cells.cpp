@@ -1,5 +1,7 @@
 #include "widgets/digit_cells.h"
 
+#include <algorithm>
+
 #include "resources/glyph_geometry.h"
 
 namespace DigitCells {
@@ -24,12 +26,13 @@ int GlyphFor(QChar character) {
 std::vector<int> Layout(const QString& text, int cells, bool zeroPadding) {
     if (cells <= 0)
         return {};
-    std::vector<int> glyphs(std::size_t(cells), GlyphGeometry::kGlyphBlank);
-    const int shown = std::min<int>(cells, int(text.size()));
-    const int firstChar = int(text.size()) - shown;
-    const int firstCell = cells - shown;
-    for (int i = 0; i < shown; ++i)
-        glyphs[std::size_t(firstCell + i)] = GlyphFor(text[firstChar + i]);
+    // A longer text takes a cell per character: dropping its front would show a
+    // different number ("100:00" as "00:00").
+    const int count = std::max<int>(cells, int(text.size()));
+    std::vector<int> glyphs(std::size_t(count), GlyphGeometry::kGlyphBlank);
+    const int firstCell = count - int(text.size());
+    for (int i = 0; i < int(text.size()); ++i)
+        glyphs[std::size_t(firstCell + i)] = GlyphFor(text[i]);
     if (zeroPadding) {
         for (int& glyph : glyphs) {
             if (glyph != GlyphGeometry::kGlyphBlank)

@@ -1,21 +1,23 @@
 #include "widgets/digit_st.h"
 
+#include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 
-#include "resources/glyph_geometry.h"
 #include "widgets/digit_cells.h"
 
 namespace {
 
 // The frame: a raised outer edge around a sunken inner one.
 constexpr int kFrame = 3;
+constexpr QRgb kGround = 0xFFEAEAEA;
 
 // Turns the lit (dark) parts of a glyph into the unlit grey, keeping the
 // anti-aliased edges smooth and the already unlit parts as they are.
 QImage UnlitCopy(const QImage& glyph) {
     QImage copy = glyph.convertToFormat(QImage::Format_RGB32);
     const int unlit = qGray(QColor(221, 221, 221).rgb());
-    const int ground = qGray(QColor(234, 234, 234).rgb());
+    const int ground = qGray(kGround);
     for (int y = 0; y < copy.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(copy.scanLine(y));
         for (int x = 0; x < copy.width(); ++x) {
@@ -49,8 +51,9 @@ int CDigitST::SetStyle(unsigned bitmapId, int cells) {
     m_unlitDigit = UnlitCopy(m_strip.copy(cellWidth * (GlyphGeometry::kGlyphDigit0 + 8), 0,
                                           cellWidth, m_strip.height()));
     m_nCells = cells;
+    m_scaled.clear();
     // Shown at the next repaint, which only SetValue asks for.
-    m_bFaceStale = true;
+    Relayout(false);
     return 1;
 }
 
@@ -58,88 +61,112 @@ void CDigitST::SetValue(const QString& text, int redraw) {
     if (text == m_strText)
         return;
     m_strText = text;
-    m_bFaceStale = true;
-    if (redraw)
-        update();
+    Relayout(redraw != 0);
 }
 
 void CDigitST::SetZeroPadding(int enable, int redraw) {
     if (m_bZeroPadding == (enable != 0))
         return;
     m_bZeroPadding = enable != 0;
-    m_bFaceStale = true;
-    if (redraw)
-        update();
+    Relayout(redraw != 0);
+}
+
+void CDigitST::Relayout(bool redraw) {
+    std::vector<int> shown = DigitCells::Layout(m_strText, m_nCells, m_bZeroPadding);
+    if (shown == m_shown)
+        return;
+    std::swap(shown, m_shown);
+    if (!redraw)
+        return;
+    if (shown.size() != m_shown.size()) {
+        update(GlyphArea());
+        return;
+    }
+    for (std::size_t i = 0; i < m_shown.size(); ++i) {
+        if (shown[i] != m_shown[i])
+            update(CellPixels(int(i)));
+    }
 }
 
 QRect CDigitST::GlyphArea() const {
     return rect().adjusted(kFrame, kFrame, -kFrame, -kFrame);
 }
 
-QRectF CDigitST::CellRect(int index) const {
+QRect CDigitST::CellPixels(int index) const {
     const QRect area = GlyphArea();
-    if (m_nCells <= 0 || index < 0 || index >= m_nCells)
-        return QRectF();
-    const double width = double(area.width()) / m_nCells;
-    return QRectF(area.left() + index * width, area.top(), width, area.height());
+    const int count = int(m_shown.size());
+    if (count <= 0 || index < 0 || index >= count || area.isEmpty())
+        return QRect();
+    const int left = area.left() + int(qint64(area.width()) * index / count);
+    const int right = area.left() + int(qint64(area.width()) * (index + 1) / count);
+    return QRect(left, area.top(), right - left, area.height());
 }
 
-void CDigitST::ComposeFace() {
-    m_bFaceStale = false;
+QRectF CDigitST::CellRect(int index) const {
+    return QRectF(CellPixels(index));
+}
+
+const QPixmap& CDigitST::ScaledGlyph(int glyph, QSize size) {
+    const int slot = glyph == DigitCells::kUnlitDigit ? GlyphGeometry::kCellCount : glyph;
+    auto entry = std::find_if(m_scaled.begin(), m_scaled.end(),
+                              [&](const ScaledGlyphs& s) { return s.size == size; });
+    if (entry == m_scaled.end())
+        entry = m_scaled.insert(m_scaled.end(), ScaledGlyphs{size, {}});
+    QPixmap& pixmap = entry->glyphs[std::size_t(slot)];
+    if (pixmap.isNull()) {
+        const QImage source =
+            slot == GlyphGeometry::kCellCount
+                ? m_unlitDigit
+                : m_strip.copy(slot * m_nCellWidth, 0, m_nCellWidth, m_strip.height());
+        pixmap = QPixmap::fromImage(
+            source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
+    return pixmap;
+}
+
+void CDigitST::resizeEvent(QResizeEvent* /*event*/) {
+    // Cell sizes change with the control's; glyphs of the old sizes are not drawn again.
+    m_scaled.clear();
+}
+
+void CDigitST::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
     const QRect area = GlyphArea();
-    if (area.isEmpty() || m_strip.isNull() || m_nCells <= 0) {
-        m_face = QPixmap();
+    if (!area.contains(event->rect())) {
+        const QRect outer = rect().adjusted(0, 0, -1, -1);
+        // Raised outer edge (two pixels), then a sunken one.
+        painter.setPen(QColor(255, 255, 255));
+        painter.drawLine(outer.topLeft(), outer.topRight());
+        painter.drawLine(outer.topLeft(), outer.bottomLeft());
+        painter.setPen(QColor(64, 64, 64));
+        painter.drawLine(outer.bottomLeft(), outer.bottomRight());
+        painter.drawLine(outer.topRight(), outer.bottomRight());
+        const QRect middle = outer.adjusted(1, 1, -1, -1);
+        painter.setPen(QColor(227, 227, 227));
+        painter.drawLine(middle.topLeft(), middle.topRight());
+        painter.drawLine(middle.topLeft(), middle.bottomLeft());
+        painter.setPen(QColor(160, 160, 160));
+        painter.drawLine(middle.bottomLeft(), middle.bottomRight());
+        painter.drawLine(middle.topRight(), middle.bottomRight());
+        const QRect inner = middle.adjusted(1, 1, -1, -1);
+        painter.setPen(QColor(128, 128, 128));
+        painter.drawLine(inner.topLeft(), inner.topRight());
+        painter.drawLine(inner.topLeft(), inner.bottomLeft());
+        painter.setPen(QColor(255, 255, 255));
+        painter.drawLine(inner.bottomLeft(), inner.bottomRight());
+        painter.drawLine(inner.topRight(), inner.bottomRight());
+    }
+
+    if (area.isEmpty())
+        return;
+    if (m_strip.isNull() || m_shown.empty()) {
+        painter.fillRect(area, QColor(kGround));
         return;
     }
-    // Glyphs are assembled at the strip's own resolution and scaled once, so the
-    // cells blend smoothly into each other.
-    QImage row(m_nCellWidth * m_nCells, m_strip.height(), QImage::Format_RGB32);
-    QPainter painter(&row);
-    const std::vector<int> glyphs = DigitCells::Layout(m_strText, m_nCells, m_bZeroPadding);
-    for (int i = 0; i < m_nCells; ++i) {
-        const int glyph = glyphs[std::size_t(i)];
-        const QPoint target(i * m_nCellWidth, 0);
-        if (glyph == DigitCells::kUnlitDigit)
-            painter.drawImage(target, m_unlitDigit);
-        else
-            painter.drawImage(target, m_strip,
-                              QRect(glyph * m_nCellWidth, 0, m_nCellWidth, m_strip.height()));
+    for (int i = 0; i < int(m_shown.size()); ++i) {
+        const QRect cell = CellPixels(i);
+        if (cell.isEmpty() || !event->rect().intersects(cell))
+            continue;
+        painter.drawPixmap(cell.topLeft(), ScaledGlyph(m_shown[std::size_t(i)], cell.size()));
     }
-    painter.end();
-    m_face = QPixmap::fromImage(
-        row.scaled(area.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-}
-
-void CDigitST::paintEvent(QPaintEvent* /*event*/) {
-    if (m_bFaceStale || (!m_face.isNull() && m_face.size() != GlyphArea().size()))
-        ComposeFace();
-    QPainter painter(this);
-    const QRect outer = rect().adjusted(0, 0, -1, -1);
-    // Raised outer edge (two pixels), then a sunken one.
-    painter.setPen(QColor(255, 255, 255));
-    painter.drawLine(outer.topLeft(), outer.topRight());
-    painter.drawLine(outer.topLeft(), outer.bottomLeft());
-    painter.setPen(QColor(64, 64, 64));
-    painter.drawLine(outer.bottomLeft(), outer.bottomRight());
-    painter.drawLine(outer.topRight(), outer.bottomRight());
-    const QRect middle = outer.adjusted(1, 1, -1, -1);
-    painter.setPen(QColor(227, 227, 227));
-    painter.drawLine(middle.topLeft(), middle.topRight());
-    painter.drawLine(middle.topLeft(), middle.bottomLeft());
-    painter.setPen(QColor(160, 160, 160));
-    painter.drawLine(middle.bottomLeft(), middle.bottomRight());
-    painter.drawLine(middle.topRight(), middle.bottomRight());
-    const QRect inner = middle.adjusted(1, 1, -1, -1);
-    painter.setPen(QColor(128, 128, 128));
-    painter.drawLine(inner.topLeft(), inner.topRight());
-    painter.drawLine(inner.topLeft(), inner.bottomLeft());
-    painter.setPen(QColor(255, 255, 255));
-    painter.drawLine(inner.bottomLeft(), inner.bottomRight());
-    painter.drawLine(inner.topRight(), inner.bottomRight());
-
-    const QRect area = GlyphArea();
-    if (m_face.isNull())
-        painter.fillRect(area, QColor(234, 234, 234));
-    else
-        painter.drawPixmap(area.topLeft(), m_face);
 }

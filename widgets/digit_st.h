@@ -2,13 +2,17 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <QSize>
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <vector>
+
+#include "resources/glyph_geometry.h"
 
 // Seven-segment readout: shows a short text one glyph cell per character, the
 // glyphs cut from a glyph strip picture and scaled to fill the control inside
-// its sunken frame.
+// its sunken frame. A text longer than the cells is shown whole, in narrower cells.
 class CDigitST : public QWidget {
     Q_OBJECT
   public:
@@ -18,8 +22,8 @@ class CDigitST : public QWidget {
     // character cells: 1, or 0 (nothing changed) when the picture is missing or
     // `cells` is not positive.
     int SetStyle(unsigned bitmapId, int cells);
-    // Sets the text; a nonzero `redraw` repaints. The only way the readout repaints
-    // on its own.
+    // Sets the text; a nonzero `redraw` repaints the cells that changed. The only
+    // way the readout repaints on its own.
     void SetValue(const QString& text, int redraw);
     // With zero padding on, blank cells in front of the number show as unlit digits
     // rather than bare ground.
@@ -28,17 +32,29 @@ class CDigitST : public QWidget {
     int GetPrecision() const { return m_nCells; }
 
     QString GetValue() const { return m_strText; }
-    // Where cell `index` is drawn, in widget pixels.
+    // Where cell `index` of those now shown is drawn, in widget pixels; cells start
+    // and end on whole pixels.
     QRectF CellRect(int index) const;
 
     int m_nDecimals = 0;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // The glyph strip's cells and the unlit digit after them.
+    static constexpr int kGlyphSlots = GlyphGeometry::kCellCount + 1;
+    struct ScaledGlyphs {
+        QSize size;
+        std::array<QPixmap, kGlyphSlots> glyphs;
+    };
+
     QRect GlyphArea() const;
-    void ComposeFace();
+    QRect CellPixels(int index) const;
+    const QPixmap& ScaledGlyph(int glyph, QSize size);
+    // Lays the text out again and asks for a repaint of the cells that changed.
+    void Relayout(bool redraw);
 
     QImage m_strip;
     QImage m_unlitDigit;
@@ -46,8 +62,9 @@ class CDigitST : public QWidget {
     int m_nCells = 0;
     bool m_bZeroPadding = false;
     QString m_strText;
-    // The glyph row scaled to the control; rebuilt after a change of text, style
-    // or size.
-    QPixmap m_face;
-    bool m_bFaceStale = true;
+    // The glyph of each cell shown.
+    std::vector<int> m_shown;
+    // Glyphs scaled to the cell sizes in use (neighbouring cells may differ by a
+    // pixel), each scaled once, when first drawn at that size.
+    std::vector<ScaledGlyphs> m_scaled;
 };

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include "resources/fonts.h"
+
 CLumStatic::CLumStatic(QWidget* parent) : QLabel(parent) {
     setAutoFillBackground(false);
 }
@@ -11,7 +13,7 @@ CLumStatic::CLumStatic(const QString& text, QWidget* parent) : QLabel(text, pare
 }
 
 QFont CLumStatic::EffectiveFont() const {
-    return m_pFont ? *m_pFont : font();
+    return ResolveWidgetFont(m_pFont ? *m_pFont : font());
 }
 
 QSize CLumStatic::TextExtent(int wrapWidth) const {
@@ -25,21 +27,18 @@ QSize CLumStatic::TextExtent(int wrapWidth) const {
                  bounds.height() + margins.top() + margins.bottom());
 }
 
-// QLabel measures with its widget font; a handed-over font must be measured instead.
+// QLabel measures with its widget font, whose unset parts are the machine's; the
+// label measures the font it draws in.
 QSize CLumStatic::sizeHint() const {
-    if (!m_pFont)
-        return QLabel::sizeHint();
     return TextExtent(0);
 }
 
 QSize CLumStatic::minimumSizeHint() const {
-    if (!m_pFont)
-        return QLabel::minimumSizeHint();
     return TextExtent(0);
 }
 
 int CLumStatic::heightForWidth(int width) const {
-    if (!m_pFont || !wordWrap())
+    if (!wordWrap())
         return QLabel::heightForWidth(width);
     const QMargins margins = contentsMargins();
     return TextExtent(qMax(1, width - margins.left() - margins.right() - qMax(0, indent())))

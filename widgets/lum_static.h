@@ -6,7 +6,8 @@
 #include <memory>
 
 // Coloured label on a transparent background. A font handed over in m_pFont is
-// owned by the label from then on; without one the label uses its widget font.
+// owned by the label from then on; without one the label uses its widget font. Whatever
+// of either font no one set is the program's default widget font, never the machine's.
 class CLumStatic : public QLabel {
     Q_OBJECT
   public:

@@ -3,23 +3,9 @@
 #include <QPainter>
 #include <QStyleOptionButton>
 
-namespace {
+#include "resources/fonts.h"
 
-// Windows font heights: a negative height is the character (em) height in pixels,
-// a positive one the cell height, which also holds the internal leading.
-void ApplyWindowsHeight(QFont& font, long height) {
-    if (height < 0) {
-        font.setPixelSize(static_cast<int>(-height));
-    } else if (height > 0) {
-        font.setPixelSize(static_cast<int>(height));
-        const QFontMetricsF metrics(font);
-        const qreal cell = metrics.ascent() + metrics.descent();
-        if (cell > 0) {
-            const int em = qRound(height * height / cell);
-            font.setPixelSize(qMax(1, em));
-        }
-    }
-}
+namespace {
 
 QColor Blend(const QColor& a, const QColor& b, qreal t) {
     return QColor::fromRgbF(a.redF() + (b.redF() - a.redF()) * t,
@@ -58,12 +44,22 @@ void CVexButton::SetFontSize(long height, long weight) {
     QFont f = font();
     ApplyWindowsHeight(f, height);
     if (weight > 0)
-        f.setWeight(static_cast<QFont::Weight>(qBound(1L, weight, 1000L)));
+        ApplyWindowsWeight(f, int(qBound(1L, weight, 1000L)));
     if (f == font())
         return;
     setFont(f);
     updateGeometry();
     update();
+}
+
+// QPushButton measures in the widget font, whose unset parts are the machine's.
+QSize CVexButton::sizeHint() const {
+    const QFontMetrics metrics(ResolveWidgetFont(font()));
+    QSize caption =
+        metrics.size(Qt::TextShowMnemonic, text().isEmpty() ? QStringLiteral("XXXX") : text());
+    if (!icon().isNull())
+        caption.rwidth() += iconSize().width() + 4;
+    return QSize(caption.width() + 16, std::max(caption.height(), iconSize().height()) + 10);
 }
 
 QColor CVexButton::FaceColor() const {
@@ -127,7 +123,7 @@ void CVexButton::paintEvent(QPaintEvent* /*event*/) {
         if (!text().isEmpty())
             textArea.setLeft(textArea.left() + size.width() + 4);
     }
-    painter.setFont(font());
+    painter.setFont(ResolveWidgetFont(font()));
     painter.setPen(CaptionColor());
     painter.drawText(textArea, Qt::AlignCenter | Qt::TextShowMnemonic, text());
 }

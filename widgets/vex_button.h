@@ -4,7 +4,8 @@
 #include <QPushButton>
 
 // Semi-flat push button: a flat face in m_crBackground that shows hover, press,
-// disabled and keyboard focus, with its caption in m_crText.
+// disabled and keyboard focus, with its caption in m_crText. Whatever of its font no
+// one set is the program's default widget font, never the machine's.
 class CVexButton : public QPushButton {
     Q_OBJECT
   public:
@@ -14,6 +15,8 @@ class CVexButton : public QPushButton {
     void SetButtonSemiflat(int semiflat);
     void SetTextColor(QColor text, QColor hover, QColor pressed);
     void SetFontSize(long height, long weight);
+
+    QSize sizeHint() const override;
 
     QColor m_crBackground{73, 86, 119};
     QColor m_crText{234, 234, 234};

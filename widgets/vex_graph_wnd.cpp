@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QToolButton>
 
+#include "resources/fonts.h"
+
 CVexGraphWnd::CVexGraphWnd(QWidget* parent)
     : QWidget(parent), m_pGraph(std::make_unique<CVexGraph>([this] { update(); })) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -42,6 +44,7 @@ void CVexGraphWnd::SetYTitle(const QString& title) {
 }
 
 void CVexGraphWnd::AdjustLayout() {
+    m_pFitButton->setFont(ResolveWidgetFont(font()));
     const QSize hint = m_pFitButton->sizeHint();
     m_pFitButton->setGeometry(width() - hint.width() - 2, 2, hint.width(), hint.height());
     update();
@@ -64,7 +67,7 @@ void CVexGraphWnd::ResetGraph(int /*redraw*/) {
 }
 
 void CVexGraphWnd::Render(QPainter& painter) {
-    m_pGraph->Draw(painter, rect(), m_crBackground, font());
+    m_pGraph->Draw(painter, rect(), m_crBackground, ResolveWidgetFont(font()));
 }
 
 void CVexGraphWnd::paintEvent(QPaintEvent* /*event*/) {

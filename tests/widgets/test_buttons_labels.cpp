@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QImage>
 
+#include "resources/fonts.h"
 #include "widgets/lum_static.h"
 #include "widgets/vex_button.h"
+#include "widgets/vex_graph_wnd.h"
 
 namespace {
 
@@ -19,6 +22,11 @@ int CountPixels(const QImage& image, const QColor& color) {
             count += QColor(image.pixel(x, y)) == color;
     }
     return count;
+}
+
+// Pixels that are not the label's background.
+int CountInk(const QImage& image) {
+    return image.width() * image.height() - CountPixels(image, kFace);
 }
 
 void StyleLikeTheMainWindow(CVexButton& button) {
@@ -110,7 +118,14 @@ TEST(LumStatic, TextInItsColourOnTheParentsBackground) {
 
     QImage image = parent.grab().toImage();
     EXPECT_EQ(QColor(image.pixel(199, 59)), QColor(73, 86, 119));
-    EXPECT_GT(CountPixels(image, kCaption), 10);
+    // Anti-aliased strokes of small text are mostly partial pixels: count those
+    // nearer the caption's colour than the background's.
+    int caption = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            caption += qGray(image.pixel(x, y)) > (qGray(kCaption.rgb()) + qGray(kFace.rgb())) / 2;
+    }
+    EXPECT_GT(caption, 40);
 
     // A handed-over font is the one drawn and measured.
     const int plainHeight = label->sizeHint().height();
@@ -130,4 +145,79 @@ TEST(LumStatic, TextInItsColourOnTheParentsBackground) {
     }
     EXPECT_GE(bottom - top, 25);
     EXPECT_GT(label->sizeHint().height(), plainHeight + 20);
+}
+
+TEST(WidgetFonts, EveryWidgetDrawsInTheProgramsFontWhateverTheMachinesDefault) {
+    // A bare Debian 12's default sans-serif is a monospace face; nothing may draw in it.
+    const QFont machineDefault = QApplication::font();
+    const auto drawnWith = [](const QFont& applicationFont) {
+        QApplication::setFont(applicationFont);
+        CLumStatic label(" Time Screen:");
+        label.resize(120, 20);
+        label.m_crText = kCaption;
+        CVexButton button("Start");
+        StyleLikeTheMainWindow(button);
+        CVexGraphWnd graph;
+        graph.resize(300, 200);
+        graph.SetXTitle("Time(S)");
+        graph.m_pGraph->EnableShowXTitle(1);
+        return std::vector<QImage>{label.grab().toImage(), button.grab().toImage(),
+                                   graph.grab().toImage()};
+    };
+    const std::vector<QImage> mono = drawnWith(QFont("Liberation Mono", 14));
+    const std::vector<QImage> serif = drawnWith(QFont("Liberation Serif", 7));
+    QApplication::setFont(machineDefault);
+    for (std::size_t i = 0; i < mono.size(); ++i)
+        EXPECT_EQ(mono[i], serif[i]) << "widget " << i;
+    EXPECT_EQ(QFontInfo(DefaultWidgetFont()).family(), "Liberation Sans");
+
+    // A font a dialog gives its controls still reaches them.
+    QWidget dialog;
+    dialog.setFont(QFont("Liberation Serif", 20));
+    auto* inDialog = new CLumStatic(" Time Screen:", &dialog);
+    inDialog->resize(120, 20);
+    inDialog->m_crText = kCaption;
+    EXPECT_NE(inDialog->grab().toImage(), mono[0]);
+}
+
+TEST(LabelFont, CaptionFitsItsBoxEmboldenedWithItsColon) {
+    // The readout captions' box: 68 x 11 dialog units of the main window's font
+    // (base units 7 x 14 in Liberation Sans 12 px), 119 x 19 pixels.
+    const int boxWidth = 119, boxHeight = 19;
+    const auto draw = [](const QString& text, const QFont& font) {
+        QWidget parent;
+        parent.resize(200, 40);
+        parent.setAutoFillBackground(true);
+        QPalette palette = parent.palette();
+        palette.setColor(QPalette::Window, kFace);
+        parent.setPalette(palette);
+        auto* label = new CLumStatic(text, &parent);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setGeometry(0, 0, 200, 40);
+        label->m_crText = kCaption;
+        label->m_pFont = std::make_unique<QFont>(font);
+        return parent.grab().toImage();
+    };
+    const QFont font = *MakeLabelFont();
+    EXPECT_LE(QFontMetrics(font).height(), boxHeight);
+    for (const QString& caption :
+         {QStringLiteral(" Speed Screen:"), QStringLiteral(" Time Screen:")}) {
+        const QImage image = draw(caption, font);
+        int inside = 0, outside = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (QColor(image.pixel(x, y)) != kFace)
+                    (x < boxWidth && y < boxHeight ? inside : outside) += 1;
+            }
+        }
+        EXPECT_GT(inside, 100) << caption.toStdString();
+        EXPECT_EQ(outside, 0) << caption.toStdString();
+        // The colon is drawn (inside the box, as checked above).
+        EXPECT_NE(image, draw(caption.chopped(1), font)) << caption.toStdString();
+        // Weight 600 is emboldened, as Windows draws SimSun: far more ink than 400.
+        QFont regular = font;
+        regular.setWeight(QFont::Normal);
+        EXPECT_GT(CountInk(image), CountInk(draw(caption, regular)) * 13 / 10)
+            << caption.toStdString();
+    }
 }

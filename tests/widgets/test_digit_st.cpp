@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QImage>
+#include <QPaintEvent>
 
 #include "resources/glyph_geometry.h"
 #include "widgets/digit_cells.h"
@@ -8,12 +10,12 @@
 
 using namespace GlyphGeometry;
 
-TEST(DigitCells, RightAlignsKeepsTheLastCellsAndBlanksUnknownCharacters) {
+TEST(DigitCells, RightAlignsKeepsEveryCharacterAndBlanksUnknownOnes) {
     using V = std::vector<int>;
     EXPECT_EQ(DigitCells::Layout("12:34", 5, false), (V{1, 2, kGlyphColon, 3, 4}));
     EXPECT_EQ(DigitCells::Layout("-3.5", 5, false),
               (V{kGlyphBlank, kGlyphMinus, 3, kGlyphPoint, 5}));
-    EXPECT_EQ(DigitCells::Layout("123456", 5, false), (V{2, 3, 4, 5, 6}));
+    EXPECT_EQ(DigitCells::Layout("123456", 5, false), (V{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(DigitCells::Layout("01 59", 5, false), (V{0, 1, kGlyphBlank, 5, 9}));
     EXPECT_EQ(DigitCells::Layout("A1x", 3, false), (V{kGlyphBlank, 1, kGlyphBlank}));
     EXPECT_TRUE(DigitCells::Layout("1", 0, false).empty());
@@ -101,12 +103,7 @@ TEST(DigitSt, PaddingLongTextsAndScaledCells) {
     }
     EXPECT_TRUE(IsLit(SegmentPixel(readout, image, 2, 0)));  // the 5's top
 
-    // Six characters on five cells: "8" falls off the front, "123:4" remains, and
-    // an unknown character draws as an empty cell.
-    readout.SetValue("8123:4", 1);
-    image = readout.grab().toImage();
-    EXPECT_TRUE(IsUnlit(SegmentPixel(readout, image, 0, 0)));  // the 1 has no top bar
-    EXPECT_TRUE(IsLit(SegmentPixel(readout, image, 0, 1)));
+    // An unknown character draws as an empty cell.
     readout.SetValue("1?345", 1);
     image = readout.grab().toImage();
     for (int segment = 0; segment < kSegmentCount; ++segment)
@@ -120,6 +117,73 @@ TEST(DigitSt, PaddingLongTextsAndScaledCells) {
         for (int segment = 0; segment < kSegmentCount; ++segment)
             EXPECT_TRUE(IsLit(SegmentPixel(readout, image, cell, segment)));
     }
+}
+
+namespace {
+
+// The digit each of `count` equal parts of the readout's glyph area shows, read at the
+// segment centres: 0 … 9, or -1 for anything else.
+std::vector<int> DigitsShown(const CDigitST& readout, const QImage& image, int count) {
+    const QRect area = readout.rect().adjusted(3, 3, -3, -3);
+    std::vector<int> digits;
+    for (int cell = 0; cell < count; ++cell) {
+        const double left = area.left() + double(area.width()) * cell / count;
+        const double width = double(area.width()) / count;
+        std::uint8_t lit = 0;
+        for (int segment = 0; segment < kSegmentCount; ++segment) {
+            const QPointF centre = SegmentCentre(segment);
+            const QPointF at(left + centre.x() * width / kCellWidth,
+                             area.top() + centre.y() * area.height() / kCellHeight);
+            lit |= std::uint8_t(IsLit(image.pixel(at.toPoint())) ? 1u << segment : 0u);
+        }
+        int digit = -1;
+        for (int d = 0; d <= 9; ++d)
+            digit = LitSegments(d) == lit ? d : digit;
+        digits.push_back(digit);
+    }
+    return digits;
+}
+
+}  // namespace
+
+TEST(DigitSt, ALongerTextIsShownWholeInNarrowerCells) {
+    CDigitST readout;
+    readout.resize(285, 102);  // the main window's readout
+    ASSERT_EQ(readout.SetStyle(103, 5), 1);
+    readout.SetZeroPadding(1, 1);
+    using V = std::vector<int>;
+    readout.SetValue("59:59", 1);
+    EXPECT_EQ(DigitsShown(readout, readout.grab().toImage(), 5), (V{5, 9, -1, 5, 9}));
+    // 100 minutes and the largest time the instrument can hold.
+    readout.SetValue("100:00", 1);
+    EXPECT_EQ(DigitsShown(readout, readout.grab().toImage(), 6), (V{1, 0, 0, -1, 0, 0}));
+    readout.SetValue("1092:15", 1);
+    EXPECT_EQ(DigitsShown(readout, readout.grab().toImage(), 7), (V{1, 0, 9, 2, -1, 1, 5}));
+}
+
+TEST(DigitSt, AnUpdateRepaintsOnlyTheCellsThatChanged) {
+    // What the window asks to repaint when one digit changes: that digit's cell.
+    struct Recorder : QObject {
+        QRegion painted;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint)
+                painted += static_cast<QPaintEvent*>(event)->region();
+            return false;
+        }
+    } recorder;
+    CDigitST readout;
+    readout.resize(285, 102);
+    ASSERT_EQ(readout.SetStyle(103, 5), 1);
+    readout.SetValue("01:11", 1);
+    readout.show();
+    QCoreApplication::processEvents();
+    readout.installEventFilter(&recorder);
+    readout.SetValue("01:13", 1);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(recorder.painted, QRegion(readout.CellRect(4).toRect()));
+    EXPECT_EQ(DigitsShown(readout, readout.grab().toImage(), 5),
+              (std::vector<int>{0, 1, -1, 1, 3}));
 }
 
 TEST(DigitSt, AMissingGlyphStripIsRefused) {
