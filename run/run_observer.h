@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string>
+
+class CSerialChannel;
+
+// How a link to the instrument is faring.
+enum class LinkState {
+    NotConnected,  // no port open: never connected, or the connection failed
+    Connecting,    // the port is being opened and the instrument identified
+    Answering,     // the last exchange was answered
+    NoReply,       // three poll cycles in a row without a valid reply, the port still open
+    Disconnected,  // the port reported a hang-up or its device is gone
+};
+
+// Why a run ended. The journal's last line names it.
+enum class RunEnd {
+    TimeUp,             // a status reply said no time is left
+    InstrumentStopped,  // the run-state reply said the instrument is not running
+    Stopped,            // the operator's Stop
+    Closed,             // the program closed while the instrument ran on
+    LinkLost,           // the link never came back
+};
+
+const char* RunEndText(RunEnd why);
+const char* LinkStateText(LinkState state);
+
+// What a front end (the window, the command line, the server) is told by the run engine, and
+// what the engine asks of it. Every call comes on the engine's thread. The display calls are
+// the window's readout and graph operations, in the order the window makes them.
+class IRunObserver {
+  public:
+    // Connecting: fills in the channel's port name and baud rate (the port dialog, or a
+    // command line's options); leaves them as they are to keep the defaults.
+    virtual void ChoosePort(CSerialChannel& channel) = 0;
+    // The step the connection is at ("Handshake", "Device ID 7 of 16", "Setpoints").
+    virtual void ConnectionStep(const std::string& /*step*/) {}
+    // One of the program's strings for the operator (the information dialog's).
+    virtual void ShowInformation(int stringId) = 0;
+    // A control of the window enabled or disabled (an instrument of no listed type).
+    virtual void EnableControl(int /*controlId*/, bool /*enable*/) {}
+
+    virtual void ShowSpeed(int /*speed*/) {}
+    virtual void ShowTime(int /*time*/) {}
+    virtual void ShowBlinkingTime(int /*time*/) {}
+    virtual void ResetGraph() {}
+    virtual void PlotSpeed(int /*x*/, int /*speed*/) {}
+    virtual void RescaleGraph(float /*speedMin*/, float /*speedMax*/, double /*largestX*/) {}
+
+    // Running (Start disabled, Stop enabled) or idle.
+    virtual void RunningChanged(bool /*running*/) {}
+    // A sample recorded during a run: its number (1, 2, ...), displayed speed, remaining time.
+    virtual void SampleRecorded(int /*number*/, int /*speed*/, int /*remaining*/) {}
+    virtual void RunEnded(RunEnd /*why*/) {}
+    virtual void LinkStateChanged(LinkState /*state*/) {}
+    // A note for the status line: the journal can't be written, a run ended unexpectedly.
+    virtual void StatusNote(const std::string& /*text*/) {}
+    // Exchanges are under way off the engine's thread; input waits until they end.
+    virtual void Busy(bool /*busy*/) {}
+
+  protected:
+    ~IRunObserver() = default;
+};
