@@ -8,6 +8,10 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libqcustomplot-dev
     fonts-liberation2 fonts-arphic-uming
     xvfb xauth imagemagick
+    # the command line
+    libcli11-dev
+    # the SiLA 2 server
+    # packaging
 )
 
 missing=()
