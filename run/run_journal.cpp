@@ -446,9 +446,6 @@ bool CRunJournal::Begin(const JournalHeader& header) {
 
 bool CRunJournal::Append(int sampleNumber, int speed, int remaining, Clock::time_point when) {
     State& s = *m_state;
-    if (s.failed) {
-        return false;
-    }
     const std::string time = IsoTime(when);
     char line[192];
     const int length = std::snprintf(line, sizeof line, "%d\t%d\t%d\t%s\n", sampleNumber, speed,

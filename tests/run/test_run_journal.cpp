@@ -176,7 +176,10 @@ TEST_F(RunJournalTest, BeginKeepsTheNewestJournals) {
 }
 
 TEST_F(RunJournalTest, AnUnfinishedRunIsTakenOnce) {
-    const system_clock::time_point crashed = kWinterStart - hours(24 * 200);  // summer time
+    // West of Greenwich, in summer time.
+    setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
+    tzset();
+    const system_clock::time_point crashed = kWinterStart - hours(24 * 200);
     {
         CRunJournal journal(dir.string());
         ASSERT_TRUE(journal.Begin(Header(crashed)));
@@ -191,7 +194,7 @@ TEST_F(RunJournalTest, AnUnfinishedRunIsTakenOnce) {
 
     const auto unfinished = CRunJournal::TakeUnfinished(dir.string());
     ASSERT_TRUE(unfinished.has_value());
-    EXPECT_EQ(unfinished->path, (dir / "run-2026-05-22T11-41-16.123.tsv").string());
+    EXPECT_EQ(unfinished->path, (dir / "run-2026-05-22T05-41-16.123.tsv").string());
     EXPECT_EQ(unfinished->start, crashed);
     EXPECT_TRUE(std::regex_search(ReadFile(unfinished->path),
                                   std::regex("\n1\t150\t60\t[^\n]*\n# reported unfinished\t"
