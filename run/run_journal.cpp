@@ -99,6 +99,8 @@ bool AllDigits(std::string_view text) {
 
 // A journal's place among the others: its start stamp, then the number that told apart two
 // runs begun in the same millisecond ("-2", "-3" ...; none counts as 1). Not a journal: empty.
+// Names are in local time, so in the hour that the change to winter time repeats a later run
+// can sort before an earlier one: only which journal is pruned or reported first can change.
 struct JournalKey {
     std::string stamp;
     unsigned long copy = 0;
@@ -405,10 +407,16 @@ bool CRunJournal::Begin(const JournalHeader& header) {
     s.error.clear();
     s.failed = false;
 
+    // A run without a journal has no journal path to show; the reason names the path tried.
+    const auto failBegin = [&s](int error, const std::string& where) {
+        s.Fail(error, where);
+        s.path.clear();
+        return false;
+    };
     std::error_code made;
     fs::create_directories(s.folder, made);
     if (made) {
-        return s.Fail(made.value(), s.folder);
+        return failBegin(made.value(), s.folder);
     }
 
     const std::string stamp = FileStamp(header.start);
@@ -418,11 +426,11 @@ bool CRunJournal::Begin(const JournalHeader& header) {
         s.path = s.folder + "/" + name;
         s.fd = OpenJournal(s.path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
         if (s.fd < 0 && errno != EEXIST) {
-            return s.Fail(errno, s.path);
+            return failBegin(errno, s.path);
         }
     }
     if (s.fd < 0) {
-        return s.Fail(EEXIST, s.path);
+        return failBegin(EEXIST, s.path);
     }
     flock(s.fd, LOCK_EX | LOCK_NB);
 
@@ -437,6 +445,7 @@ bool CRunJournal::Begin(const JournalHeader& header) {
         // Without its header the file is no run's journal; left, it would be reported as a
         // run that ended unexpectedly.
         unlink(s.path.c_str());
+        s.path.clear();
         return false;
     }
     SyncFolder(s.folder);

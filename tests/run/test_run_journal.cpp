@@ -117,6 +117,7 @@ TEST_F(RunJournalTest, UnwritableJournalFailsWithAReasonAndTheRunGoesOn) {
     EXPECT_EQ(blocked.LastError(), "The run journal can't be written: Not a directory (" +
                                        (dir / "plain" / "runs").string() + ")");
     EXPECT_FALSE(blocked.IsOpen());
+    EXPECT_EQ(blocked.Path(), "");
     EXPECT_FALSE(blocked.Append(1, 150, 60, kWinterStart));
     EXPECT_FALSE(blocked.End(RunEnd::TimeUp));
 

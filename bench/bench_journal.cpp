@@ -1,0 +1,98 @@
+// The run journal on the temporary folder's disk: what one sample costs the poller (a line
+// written and made durable), what a run's first and last lines cost with a full folder of
+// 500 journals, and the look for an unfinished run among 500 at a program's start.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "run/run_journal.h"
+
+namespace {
+
+std::string MakeJournalFolder() {
+    char pattern[] = "/tmp/velmora-bench-journal-XXXXXX";
+    const char* dir = mkdtemp(pattern);
+    return dir != nullptr ? dir : "";
+}
+
+JournalHeader HeaderAt(std::chrono::system_clock::time_point start) {
+    return {start, "/dev/ttyUSB0", "KS 4000i control", 1, 300, 72000, "1.2"};
+}
+
+// A folder of kKeptRuns finished journals of 3600 samples each, as a year of hourly runs
+// leaves it.
+std::string FullFolder() {
+    const std::string folder = MakeJournalFolder();
+    std::string content =
+        "# start\t2025-01-01T00:00:00.000+01:00\n# port\t/dev/ttyUSB0\n"
+        "# device ID\tKS 4000i control\n# device type\t1\n# speed setpoint (1/min)\t300\n"
+        "# time setpoint\t3600\n# program version\t1.2\n#sample\tspeed\tremaining\tlocal time\n";
+    for (int i = 1; i <= 3600; ++i) {
+        content += std::to_string(i) + "\t300\t" + std::to_string(3600 - i) +
+                   "\t2025-01-01T00:00:00.000+01:00\n";
+    }
+    content += "# end\ttime 0\t2025-01-01T01:00:00.000+01:00\n";
+    for (int run = 0; run < CRunJournal::kKeptRuns; ++run) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/run-2025-01-%02dT%02d-00-00.000.tsv", 1 + run / 24,
+                      run % 24);
+        std::ofstream(folder + name, std::ios::binary) << content;
+    }
+    return folder;
+}
+
+void BM_JournalAppendSample(benchmark::State& state) {
+    const std::string folder = MakeJournalFolder();
+    CRunJournal journal(folder);
+    if (!journal.Begin(HeaderAt(std::chrono::system_clock::now()))) {
+        state.SkipWithError(journal.LastError().c_str());
+        return;
+    }
+    int sample = 0;
+    for (auto _ : state) {
+        ++sample;
+        if (!journal.Append(sample, 295 + sample % 11, 72000 - sample,
+                            std::chrono::system_clock::now())) {
+            state.SkipWithError(journal.LastError().c_str());
+            break;
+        }
+    }
+    journal.End(RunEnd::Stopped);
+    state.counters["file_bytes_per_sample"] =
+        static_cast<double>(std::filesystem::file_size(journal.Path())) / std::max(sample, 1);
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_JournalAppendSample)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Begin includes keeping the newest 500: the folder is listed and the oldest removed.
+void BM_JournalBeginEndFullFolder(benchmark::State& state) {
+    const std::string folder = FullFolder();
+    auto start = std::chrono::system_clock::now();
+    for (auto _ : state) {
+        start += std::chrono::seconds(1);
+        CRunJournal journal(folder);
+        if (!journal.Begin(HeaderAt(start)) || !journal.End(RunEnd::Stopped)) {
+            state.SkipWithError(journal.LastError().c_str());
+            break;
+        }
+    }
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_JournalBeginEndFullFolder)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The worst case: 500 finished journals, every tail read.
+void BM_JournalTakeUnfinishedNoneOf500(benchmark::State& state) {
+    const std::string folder = FullFolder();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CRunJournal::TakeUnfinished(folder));
+    }
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_JournalTakeUnfinishedNoneOf500)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
