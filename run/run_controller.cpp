@@ -161,7 +161,6 @@ CRunController::StartOutcome CRunController::Start(int speed, int time) {
     BeginJournal();
     m_failedCycles = 0;
     m_poller.SetOwner(this, this);
-    m_poller.SetCyclePeriod(m_cyclePeriod);
     m_poller.Start();
     SetRunning(true);
     return StartOutcome::Started;

@@ -53,9 +53,18 @@ int CMainWindowHarness::Run(const std::function<void(CMainDlg&)>& script) {
     window.m_showInformation = [this](int stringId) { m_messages.push_back(stringId); };
     window.m_chooseSavePath = [this] { return m_savePath; };
     window.m_poller.SetCyclePeriod(m_options.cyclePeriod);
+    window.m_engine.SetJournalFolder(m_logDirectory + "/runs");
 
     std::chrono::steady_clock::time_point closeAsked;
-    QTimer::singleShot(0, &window, [&] {
+    // The connection runs its exchanges while the window's thread goes on with its events;
+    // the script starts once the window is on the screen.
+    QTimer starter;
+    starter.setInterval(1);
+    QObject::connect(&starter, &QTimer::timeout, &window, [&] {
+        if (!window.isVisible()) {
+            return;
+        }
+        starter.stop();
         script(window);
         closeAsked = std::chrono::steady_clock::now();
         if (window.isVisible()) {
@@ -66,6 +75,7 @@ int CMainWindowHarness::Run(const std::function<void(CMainDlg&)>& script) {
             window.close();
         }
     });
+    starter.start();
     const int result = window.DoModal();
     m_closeDuration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - closeAsked);
