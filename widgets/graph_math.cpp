@@ -112,114 +112,180 @@ std::string FormatTickLabel(double value, double step, int valueType) {
     return text;
 }
 
+Vertex PixelCentre(const AxisMapping& xMap, const AxisMapping& yMap, double x, double y) {
+    return Vertex(std::floor(xMap.ToPixel(x)) + 0.5, std::floor(yMap.ToPixel(y)) + 0.5);
+}
+
+int ColumnOf(const AxisMapping& xMap, double x) {
+    return int(std::floor(xMap.ToPixel(x)));
+}
+
 namespace {
 
-// The same reduction for x that never decreases: each column's points are found
-// by binary search and only their y values are scanned.
-void DecimateSorted(const double* x, const double* y, std::size_t count, const AxisMapping& xMap,
-                    const AxisMapping& yMap, int columnLeft, int columnRight,
-                    std::vector<Vertex>& out) {
-    const auto push = [&](std::size_t index) {
-        out.push_back({xMap.ToPixel(x[index]), yMap.ToPixel(y[index])});
-    };
-    const auto pushPair = [&](std::size_t a, std::size_t b) {
-        push(a);
-        if (b != a)
-            push(b);
-    };
-    const double* const end = x + count;
-    // Points left of the plot: where the line leaves and where it comes back.
-    std::size_t begin = std::size_t(std::lower_bound(x, end, xMap.ToValue(columnLeft)) - x);
-    if (begin > 0)
-        pushPair(0, begin - 1);
-    for (int column = columnLeft; column <= columnRight && begin < count; ++column) {
-        const std::size_t stop =
-            std::size_t(std::lower_bound(x + begin, end, xMap.ToValue(column + 1)) - x);
-        if (stop == begin)
-            continue;
-        // Extremes by value first (a loop the compiler can vectorise), then where
-        // they first occur.
-        double lowValue = y[begin], highValue = y[begin];
-        for (std::size_t i = begin + 1; i < stop; ++i) {
-            lowValue = std::min(lowValue, y[i]);
-            highValue = std::max(highValue, y[i]);
+// Folds points into runs of one column (or of one side outside the plot) and writes
+// each run's vertices when the next begins.
+class ColumnReducer {
+  public:
+    ColumnReducer(const AxisMapping& xMap, const AxisMapping& yMap, int columnLeft, int columnRight,
+                  std::vector<Vertex>& out)
+        : m_xMap(xMap),
+          m_yMap(yMap),
+          m_leftOutside(columnLeft - kOutsideColumns),
+          m_rightOutside(columnRight + kOutsideColumns),
+          m_out(out) {}
+
+    // Runs of points outside the plot share one key per side.
+    int KeyOf(double x) const {
+        const int column = ColumnOf(m_xMap, x);
+        if (column < m_leftOutside)
+            return kLeftKey;
+        if (column > m_rightOutside)
+            return kRightKey;
+        return column;
+    }
+
+    // Points [begin, end) of one span all have key `key`.
+    void Add(int key, const double* x, const double* y, std::size_t begin, std::size_t end) {
+        if (begin >= end)
+            return;
+        if (!m_open || key != m_key) {
+            Flush();
+            m_open = true;
+            m_key = key;
+            m_first = m_low = m_high = {x[begin], y[begin], m_index + begin};
         }
-        std::size_t low = begin;
-        while (y[low] != lowValue)
-            ++low;
-        std::size_t high = begin;
-        while (y[high] != highValue)
-            ++high;
-        pushPair(std::min(low, high), std::max(low, high));
+        if (key != kLeftKey && key != kRightKey) {
+            // Extremes by value first (a loop the compiler can vectorise), then where
+            // they first occur.
+            double lowValue = y[begin], highValue = y[begin];
+            for (std::size_t i = begin + 1; i < end; ++i) {
+                lowValue = std::min(lowValue, y[i]);
+                highValue = std::max(highValue, y[i]);
+            }
+            if (lowValue < m_low.y) {
+                std::size_t i = begin;
+                while (y[i] != lowValue)
+                    ++i;
+                m_low = {x[i], y[i], m_index + i};
+            }
+            if (highValue > m_high.y) {
+                std::size_t i = begin;
+                while (y[i] != highValue)
+                    ++i;
+                m_high = {x[i], y[i], m_index + i};
+            }
+        }
+        m_last = {x[end - 1], y[end - 1], m_index + end - 1};
+    }
+
+    // The next span's indices follow this one's.
+    void EndSpan(std::size_t count) { m_index += count; }
+
+    void Flush() {
+        if (!m_open)
+            return;
+        m_open = false;
+        Push(m_first);
+        if (m_key != kLeftKey && m_key != kRightKey) {
+            const bool lowFirst = m_low.index < m_high.index;
+            Push(lowFirst ? m_low : m_high);
+            Push(lowFirst ? m_high : m_low);
+        }
+        Push(m_last);
+    }
+
+    int LeftOutside() const { return m_leftOutside; }
+    int RightOutside() const { return m_rightOutside; }
+    static constexpr int kLeftKey = std::numeric_limits<int>::min();
+    static constexpr int kRightKey = std::numeric_limits<int>::max();
+
+  private:
+    struct Point {
+        double x, y;
+        std::size_t index;
+    };
+
+    void Push(const Point& point) {
+        if (point.index == m_lastPushed && !m_out.empty())
+            return;
+        m_lastPushed = point.index;
+        const Vertex vertex = PixelCentre(m_xMap, m_yMap, point.x, point.y);
+        // A vertex on the one before adds nothing to the line.
+        if (!m_out.empty() && m_out.back() == vertex)
+            return;
+        m_out.push_back(vertex);
+    }
+
+    const AxisMapping& m_xMap;
+    const AxisMapping& m_yMap;
+    const int m_leftOutside;
+    const int m_rightOutside;
+    std::vector<Vertex>& m_out;
+    bool m_open = false;
+    int m_key = 0;
+    Point m_first{}, m_low{}, m_high{}, m_last{};
+    std::size_t m_index = 0;
+    std::size_t m_lastPushed = 0;
+};
+
+// Points whose x never decreases: each run's end is found by binary search (the key
+// never decreases either, as the mapping is monotonic) and only its y values are scanned.
+void ReduceSorted(ColumnReducer& reducer, const PointSpan& span) {
+    const double* const x = span.x;
+    std::size_t begin = 0;
+    while (begin < span.count) {
+        const int key = reducer.KeyOf(x[begin]);
+        std::size_t stop = span.count;
+        if (key != ColumnReducer::kRightKey) {
+            const auto inRun = [&](double value) { return reducer.KeyOf(value) == key; };
+            stop = std::size_t(std::partition_point(x + begin, x + span.count, inRun) - x);
+        }
+        reducer.Add(key, x, span.y, begin, stop);
         begin = stop;
     }
-    if (begin < count)
-        pushPair(begin, count - 1);
+}
+
+void ReduceAny(ColumnReducer& reducer, const PointSpan& span) {
+    std::size_t begin = 0;
+    while (begin < span.count) {
+        const int key = reducer.KeyOf(span.x[begin]);
+        std::size_t stop = begin + 1;
+        while (stop < span.count && reducer.KeyOf(span.x[stop]) == key)
+            ++stop;
+        reducer.Add(key, span.x, span.y, begin, stop);
+        begin = stop;
+    }
 }
 
 }  // namespace
 
-void DecimateToColumns(const double* x, const double* y, std::size_t count, const AxisMapping& xMap,
+void DecimateToColumns(const PointSpan* spans, std::size_t spanCount, const AxisMapping& xMap,
                        const AxisMapping& yMap, int columnLeft, int columnRight,
                        std::vector<Vertex>& out, bool xNeverDecreases) {
     out.clear();
-    if (count == 0 || x == nullptr || y == nullptr || columnRight < columnLeft)
+    if (spans == nullptr || columnRight < columnLeft)
         return;
-    if (xNeverDecreases && xMap.pixelHigh > xMap.pixelLow) {
-        DecimateSorted(x, y, count, xMap, yMap, columnLeft, columnRight, out);
-        return;
-    }
-
-    // The column of a point, from the mapping's own arithmetic written out, as this
-    // loop runs over every point of the series.
-    const double scale = (xMap.pixelHigh - xMap.pixelLow) / (xMap.valueHigh - xMap.valueLow);
-    const double offset = xMap.pixelLow - xMap.valueLow * scale;
-    const double leftEdge = columnLeft;
-    const double rightEdge = double(columnRight) + 1.0;
-    const int leftOutside = columnLeft - 1;
-    const int rightOutside = columnRight + 1;
-    const auto columnOf = [&](double value) {
-        const double pixel = value * scale + offset;
-        if (!(pixel >= leftEdge))
-            return leftOutside;
-        if (pixel >= rightEdge)
-            return rightOutside;
-        return int(pixel);
-    };
-
-    struct Run {
-        int column;
-        std::size_t first, low, high, last;
-    };
-    const auto push = [&](std::size_t index) {
-        out.push_back({xMap.ToPixel(x[index]), yMap.ToPixel(y[index])});
-    };
-    const auto flush = [&](const Run& run) {
-        // Off the plot only where the line leaves and re-enters matters; inside,
-        // the column's extremes in their order.
-        const bool outside = run.column == leftOutside || run.column == rightOutside;
-        const std::size_t a = outside ? run.first : std::min(run.low, run.high);
-        const std::size_t b = outside ? run.last : std::max(run.low, run.high);
-        push(a);
-        if (b != a)
-            push(b);
-    };
-
-    Run run{columnOf(x[0]), 0, 0, 0, 0};
-    for (std::size_t i = 1; i < count; ++i) {
-        const int column = columnOf(x[i]);
-        if (column != run.column) {
-            flush(run);
-            run = Run{column, i, i, i, i};
+    // Binary search needs pixels that grow with x.
+    const bool sorted = xNeverDecreases && xMap.pixelHigh > xMap.pixelLow;
+    ColumnReducer reducer(xMap, yMap, columnLeft, columnRight, out);
+    for (std::size_t i = 0; i < spanCount; ++i) {
+        const PointSpan& span = spans[i];
+        if (span.count == 0 || span.x == nullptr || span.y == nullptr)
             continue;
-        }
-        if (y[i] < y[run.low])
-            run.low = i;
-        if (y[i] > y[run.high])
-            run.high = i;
-        run.last = i;
+        if (sorted)
+            ReduceSorted(reducer, span);
+        else
+            ReduceAny(reducer, span);
+        reducer.EndSpan(span.count);
     }
-    flush(run);
+    reducer.Flush();
+}
+
+void DecimateToColumns(const double* x, const double* y, std::size_t count, const AxisMapping& xMap,
+                       const AxisMapping& yMap, int columnLeft, int columnRight,
+                       std::vector<Vertex>& out, bool xNeverDecreases) {
+    const PointSpan span{x, y, count};
+    DecimateToColumns(&span, 1, xMap, yMap, columnLeft, columnRight, out, xNeverDecreases);
 }
 
 }  // namespace GraphMath

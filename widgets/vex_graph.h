@@ -68,6 +68,7 @@ class CVexGraph {
     int m_nShowYLabels = 1;     // tick values left of the Y axis
     int m_nShowLegend = 1;      // a key of the series in the plot's corner
     int m_nShowPointMarks = 1;  // marks on the points when few enough are shown
+    int m_nAntialias = 0;       // curves drawn with anti-aliased edges
 
   private:
     struct Axis {
@@ -95,7 +96,11 @@ class CVexGraph {
     bool m_bShowXTitle = false;
     bool m_bShowYTitle = false;
     eGraphStyle m_style = eGraphStyleLine;
-    // Reused between paints so a repaint allocates nothing once warmed up.
-    std::vector<GraphMath::Vertex> m_vertices;
+    // The vertices of `series`' curve in the given plot, made again only when its
+    // points, the axes or the plot changed.
+    static const std::vector<GraphMath::Vertex>& Curve(CVexGraphSeries& series,
+                                                       const GraphMath::AxisMapping& xMap,
+                                                       const GraphMath::AxisMapping& yMap,
+                                                       int columnLeft, int columnRight);
     QRect m_lastPlot;
 };

@@ -21,30 +21,6 @@ QColor Mix(const QColor& ground, const QColor& color, double opacity) {
                   channel(ground.blue(), color.blue()));
 }
 
-// A line `width` pixels thick drawn as one-pixel polylines shifted in a plus
-// pattern: far cheaper for the rasteriser than a wide stroked pen over thousands
-// of short segments, and the same to the eye at these widths.
-void DrawThickPolyline(QPainter& painter, const QPointF* points, int count, const QColor& color,
-                       int width) {
-    QPen pen(color, 0);
-    pen.setCosmetic(true);
-    painter.setPen(pen);
-    const int before = (width - 1) / 2;
-    const int after = width / 2;
-    for (int dx = -before; dx <= after; ++dx) {
-        painter.translate(dx, 0);
-        painter.drawPolyline(points, count);
-        painter.translate(-dx, 0);
-    }
-    for (int dy = -before; dy <= after; ++dy) {
-        if (dy == 0)
-            continue;
-        painter.translate(0, dy);
-        painter.drawPolyline(points, count);
-        painter.translate(0, -dy);
-    }
-}
-
 // Square marks of `size` pixels centred on the points.
 void DrawMarks(QPainter& painter, const QPointF* points, int count, const QColor& color, int size) {
     for (int i = 0; i < count; ++i) {
@@ -70,6 +46,26 @@ void ForEachMinor(const GraphMath::Ticks& ticks, GraphMath::Range range, Visit v
 }
 
 }  // namespace
+
+const std::vector<GraphMath::Vertex>& CVexGraph::Curve(CVexGraphSeries& series,
+                                                       const GraphMath::AxisMapping& xMap,
+                                                       const GraphMath::AxisMapping& yMap,
+                                                       int columnLeft, int columnRight) {
+    CVexGraphSeries::CurveKey key;
+    key.count = series.GetCount();
+    key.xMap = xMap;
+    key.yMap = yMap;
+    key.columnLeft = columnLeft;
+    key.columnRight = columnRight;
+    if (series.m_bCurveValid && series.m_curveKey == key)
+        return series.m_curve;
+    const std::vector<GraphMath::PointSpan> spans = series.Spans();
+    GraphMath::DecimateToColumns(spans.data(), spans.size(), xMap, yMap, columnLeft, columnRight,
+                                 series.m_curve, series.XNeverDecreases());
+    series.m_curveKey = key;
+    series.m_bCurveValid = true;
+    return series.m_curve;
+}
 
 void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& background,
                      const QFont& font) {
@@ -207,24 +203,29 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
         painter.restore();
     }
 
-    // Series, clipped to the plot.
+    // Series, clipped to the plot: a true line of the series' width through the
+    // centres of the points' pixels (see GraphMath::DecimateToColumns).
     painter.setClipRect(plot.adjusted(1, 1, -1, -1));
+    painter.setRenderHint(QPainter::Antialiasing, m_nAntialias != 0);
     for (const auto& series : m_series) {
-        GraphMath::DecimateToColumns(series->XData(), series->YData(), series->GetCount(), xMap,
-                                     yMap, plot.left(), plot.left() + plot.width() - 1, m_vertices,
-                                     series->XNeverDecreases());
-        if (m_vertices.empty())
+        const std::vector<GraphMath::Vertex>& curve =
+            Curve(*series, xMap, yMap, plot.left(), plot.left() + plot.width() - 1);
+        if (curve.empty())
             continue;
         const int width = std::clamp(series->m_nLineWidth, 1, 16);
-        const QPointF* points = m_vertices.data();
-        const int count = int(m_vertices.size());
-        if (m_style == eGraphStyleLine && count > 1)
-            DrawThickPolyline(painter, points, count, series->m_crColor, width);
+        const QPointF* points = curve.data();
+        const int count = int(curve.size());
+        if (m_style == eGraphStyleLine && count > 1) {
+            painter.setPen(
+                QPen(series->m_crColor, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.drawPolyline(points, count);
+        }
         // Marks where each point can be told apart, and always for a lone point.
-        const bool fewPoints = series->GetCount() == m_vertices.size() && count * 6 <= plot.width();
+        const bool fewPoints = series->GetCount() == curve.size() && count * 6 <= plot.width();
         if (m_style == eGraphStylePoints || count == 1 || (m_nShowPointMarks && fewPoints))
             DrawMarks(painter, points, count, series->m_crColor, width + 2);
     }
+    painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setClipping(false);
 
     if (m_nShowLegend && !m_series.empty()) {
