@@ -288,4 +288,119 @@ void DecimateToColumns(const double* x, const double* y, std::size_t count, cons
     DecimateToColumns(&span, 1, xMap, yMap, columnLeft, columnRight, out, xNeverDecreases);
 }
 
+void SplitCurve(const std::vector<Vertex>& curve, CurveStrokes& out) {
+    out.between.clear();
+    out.within.clear();
+    std::size_t begin = 0;
+    while (begin < curve.size()) {
+        std::size_t end = begin + 1;
+        double top = curve[begin].y(), bottom = top;
+        while (end < curve.size() && curve[end].x() == curve[begin].x()) {
+            top = std::min(top, curve[end].y());
+            bottom = std::max(bottom, curve[end].y());
+            ++end;
+        }
+        if (bottom > top)
+            out.within.emplace_back(curve[begin].x(), top, curve[begin].x(), bottom);
+        if (end < curve.size())
+            out.between.emplace_back(curve[end - 1], curve[end]);
+        begin = end;
+    }
+}
+
+namespace {
+
+// A segment between pixel centres a and b (pixel indices), the pixels within `radius`.
+void SegmentPixels(QPointF a, QPointF b, double radius, std::vector<QRect>& out) {
+    // Work in pixel indices, where a pixel's centre sits on whole numbers.
+    a -= QPointF(0.5, 0.5);
+    b -= QPointF(0.5, 0.5);
+    const double dx = b.x() - a.x(), dy = b.y() - a.y();
+    const double length2 = dx * dx + dy * dy;
+    const double r2 = radius * radius;
+    if (dx == 0.0) {
+        // Vertical (or a lone point): rows level with it are as wide as the pen; beyond
+        // its ends the round caps narrow row by row.
+        const int column = int(std::lround(a.x()));
+        const int top = int(std::lround(std::min(a.y(), b.y())));
+        const int bottom = int(std::lround(std::max(a.y(), b.y())));
+        const int half = int(std::floor(radius));
+        int extend = 0;
+        while (extend < half &&
+               int(std::floor(std::sqrt(r2 - double(extend + 1) * (extend + 1)))) == half)
+            ++extend;
+        out.emplace_back(column - half, top - extend, 2 * half + 1, bottom - top + 1 + 2 * extend);
+        for (int step = extend + 1; step <= half; ++step) {
+            const int reach = int(std::floor(std::sqrt(r2 - double(step) * step)));
+            out.emplace_back(column - reach, top - step, 2 * reach + 1, 1);
+            out.emplace_back(column - reach, bottom + step, 2 * reach + 1, 1);
+        }
+        return;
+    }
+    const double length = std::sqrt(length2);
+    const int firstRow = int(std::ceil(std::min(a.y(), b.y()) - radius));
+    const int lastRow = int(std::floor(std::max(a.y(), b.y()) + radius));
+    for (int row = firstRow; row <= lastRow; ++row) {
+        const double y = row;
+        double low = std::numeric_limits<double>::infinity(), high = -low;
+        const auto cap = [&](QPointF centre) {
+            const double h = y - centre.y();
+            if (h * h <= r2) {
+                const double w = std::sqrt(r2 - h * h);
+                low = std::min(low, centre.x() - w);
+                high = std::max(high, centre.x() + w);
+            }
+        };
+        cap(a);
+        cap(b);
+        // The band along the segment: within the radius of its line, between its ends.
+        double bandLow = -std::numeric_limits<double>::infinity(), bandHigh = -bandLow;
+        const double h = y - a.y();
+        if (dy != 0.0) {
+            const double e1 = a.x() + (h * dx - radius * length) / dy;
+            const double e2 = a.x() + (h * dx + radius * length) / dy;
+            bandLow = std::min(e1, e2);
+            bandHigh = std::max(e1, e2);
+        } else if (h * h > r2) {
+            bandLow = 1.0;
+            bandHigh = 0.0;
+        }
+        const double t1 = a.x() + (0.0 - h * dy) / dx;
+        const double t2 = a.x() + (length2 - h * dy) / dx;
+        bandLow = std::max(bandLow, std::min(t1, t2));
+        bandHigh = std::min(bandHigh, std::max(t1, t2));
+        if (bandLow <= bandHigh) {
+            low = std::min(low, bandLow);
+            high = std::max(high, bandHigh);
+        }
+        if (!(low <= high))
+            continue;
+        const int first = int(std::ceil(low)), last = int(std::floor(high));
+        if (first <= last)
+            out.emplace_back(first, row, last - first + 1, 1);
+    }
+}
+
+}  // namespace
+
+void StrokeLinePixels(const std::vector<QLineF>& lines, int width, std::vector<QRect>& out) {
+    if (width <= 0)
+        return;
+    for (const QLineF& line : lines)
+        SegmentPixels(line.p1(), line.p2(), width / 2.0, out);
+}
+
+void StrokePixels(const Vertex* points, std::size_t count, int width, std::vector<QRect>& out) {
+    out.clear();
+    if (points == nullptr || count == 0 || width <= 0)
+        return;
+    const double radius = width / 2.0;
+    if (count == 1) {
+        SegmentPixels(points[0], points[0], radius, out);
+        return;
+    }
+    for (std::size_t i = 1; i < count; ++i)
+        SegmentPixels(points[i - 1], points[i], radius, out);
+}
+
 }  // namespace GraphMath

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QLineF>
 #include <QPointF>
+#include <QRect>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -90,5 +92,24 @@ void DecimateToColumns(const PointSpan* spans, std::size_t spanCount, const Axis
 void DecimateToColumns(const double* x, const double* y, std::size_t count, const AxisMapping& xMap,
                        const AxisMapping& yMap, int columnLeft, int columnRight,
                        std::vector<Vertex>& out, bool xNeverDecreases = false);
+
+// The decimated curve as separate strokes that draw its picture: the lines between
+// neighbouring columns, and each column's vertical stretch from its highest to its
+// lowest vertex (none where a column holds a single vertex: the caps of the lines
+// through it cover it).
+struct CurveStrokes {
+    std::vector<QLineF> between;
+    std::vector<QLineF> within;
+};
+void SplitCurve(const std::vector<Vertex>& curve, CurveStrokes& out);
+
+// The pixels a pen of `width` with round caps and joins covers along a polyline through
+// pixel centres, as rectangles (overlapping where the line does): every pixel whose
+// centre lies within width / 2 of the line, which makes the picture the union of its
+// segments' and thus the same for any run of points with the same stretches in each
+// column. With an odd width no pixel centre lies exactly that far away.
+void StrokePixels(const Vertex* points, std::size_t count, int width, std::vector<QRect>& out);
+// The same for separate lines (the union of their pixels), added to `out`.
+void StrokeLinePixels(const std::vector<QLineF>& lines, int width, std::vector<QRect>& out);
 
 }  // namespace GraphMath

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPoint>
 #include <QRect>
 #include <QString>
 #include <array>
@@ -96,11 +97,11 @@ class CVexGraph {
     bool m_bShowXTitle = false;
     bool m_bShowYTitle = false;
     eGraphStyle m_style = eGraphStyleLine;
-    // The vertices of `series`' curve in the given plot, made again only when its
-    // points, the axes or the plot changed.
-    static const std::vector<GraphMath::Vertex>& Curve(CVexGraphSeries& series,
-                                                       const GraphMath::AxisMapping& xMap,
-                                                       const GraphMath::AxisMapping& yMap,
-                                                       int columnLeft, int columnRight);
+    // Draws `series`' curve (and its marks) in the plot, from what was made for the
+    // last paint unless its points, the axes, the plot or the pen changed.
+    void DrawCurve(QPainter& painter, CVexGraphSeries& series, const GraphMath::AxisMapping& xMap,
+                   const GraphMath::AxisMapping& yMap, const QRect& plot);
     QRect m_lastPlot;
+    // The minor grid's dots, kept between paints so a repaint allocates nothing.
+    std::vector<QPoint> m_gridDots;
 };

@@ -21,6 +21,17 @@ QColor Mix(const QColor& ground, const QColor& color, double opacity) {
                   channel(ground.blue(), color.blue()));
 }
 
+// Qt hands a fill of more than about a hundred rows to its thread pool; for one flat
+// colour over a graph's area the hand-off costs more than the fill, so it is filled in
+// bands below that.
+void FillInBands(QPainter& painter, const QRect& area, const QColor& color) {
+    constexpr int kBandRows = 64;
+    for (int top = area.top(); top <= area.bottom(); top += kBandRows)
+        painter.fillRect(
+            QRect(area.left(), top, area.width(), std::min(kBandRows, area.bottom() - top + 1)),
+            color);
+}
+
 // Square marks of `size` pixels centred on the points.
 void DrawMarks(QPainter& painter, const QPointF* points, int count, const QColor& color, int size) {
     for (int i = 0; i < count; ++i) {
@@ -47,30 +58,70 @@ void ForEachMinor(const GraphMath::Ticks& ticks, GraphMath::Range range, Visit v
 
 }  // namespace
 
-const std::vector<GraphMath::Vertex>& CVexGraph::Curve(CVexGraphSeries& series,
-                                                       const GraphMath::AxisMapping& xMap,
-                                                       const GraphMath::AxisMapping& yMap,
-                                                       int columnLeft, int columnRight) {
+void CVexGraph::DrawCurve(QPainter& painter, CVexGraphSeries& series,
+                          const GraphMath::AxisMapping& xMap, const GraphMath::AxisMapping& yMap,
+                          const QRect& plot) {
+    const int width = std::clamp(series.m_nLineWidth, 1, 16);
     CVexGraphSeries::CurveKey key;
     key.count = series.GetCount();
     key.xMap = xMap;
     key.yMap = yMap;
-    key.columnLeft = columnLeft;
-    key.columnRight = columnRight;
-    if (series.m_bCurveValid && series.m_curveKey == key)
-        return series.m_curve;
-    const std::vector<GraphMath::PointSpan> spans = series.Spans();
-    GraphMath::DecimateToColumns(spans.data(), spans.size(), xMap, yMap, columnLeft, columnRight,
-                                 series.m_curve, series.XNeverDecreases());
-    series.m_curveKey = key;
-    series.m_bCurveValid = true;
-    return series.m_curve;
+    key.columnLeft = plot.left();
+    key.columnRight = plot.left() + plot.width() - 1;
+    key.width = width;
+    key.antialias = m_nAntialias != 0;
+    key.style = int(m_style);
+    // Qt outlines a wide pen's polyline and fills the outline as one shape, whose every
+    // column doubles back on itself: slow, and its edges follow the points kept. Without
+    // anti-aliasing the curve is the pixels whose centres lie within the pen's reach,
+    // found exactly; anti-aliased, it is drawn as separate lines, each cheap for Qt.
+    if (!series.m_bCurveValid || !(series.m_curveKey == key)) {
+        const std::vector<GraphMath::PointSpan> spans = series.Spans();
+        GraphMath::DecimateToColumns(spans.data(), spans.size(), xMap, yMap, key.columnLeft,
+                                     key.columnRight, series.m_curve, series.XNeverDecreases());
+        series.m_strokes = {};
+        series.m_pixels.clear();
+        if (m_style == eGraphStyleLine && series.m_curve.size() > 1) {
+            // A column's stretch is one vertical line, however often the curve runs
+            // along it.
+            GraphMath::SplitCurve(series.m_curve, series.m_strokes);
+            if (!key.antialias) {
+                GraphMath::StrokeLinePixels(series.m_strokes.within, width, series.m_pixels);
+                GraphMath::StrokeLinePixels(series.m_strokes.between, width, series.m_pixels);
+            }
+        }
+        series.m_curveKey = key;
+        series.m_bCurveValid = true;
+    }
+    const std::vector<GraphMath::Vertex>& curve = series.m_curve;
+    if (curve.empty())
+        return;
+    const QPointF* points = curve.data();
+    const int count = int(curve.size());
+    if (m_style == eGraphStyleLine && count > 1) {
+        if (key.antialias) {
+            painter.setPen(
+                QPen(series.m_crColor, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.drawLines(series.m_strokes.within.data(), int(series.m_strokes.within.size()));
+            painter.drawLines(series.m_strokes.between.data(),
+                              int(series.m_strokes.between.size()));
+        } else {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(series.m_crColor);
+            painter.drawRects(series.m_pixels.data(), int(series.m_pixels.size()));
+            painter.setBrush(Qt::NoBrush);
+        }
+    }
+    // Marks where each point can be told apart, and always for a lone point.
+    const bool fewPoints = series.GetCount() == curve.size() && count * 6 <= plot.width();
+    if (m_style == eGraphStylePoints || count == 1 || (m_nShowPointMarks && fewPoints))
+        DrawMarks(painter, points, count, series.m_crColor, width + 2);
 }
 
 void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& background,
                      const QFont& font) {
     painter.save();
-    painter.fillRect(area, background);
+    FillInBands(painter, area, background);
     painter.setFont(font);
     const QFontMetrics metrics(font);
     const int lineHeight = metrics.height();
@@ -139,13 +190,28 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
         pen.setCosmetic(true);
         return pen;
     };
+    // Minor lines dotted (a pixel on, two off), as single points: Qt writes those
+    // straight to the pixels, where a dash pattern is stepped along each line.
+    std::vector<QPoint>& dots = m_gridDots;
+    dots.clear();
     if (xAxis.minorGrid) {
-        painter.setPen(gridPen(xAxis.titleColor, 0.16, Qt::DotLine));
-        ForEachMinor(xTicks, xRange, verticalLine);
+        ForEachMinor(xTicks, xRange, [&](double value) {
+            const int px = int(std::floor(xMap.ToPixel(value)));
+            for (int py = plot.top(); py <= plot.bottom(); py += 3)
+                dots.emplace_back(px, py);
+        });
+        painter.setPen(gridPen(xAxis.titleColor, 0.16, Qt::SolidLine));
+        painter.drawPoints(dots.data(), int(dots.size()));
+        dots.clear();
     }
     if (yAxis.minorGrid) {
-        painter.setPen(gridPen(yAxis.titleColor, 0.16, Qt::DotLine));
-        ForEachMinor(yTicks, yRange, horizontalLine);
+        ForEachMinor(yTicks, yRange, [&](double value) {
+            const int py = int(std::floor(yMap.ToPixel(value)));
+            for (int px = plot.left(); px <= plot.right(); px += 3)
+                dots.emplace_back(px, py);
+        });
+        painter.setPen(gridPen(yAxis.titleColor, 0.16, Qt::SolidLine));
+        painter.drawPoints(dots.data(), int(dots.size()));
     }
     if (xAxis.majorGrid) {
         painter.setPen(gridPen(xAxis.titleColor, 0.35, Qt::SolidLine));
@@ -207,24 +273,8 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
     // centres of the points' pixels (see GraphMath::DecimateToColumns).
     painter.setClipRect(plot.adjusted(1, 1, -1, -1));
     painter.setRenderHint(QPainter::Antialiasing, m_nAntialias != 0);
-    for (const auto& series : m_series) {
-        const std::vector<GraphMath::Vertex>& curve =
-            Curve(*series, xMap, yMap, plot.left(), plot.left() + plot.width() - 1);
-        if (curve.empty())
-            continue;
-        const int width = std::clamp(series->m_nLineWidth, 1, 16);
-        const QPointF* points = curve.data();
-        const int count = int(curve.size());
-        if (m_style == eGraphStyleLine && count > 1) {
-            painter.setPen(
-                QPen(series->m_crColor, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-            painter.drawPolyline(points, count);
-        }
-        // Marks where each point can be told apart, and always for a lone point.
-        const bool fewPoints = series->GetCount() == curve.size() && count * 6 <= plot.width();
-        if (m_style == eGraphStylePoints || count == 1 || (m_nShowPointMarks && fewPoints))
-            DrawMarks(painter, points, count, series->m_crColor, width + 2);
-    }
+    for (const auto& series : m_series)
+        DrawCurve(painter, *series, xMap, yMap, plot);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setClipping(false);
 

@@ -70,9 +70,14 @@ class CVexGraphSeries {
         std::size_t count = 0;
         GraphMath::AxisMapping xMap, yMap;
         int columnLeft = 0, columnRight = -1;
+        int width = 0;
+        bool antialias = false;
+        int style = 0;
         bool operator==(const CurveKey& other) const;
     };
     CurveKey m_curveKey;
     bool m_bCurveValid = false;
     std::vector<GraphMath::Vertex> m_curve;
+    GraphMath::CurveStrokes m_strokes;
+    std::vector<QRect> m_pixels;
 };

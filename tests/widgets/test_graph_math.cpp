@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "widgets/graph_math.h"
@@ -166,4 +167,47 @@ TEST(GraphMathDecimation, SparseDataIsKeptWholeAndOffPlotPointsCollapse) {
 
     DecimateToColumns(nullptr, nullptr, 0, yMap, yMap, 0, 10, out);
     EXPECT_TRUE(out.empty());
+}
+
+TEST(GraphMathStroke, APenCoversEveryPixelWhoseCentreIsWithinHalfItsWidth) {
+    // Against the definition, pixel by pixel: a random walk through pixel centres.
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> step(-6, 6);
+    std::vector<Vertex> line{{20.5, 30.5}};
+    for (int i = 0; i < 40; ++i) {
+        const double dx = i % 4 == 0 ? 0.0 : std::abs(step(random)) % 3;
+        line.emplace_back(std::clamp(line.back().x() + dx, 0.5, 59.5),
+                          std::clamp(line.back().y() + step(random) * (i % 3), 0.5, 59.5));
+    }
+    for (const int width : {1, 3, 5}) {
+        std::vector<QRect> rects;
+        StrokePixels(line.data(), line.size(), width, rects);
+        std::set<std::pair<int, int>> covered;
+        for (const QRect& r : rects) {
+            for (int py = r.top(); py <= r.bottom(); ++py) {
+                for (int px = r.left(); px <= r.right(); ++px)
+                    covered.insert({px, py});
+            }
+        }
+        const double reach = width / 2.0;
+        int wrong = 0;
+        for (int py = -5; py < 65; ++py) {
+            for (int px = -5; px < 65; ++px) {
+                const QPointF centre(px + 0.5, py + 0.5);
+                double nearest = 1e9;
+                for (std::size_t i = 1; i < line.size(); ++i) {
+                    const QPointF a = line[i - 1], d = line[i] - a;
+                    const double length2 = QPointF::dotProduct(d, d);
+                    const double t =
+                        length2 == 0.0
+                            ? 0.0
+                            : std::clamp(QPointF::dotProduct(centre - a, d) / length2, 0.0, 1.0);
+                    const QPointF off = centre - (a + t * d);
+                    nearest = std::min(nearest, std::sqrt(QPointF::dotProduct(off, off)));
+                }
+                wrong += (nearest <= reach) != (covered.count({px, py}) == 1);
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "width " << width;
+    }
 }

@@ -205,9 +205,12 @@ TEST(VexGraph, TheCurveIsPixelIdenticalToDrawingEveryPointWithItsPen) {
             std::vector<QPointF> every;
             for (int i = 0; i < count; ++i)
                 every.push_back(GraphMath::PixelCentre(xMap, yMap, x[i], y[i]));
+            std::vector<QRect> pixels;
+            GraphMath::StrokePixels(every.data(), every.size(), 3, pixels);
             painter.setClipRect(plot.adjusted(1, 1, -1, -1));
-            painter.setPen(QPen(kCurve, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-            painter.drawPolyline(every.data(), int(every.size()));
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(kCurve);
+            painter.drawRects(pixels.data(), int(pixels.size()));
             painter.end();
 
             int differ = 0;
