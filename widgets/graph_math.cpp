@@ -155,21 +155,32 @@ class ColumnReducer {
             m_first = m_low = m_high = {x[begin], y[begin], m_index + begin};
         }
         if (key != kLeftKey && key != kRightKey) {
-            // Extremes by value first (a loop the compiler can vectorise), then where
+            // Extremes by value first, four independent lanes at a time, then where
             // they first occur.
-            double lowValue = y[begin], highValue = y[begin];
-            for (std::size_t i = begin + 1; i < end; ++i) {
-                lowValue = std::min(lowValue, y[i]);
-                highValue = std::max(highValue, y[i]);
+            double low[4] = {y[begin], y[begin], y[begin], y[begin]};
+            double high[4] = {y[begin], y[begin], y[begin], y[begin]};
+            std::size_t i = begin + 1;
+            for (; i + 4 <= end; i += 4) {
+                for (int lane = 0; lane < 4; ++lane) {
+                    low[lane] = std::min(low[lane], y[i + lane]);
+                    high[lane] = std::max(high[lane], y[i + lane]);
+                }
             }
+            for (; i < end; ++i) {
+                low[0] = std::min(low[0], y[i]);
+                high[0] = std::max(high[0], y[i]);
+            }
+            const double lowValue = std::min(std::min(low[0], low[1]), std::min(low[2], low[3]));
+            const double highValue =
+                std::max(std::max(high[0], high[1]), std::max(high[2], high[3]));
             if (lowValue < m_low.y) {
-                std::size_t i = begin;
+                i = begin;
                 while (y[i] != lowValue)
                     ++i;
                 m_low = {x[i], y[i], m_index + i};
             }
             if (highValue > m_high.y) {
-                std::size_t i = begin;
+                i = begin;
                 while (y[i] != highValue)
                     ++i;
                 m_high = {x[i], y[i], m_index + i};
