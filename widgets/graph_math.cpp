@@ -7,20 +7,6 @@
 
 namespace GraphMath {
 
-namespace {
-
-// Pixel coordinates beyond this are clipped anyway; keeping them bounded keeps
-// the painter's fixed-point arithmetic from overflowing on wild values.
-constexpr double kPixelLimit = 1.0e6;
-
-double ClampPixel(double pixel) {
-    if (std::isnan(pixel))
-        return 0.0;
-    return std::clamp(pixel, -kPixelLimit, kPixelLimit);
-}
-
-}  // namespace
-
 Range UsableRange(double low, double high) {
     if (!std::isfinite(low) || !std::isfinite(high))
         return {0.0, 1.0};
@@ -42,11 +28,6 @@ AxisMapping AxisMapping::Make(double valueLow, double valueHigh, double pixelLow
                               double pixelHigh) {
     const Range range = UsableRange(valueLow, valueHigh);
     return AxisMapping{range.low, range.high, pixelLow, pixelHigh};
-}
-
-double AxisMapping::ToPixel(double value) const {
-    const double t = (value - valueLow) / (valueHigh - valueLow);
-    return ClampPixel(pixelLow + t * (pixelHigh - pixelLow));
 }
 
 double AxisMapping::ToValue(double pixel) const {
@@ -114,10 +95,6 @@ std::string FormatTickLabel(double value, double step, int valueType) {
 
 Vertex PixelCentre(const AxisMapping& xMap, const AxisMapping& yMap, double x, double y) {
     return Vertex(std::floor(xMap.ToPixel(x)) + 0.5, std::floor(yMap.ToPixel(y)) + 0.5);
-}
-
-int ColumnOf(const AxisMapping& xMap, double x) {
-    return int(std::floor(xMap.ToPixel(x)));
 }
 
 namespace {
@@ -349,6 +326,9 @@ void SegmentPixels(QPointF a, QPointF b, double radius, std::vector<QRect>& out)
         return;
     }
     const double length = std::sqrt(length2);
+    const double invDx = 1.0 / dx;
+    const double invDy = dy != 0.0 ? 1.0 / dy : 0.0;
+    const double reach = radius * length;
     const int firstRow = int(std::ceil(std::min(a.y(), b.y()) - radius));
     const int lastRow = int(std::floor(std::max(a.y(), b.y()) + radius));
     for (int row = firstRow; row <= lastRow; ++row) {
@@ -368,16 +348,16 @@ void SegmentPixels(QPointF a, QPointF b, double radius, std::vector<QRect>& out)
         double bandLow = -std::numeric_limits<double>::infinity(), bandHigh = -bandLow;
         const double h = y - a.y();
         if (dy != 0.0) {
-            const double e1 = a.x() + (h * dx - radius * length) / dy;
-            const double e2 = a.x() + (h * dx + radius * length) / dy;
+            const double e1 = a.x() + (h * dx - reach) * invDy;
+            const double e2 = a.x() + (h * dx + reach) * invDy;
             bandLow = std::min(e1, e2);
             bandHigh = std::max(e1, e2);
         } else if (h * h > r2) {
             bandLow = 1.0;
             bandHigh = 0.0;
         }
-        const double t1 = a.x() + (0.0 - h * dy) / dx;
-        const double t2 = a.x() + (length2 - h * dy) / dx;
+        const double t1 = a.x() - h * dy * invDx;
+        const double t2 = a.x() + (length2 - h * dy) * invDx;
         bandLow = std::max(bandLow, std::min(t1, t2));
         bandHigh = std::min(bandHigh, std::max(t1, t2));
         if (bandLow <= bandHigh) {

@@ -3,6 +3,7 @@
 #include <QLineF>
 #include <QPointF>
 #include <QRect>
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -23,7 +24,15 @@ struct AxisMapping {
     // so mapping never divides by zero or yields NaN.
     static AxisMapping Make(double valueLow, double valueHigh, double pixelLow, double pixelHigh);
 
-    double ToPixel(double value) const;
+    // Pixel positions beyond +-1e6 are clipped anyway; keeping them bounded keeps the
+    // painter's fixed-point arithmetic from overflowing on wild values.
+    double ToPixel(double value) const {
+        const double t = (value - valueLow) / (valueHigh - valueLow);
+        const double pixel = pixelLow + t * (pixelHigh - pixelLow);
+        if (std::isnan(pixel))
+            return 0.0;
+        return pixel < -1.0e6 ? -1.0e6 : pixel > 1.0e6 ? 1.0e6 : pixel;
+    }
     double ToValue(double pixel) const;
 };
 
@@ -65,7 +74,9 @@ using Vertex = QPointF;
 Vertex PixelCentre(const AxisMapping& xMap, const AxisMapping& yMap, double x, double y);
 
 // The pixel column of x (the integer part of its pixel position).
-int ColumnOf(const AxisMapping& xMap, double x);
+inline int ColumnOf(const AxisMapping& xMap, double x) {
+    return int(std::floor(xMap.ToPixel(x)));
+}
 
 // Points in the order they were added, held in consecutive spans.
 struct PointSpan {

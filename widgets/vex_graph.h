@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QColor>
-#include <QPoint>
 #include <QRect>
 #include <QString>
 #include <array>
@@ -102,6 +101,4 @@ class CVexGraph {
     void DrawCurve(QPainter& painter, CVexGraphSeries& series, const GraphMath::AxisMapping& xMap,
                    const GraphMath::AxisMapping& yMap, const QRect& plot);
     QRect m_lastPlot;
-    // The minor grid's dots, kept between paints so a repaint allocates nothing.
-    std::vector<QPoint> m_gridDots;
 };

@@ -21,15 +21,15 @@ QColor Mix(const QColor& ground, const QColor& color, double opacity) {
                   channel(ground.blue(), color.blue()));
 }
 
-// Qt hands a fill of more than about a hundred rows to its thread pool; for one flat
-// colour over a graph's area the hand-off costs more than the fill, so it is filled in
-// bands below that.
-void FillInBands(QPainter& painter, const QRect& area, const QColor& color) {
+// Qt hands a fill of more than about a hundred rows to its thread pool; for fills as
+// light as a graph's background and grid the hand-off costs more than the fill, so they
+// are filled in bands below that.
+void FillInBands(QPainter& painter, const QRect& area, const QBrush& brush) {
     constexpr int kBandRows = 64;
     for (int top = area.top(); top <= area.bottom(); top += kBandRows)
         painter.fillRect(
             QRect(area.left(), top, area.width(), std::min(kBandRows, area.bottom() - top + 1)),
-            color);
+            brush);
 }
 
 // Square marks of `size` pixels centred on the points.
@@ -121,7 +121,7 @@ void CVexGraph::DrawCurve(QPainter& painter, CVexGraphSeries& series,
 void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& background,
                      const QFont& font) {
     painter.save();
-    FillInBands(painter, area, background);
+    FillInBands(painter, area, QBrush(background));
     painter.setFont(font);
     const QFontMetrics metrics(font);
     const int lineHeight = metrics.height();
@@ -190,28 +190,28 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
         pen.setCosmetic(true);
         return pen;
     };
-    // Minor lines dotted (a pixel on, two off), as single points: Qt writes those
-    // straight to the pixels, where a dash pattern is stepped along each line.
-    std::vector<QPoint>& dots = m_gridDots;
-    dots.clear();
+    // Minor lines dotted (a pixel on, two off), filled from a small tiled picture: one
+    // fill per line (in bands, see FillInBands) instead of a dash pattern stepped along it.
+    const auto dots = [&](const QColor& color, bool vertical) {
+        QImage tile(3, 3, QImage::Format_RGB32);
+        tile.fill(background);
+        for (int i = 0; i < 3; ++i)
+            tile.setPixelColor(vertical ? i : 0, vertical ? 0 : i, Mix(background, color, 0.16));
+        return QBrush(tile);
+    };
     if (xAxis.minorGrid) {
+        const QBrush brush = dots(xAxis.titleColor, true);
         ForEachMinor(xTicks, xRange, [&](double value) {
             const int px = int(std::floor(xMap.ToPixel(value)));
-            for (int py = plot.top(); py <= plot.bottom(); py += 3)
-                dots.emplace_back(px, py);
+            FillInBands(painter, QRect(px, plot.top(), 1, plot.height()), brush);
         });
-        painter.setPen(gridPen(xAxis.titleColor, 0.16, Qt::SolidLine));
-        painter.drawPoints(dots.data(), int(dots.size()));
-        dots.clear();
     }
     if (yAxis.minorGrid) {
+        const QBrush brush = dots(yAxis.titleColor, false);
         ForEachMinor(yTicks, yRange, [&](double value) {
             const int py = int(std::floor(yMap.ToPixel(value)));
-            for (int px = plot.left(); px <= plot.right(); px += 3)
-                dots.emplace_back(px, py);
+            painter.fillRect(QRect(plot.left(), py, plot.width(), 1), brush);
         });
-        painter.setPen(gridPen(yAxis.titleColor, 0.16, Qt::SolidLine));
-        painter.drawPoints(dots.data(), int(dots.size()));
     }
     if (xAxis.majorGrid) {
         painter.setPen(gridPen(xAxis.titleColor, 0.35, Qt::SolidLine));
