@@ -225,8 +225,15 @@ void ReduceSorted(ColumnReducer& reducer, const PointSpan& span) {
         const int key = reducer.KeyOf(x[begin]);
         std::size_t stop = span.count;
         if (key != ColumnReducer::kRightKey) {
+            // Runs are short next to the span: gallop to the run's end, then search.
             const auto inRun = [&](double value) { return reducer.KeyOf(value) == key; };
-            stop = std::size_t(std::partition_point(x + begin, x + span.count, inRun) - x);
+            std::size_t low = begin + 1, step = 1;
+            while (low + step < span.count && inRun(x[low + step])) {
+                low += step;
+                step *= 2;
+            }
+            const std::size_t high = std::min(span.count, low + step);
+            stop = std::size_t(std::partition_point(x + low, x + high, inRun) - x);
         }
         reducer.Add(key, x, span.y, begin, stop);
         begin = stop;
