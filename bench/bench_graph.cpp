@@ -1,16 +1,21 @@
-// Repaint cost of the trend graph at the main window's graph size, against two
-// peers drawing the same data: a plain QPainter polyline of every point, and
-// QCustomPlot with adaptive sampling.
+// Repaint cost of the trend graph at the main window's graph size (643 x 569), side by
+// side in one process with QCustomPlot's replot() drawing the same data the same way
+// (same size, same 3 px round pen, same anti-aliasing), with QCustomPlot as it comes,
+// and with every point drawn with our pen. The table after the run gives the ratios.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
 #include <cmath>
+#include <cstdio>
+#include <map>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "resources/fonts.h"
 #include "ui/run_display.h"
 #include "widgets/digit_st.h"
 #include "widgets/graph_math.h"
@@ -22,8 +27,12 @@
 
 namespace {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 530;
+constexpr int kWidth = 643;
+constexpr int kHeight = 569;
+const QColor kCurve(0, 0, 128);
+const QColor kBackground(73, 86, 119);
+const QColor kLightText(234, 234, 234);
+constexpr int kPenWidth = 3;
 
 void EnsureApplication() {
     if (QApplication::instance() != nullptr)
@@ -42,8 +51,11 @@ struct Trace {
     float low = 0.0f, high = 1.1754944e-38f;
 };
 
-Trace MakeTrace(int count) {
-    Trace trace;
+const Trace& TraceOf(int count) {
+    static std::map<int, Trace> traces;
+    Trace& trace = traces[count];
+    if (!trace.x.empty())
+        return trace;
     std::mt19937 random(42);
     std::normal_distribution<double> noise(0.0, 1.5);
     for (int i = 1; i <= count; ++i) {
@@ -62,57 +74,164 @@ struct MainWindowGraph {
     CVexGraphWnd graph;
     CRunDisplay display{time, speed, graph};
 
-    explicit MainWindowGraph(const Trace& trace) {
+    MainWindowGraph(const Trace& trace, bool withCurve, int antialias) {
         graph.resize(kWidth, kHeight);
         display.SetupGraph();
-        for (std::size_t i = 0; i < trace.x.size(); ++i)
-            display.PlotSpeed(int(trace.x[i]), int(trace.y[i]));
+        graph.m_pGraph->m_nAntialias = antialias;
+        if (withCurve) {
+            for (std::size_t i = 0; i < trace.x.size(); ++i)
+                display.PlotSpeed(int(trace.x[i]), int(trace.y[i]));
+        }
         display.RescaleGraph(trace.low, trace.high, trace.x.back());
     }
 };
 
-void BM_GraphRepaint(benchmark::State& state) {
-    EnsureApplication();
-    const Trace trace = MakeTrace(int(state.range(0)));
-    MainWindowGraph window(trace);
-    QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
-    for (auto _ : state) {
-        QPainter painter(&image);
-        window.graph.Render(painter);
-        painter.end();
-        benchmark::DoNotOptimize(image.constBits());
-    }
+void Paint(CVexGraphWnd& graph, QImage& image) {
+    QPainter painter(&image);
+    graph.Render(painter);
+    painter.end();
+    benchmark::DoNotOptimize(image.constBits());
 }
-BENCHMARK(BM_GraphRepaint)
-    ->Arg(1)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(72000)
-    ->Unit(benchmark::kMicrosecond);
 
-// What a status update costs the graph at the end of a 20-hour run: one point,
-// both axis ranges, one repaint.
-void BM_GraphUpdateStep(benchmark::State& state) {
+// Ours, nothing changed since the last paint: the decimated curve is reused.
+void BM_Ours_Repaint(benchmark::State& state) {
     EnsureApplication();
-    Trace trace = MakeTrace(int(state.range(0)));
-    MainWindowGraph window(trace);
+    const Trace& trace = TraceOf(int(state.range(0)));
+    MainWindowGraph window(trace, true, int(state.range(1)));
     QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
-    int x = int(trace.x.size());
+    for (auto _ : state)
+        Paint(window.graph, image);
+}
+
+// Ours with the speed axis changed before every paint, as every status update does:
+// the curve is decimated again each time.
+void BM_Ours_RepaintNewRange(benchmark::State& state) {
+    EnsureApplication();
+    const Trace& trace = TraceOf(int(state.range(0)));
+    MainWindowGraph window(trace, true, int(state.range(1)));
+    QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+    int flip = 0;
     for (auto _ : state) {
-        ++x;
-        window.display.PlotSpeed(x, 300);
-        window.display.RescaleGraph(trace.low, trace.high, x);
+        flip ^= 1;
+        window.display.RescaleGraph(trace.low, trace.high + float(flip), trace.x.back());
+        Paint(window.graph, image);
+    }
+}
+
+// Every point drawn with our pen through our pixel mapping, on our graph without a
+// curve: the pixels within the pen's reach of the whole undecimated line (anti-aliased,
+// Qt's 3 px round pen along one polyline of every point).
+void BM_EveryPointOurPen(benchmark::State& state) {
+    EnsureApplication();
+    const Trace& trace = TraceOf(int(state.range(0)));
+    MainWindowGraph window(trace, false, 0);
+    QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+    Paint(window.graph, image);
+    const QRect plot = window.graph.m_pGraph->PlotArea();
+    const GraphMath::Range xRange = window.graph.m_pGraph->GetAxisRange(eGraphAxisX);
+    const GraphMath::Range yRange = window.graph.m_pGraph->GetAxisRange(eGraphAxisY);
+    std::vector<QPointF> points(trace.x.size());
+    std::vector<QRect> pixels;
+    for (auto _ : state) {
+        const auto xMap = GraphMath::AxisMapping::Make(xRange.low, xRange.high, plot.left(),
+                                                       plot.left() + plot.width());
+        const auto yMap = GraphMath::AxisMapping::Make(yRange.low, yRange.high,
+                                                       plot.top() + plot.height(), plot.top());
+        for (std::size_t i = 0; i < points.size(); ++i)
+            points[i] = GraphMath::PixelCentre(xMap, yMap, trace.x[i], trace.y[i]);
         QPainter painter(&image);
         window.graph.Render(painter);
+        painter.setClipRect(plot.adjusted(1, 1, -1, -1));
+        if (state.range(1) != 0) {
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(QPen(kCurve, kPenWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.drawPolyline(points.data(), int(points.size()));
+        } else {
+            GraphMath::StrokePixels(points.data(), points.size(), kPenWidth, pixels);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(kCurve);
+            painter.drawRects(pixels.data(), int(pixels.size()));
+        }
         painter.end();
         benchmark::DoNotOptimize(image.constBits());
     }
 }
-BENCHMARK(BM_GraphUpdateStep)->Arg(72000)->Unit(benchmark::kMicrosecond);
+
+#ifdef VELMORA_HAVE_QCUSTOMPLOT
+void SetData(QCustomPlot& plot, QCPGraph* graph, const Trace& trace) {
+    graph->setData(QVector<double>(trace.x.begin(), trace.x.end()),
+                   QVector<double>(trace.y.begin(), trace.y.end()), true);
+    plot.xAxis->setRange(0.0, trace.x.back() + 1.0);
+    plot.yAxis->setRange(trace.low, (trace.high - trace.low) * 0.025 + trace.high);
+}
+
+// QCustomPlot drawing what our graph draws: same size, colours, grids, titles, font,
+// pen and anti-aliasing of the curve (adaptive sampling, its default, on).
+void BM_QCustomPlot_Matched(benchmark::State& state) {
+    EnsureApplication();
+    const Trace& trace = TraceOf(int(state.range(0)));
+    QCustomPlot plot;
+    plot.resize(kWidth, kHeight);
+    plot.setBackground(kBackground);
+    plot.setNotAntialiasedElements(QCP::aeAll);
+    if (state.range(1) != 0)
+        plot.setAntialiasedElements(QCP::aePlottables);
+    const QFont font = DefaultWidgetFont();
+    for (QCPAxis* axis : {plot.xAxis, plot.yAxis}) {
+        axis->grid()->setSubGridVisible(true);
+        axis->setTickLabelColor(kLightText);
+        axis->setLabelColor(kLightText);
+        axis->setTickLabelFont(font);
+        axis->setLabelFont(font);
+    }
+    plot.xAxis->setLabel("Time(S)");
+    plot.yAxis->setLabel("Speed(1/min)");
+    QCPGraph* graph = plot.addGraph();
+    graph->setAntialiased(state.range(1) != 0);
+    graph->setPen(QPen(kCurve, kPenWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    SetData(plot, graph, trace);
+    for (auto _ : state)
+        plot.replot();
+}
+
+// QCustomPlot as it comes: its default pen (1 px), anti-aliasing and look.
+void BM_QCustomPlot_Defaults(benchmark::State& state) {
+    EnsureApplication();
+    const Trace& trace = TraceOf(int(state.range(0)));
+    QCustomPlot plot;
+    plot.resize(kWidth, kHeight);
+    SetData(plot, plot.addGraph(), trace);
+    for (auto _ : state)
+        plot.replot();
+}
+#endif
+
+const std::vector<long> kCounts{1000, 10000, 72000, 1000000};
+
+void Register() {
+    for (long count : kCounts) {
+        for (long antialias : {0, 1}) {
+            benchmark::RegisterBenchmark("BM_Ours_Repaint", BM_Ours_Repaint)
+                ->Args({count, antialias});
+            benchmark::RegisterBenchmark("BM_Ours_RepaintNewRange", BM_Ours_RepaintNewRange)
+                ->Args({count, antialias});
+#ifdef VELMORA_HAVE_QCUSTOMPLOT
+            benchmark::RegisterBenchmark("BM_QCustomPlot_Matched", BM_QCustomPlot_Matched)
+                ->Args({count, antialias});
+#endif
+            benchmark::RegisterBenchmark("BM_EveryPointOurPen", BM_EveryPointOurPen)
+                ->Args({count, antialias});
+        }
+#ifdef VELMORA_HAVE_QCUSTOMPLOT
+        benchmark::RegisterBenchmark("BM_QCustomPlot_Defaults", BM_QCustomPlot_Defaults)
+            ->Args({count});
+#endif
+    }
+}
 
 // The column reduction alone: what the repaint spends on the run's length.
 void BM_GraphDecimate(benchmark::State& state) {
-    const Trace trace = MakeTrace(int(state.range(0)));
+    const Trace& trace = TraceOf(int(state.range(0)));
     const auto xMap = GraphMath::AxisMapping::Make(0.0, trace.x.back() + 1.0, 60.0, 630.0);
     const auto yMap = GraphMath::AxisMapping::Make(0.0, 310.0, 480.0, 10.0);
     std::vector<GraphMath::Vertex> out;
@@ -123,76 +242,69 @@ void BM_GraphDecimate(benchmark::State& state) {
     }
     state.counters["vertices"] = double(out.size());
 }
-BENCHMARK(BM_GraphDecimate)->Arg(1000)->Arg(72000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GraphDecimate)->Arg(72000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 
-// Peer: every point through one polyline, same pen, same picture size.
-void BM_GraphPeerPolyline(benchmark::State& state) {
-    EnsureApplication();
-    const Trace trace = MakeTrace(int(state.range(0)));
-    QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
-    std::vector<QPointF> points(trace.x.size());
-    const double xScale = (kWidth - 80.0) / (trace.x.back() + 1.0);
-    const double yScale = (kHeight - 60.0) / (double(trace.high) * 1.025);
-    for (auto _ : state) {
-        for (std::size_t i = 0; i < points.size(); ++i)
-            points[i] = QPointF(60.0 + trace.x[i] * xScale, kHeight - 40.0 - trace.y[i] * yScale);
-        QPainter painter(&image);
-        painter.fillRect(image.rect(), QColor(73, 86, 119));
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(QColor(0, 0, 128), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.drawPolyline(points.data(), int(points.size()));
-        painter.end();
-        benchmark::DoNotOptimize(image.constBits());
+// Keeps each run's time per iteration, so the table can be printed at the end.
+class TableReporter : public benchmark::ConsoleReporter {
+  public:
+    std::map<std::string, double> microseconds;
+    std::map<std::string, double> cpuMicroseconds;
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.iterations == 0)
+                continue;
+            microseconds[run.benchmark_name()] =
+                run.real_accumulated_time / double(run.iterations) * 1e6;
+            cpuMicroseconds[run.benchmark_name()] =
+                run.cpu_accumulated_time / double(run.iterations) * 1e6;
+        }
+    }
+};
+
+void PrintTable(const char* clock, const std::map<std::string, double>& us) {
+    const auto get = [&](const std::string& name) {
+        const auto it = us.find(name);
+        return it == us.end() ? -1.0 : it->second;
+    };
+    const auto ratio = [](double a, double b) { return a > 0 && b > 0 ? a / b : -1.0; };
+    std::printf(
+        "\nGraph repaint at %d x %d, %s microseconds per repaint (ratio < 1: ours is faster)\n",
+        kWidth, kHeight, clock);
+    std::printf("%8s %3s %10s %10s %10s %10s %10s %11s %11s %11s\n", "points", "aa", "ours",
+                "ours,new", "QCP match", "QCP deflt", "every pt", "new/match", "new/deflt",
+                "new/every");
+    for (long count : kCounts) {
+        for (long aa : {0, 1}) {
+            const std::string args = "/" + std::to_string(count) + "/" + std::to_string(aa);
+            const double ours = get("BM_Ours_Repaint" + args);
+            const double fresh = get("BM_Ours_RepaintNewRange" + args);
+            const double matched = get("BM_QCustomPlot_Matched" + args);
+            const double defaults = get("BM_QCustomPlot_Defaults/" + std::to_string(count));
+            const double every = get("BM_EveryPointOurPen" + args);
+            std::printf("%8ld %3ld %10.1f %10.1f %10.1f %10.1f %10.1f %11.3f %11.3f %11.3f\n",
+                        count, aa, ours, fresh, matched, defaults, every, ratio(fresh, matched),
+                        ratio(fresh, defaults), ratio(fresh, every));
+        }
     }
 }
-BENCHMARK(BM_GraphPeerPolyline)->Arg(1000)->Arg(10000)->Arg(72000)->Unit(benchmark::kMicrosecond);
-
-#ifdef VELMORA_HAVE_QCUSTOMPLOT
-// Peer: QCustomPlot's graph with adaptive sampling, styled like ours.
-void BM_GraphPeerQCustomPlot(benchmark::State& state) {
-    EnsureApplication();
-    const Trace trace = MakeTrace(int(state.range(0)));
-    QCustomPlot plot;
-    plot.resize(kWidth, kHeight);
-    plot.setBackground(QColor(73, 86, 119));
-    for (QCPAxis* axis : {plot.xAxis, plot.yAxis}) {
-        axis->grid()->setSubGridVisible(true);
-        axis->setTickLabelColor(QColor(234, 234, 234));
-        axis->setLabelColor(QColor(234, 234, 234));
-    }
-    plot.xAxis->setLabel("Time(S)");
-    plot.yAxis->setLabel("Speed(1/min)");
-    QCPGraph* graph = plot.addGraph();
-    graph->setAdaptiveSampling(true);
-    // Second argument 0: without anti-aliasing, as our graph draws its curve.
-    graph->setAntialiased(state.range(1) != 0);
-    graph->setPen(QPen(QColor(0, 0, 128), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    graph->setData(QVector<double>(trace.x.begin(), trace.x.end()),
-                   QVector<double>(trace.y.begin(), trace.y.end()), true);
-    plot.xAxis->setRange(0.0, trace.x.back() + 1.0);
-    plot.yAxis->setRange(trace.low, (trace.high - trace.low) * 0.025 + trace.high);
-    QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
-    for (auto _ : state) {
-        QCPPainter painter(&image);
-        plot.toPainter(&painter, kWidth, kHeight);
-        painter.end();
-        benchmark::DoNotOptimize(image.constBits());
-    }
-}
-BENCHMARK(BM_GraphPeerQCustomPlot)
-    ->ArgsProduct({{1000, 10000, 72000}, {1, 0}})
-    ->Unit(benchmark::kMicrosecond);
-#endif
 
 }  // namespace
 
 // The benchmark binary's entry point. Weak, so that a main() provided elsewhere in
 // the binary (or benchmark::benchmark_main) takes precedence without a clash.
 __attribute__((weak)) int main(int argc, char** argv) {
+    Register();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    benchmark::RunSpecifiedBenchmarks();
+    TableReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (reporter.microseconds.count("BM_Ours_RepaintNewRange/1000/0") != 0) {
+        PrintTable("wall-clock", reporter.microseconds);
+        PrintTable("UI-thread CPU", reporter.cpuMicroseconds);
+    }
     benchmark::Shutdown();
     return 0;
 }

@@ -7,20 +7,6 @@
 
 namespace GraphMath {
 
-namespace {
-
-// Pixel coordinates beyond this are clipped anyway; keeping them bounded keeps
-// the painter's fixed-point arithmetic from overflowing on wild values.
-constexpr double kPixelLimit = 1.0e6;
-
-double ClampPixel(double pixel) {
-    if (std::isnan(pixel))
-        return 0.0;
-    return std::clamp(pixel, -kPixelLimit, kPixelLimit);
-}
-
-}  // namespace
-
 Range UsableRange(double low, double high) {
     if (!std::isfinite(low) || !std::isfinite(high))
         return {0.0, 1.0};
@@ -42,11 +28,6 @@ AxisMapping AxisMapping::Make(double valueLow, double valueHigh, double pixelLow
                               double pixelHigh) {
     const Range range = UsableRange(valueLow, valueHigh);
     return AxisMapping{range.low, range.high, pixelLow, pixelHigh};
-}
-
-double AxisMapping::ToPixel(double value) const {
-    const double t = (value - valueLow) / (valueHigh - valueLow);
-    return ClampPixel(pixelLow + t * (pixelHigh - pixelLow));
 }
 
 double AxisMapping::ToValue(double pixel) const {
@@ -112,114 +93,312 @@ std::string FormatTickLabel(double value, double step, int valueType) {
     return text;
 }
 
+Vertex PixelCentre(const AxisMapping& xMap, const AxisMapping& yMap, double x, double y) {
+    return Vertex(std::floor(xMap.ToPixel(x)) + 0.5, std::floor(yMap.ToPixel(y)) + 0.5);
+}
+
 namespace {
 
-// The same reduction for x that never decreases: each column's points are found
-// by binary search and only their y values are scanned.
-void DecimateSorted(const double* x, const double* y, std::size_t count, const AxisMapping& xMap,
-                    const AxisMapping& yMap, int columnLeft, int columnRight,
-                    std::vector<Vertex>& out) {
-    const auto push = [&](std::size_t index) {
-        out.push_back({xMap.ToPixel(x[index]), yMap.ToPixel(y[index])});
-    };
-    const auto pushPair = [&](std::size_t a, std::size_t b) {
-        push(a);
-        if (b != a)
-            push(b);
-    };
-    const double* const end = x + count;
-    // Points left of the plot: where the line leaves and where it comes back.
-    std::size_t begin = std::size_t(std::lower_bound(x, end, xMap.ToValue(columnLeft)) - x);
-    if (begin > 0)
-        pushPair(0, begin - 1);
-    for (int column = columnLeft; column <= columnRight && begin < count; ++column) {
-        const std::size_t stop =
-            std::size_t(std::lower_bound(x + begin, end, xMap.ToValue(column + 1)) - x);
-        if (stop == begin)
-            continue;
-        // Extremes by value first (a loop the compiler can vectorise), then where
-        // they first occur.
-        double lowValue = y[begin], highValue = y[begin];
-        for (std::size_t i = begin + 1; i < stop; ++i) {
-            lowValue = std::min(lowValue, y[i]);
-            highValue = std::max(highValue, y[i]);
+// Folds points into runs of one column (or of one side outside the plot) and writes
+// each run's vertices when the next begins.
+class ColumnReducer {
+  public:
+    ColumnReducer(const AxisMapping& xMap, const AxisMapping& yMap, int columnLeft, int columnRight,
+                  std::vector<Vertex>& out)
+        : m_xMap(xMap),
+          m_yMap(yMap),
+          m_leftOutside(columnLeft - kOutsideColumns),
+          m_rightOutside(columnRight + kOutsideColumns),
+          m_out(out) {}
+
+    // Runs of points outside the plot share one key per side.
+    int KeyOf(double x) const {
+        const int column = ColumnOf(m_xMap, x);
+        if (column < m_leftOutside)
+            return kLeftKey;
+        if (column > m_rightOutside)
+            return kRightKey;
+        return column;
+    }
+
+    // Points [begin, end) of one span all have key `key`.
+    void Add(int key, const double* x, const double* y, std::size_t begin, std::size_t end) {
+        if (begin >= end)
+            return;
+        if (!m_open || key != m_key) {
+            Flush();
+            m_open = true;
+            m_key = key;
+            m_first = m_low = m_high = {x[begin], y[begin], m_index + begin};
         }
-        std::size_t low = begin;
-        while (y[low] != lowValue)
-            ++low;
-        std::size_t high = begin;
-        while (y[high] != highValue)
-            ++high;
-        pushPair(std::min(low, high), std::max(low, high));
+        if (key != kLeftKey && key != kRightKey) {
+            // Extremes by value first, four independent lanes at a time, then where
+            // they first occur.
+            double low[4] = {y[begin], y[begin], y[begin], y[begin]};
+            double high[4] = {y[begin], y[begin], y[begin], y[begin]};
+            std::size_t i = begin + 1;
+            for (; i + 4 <= end; i += 4) {
+                for (int lane = 0; lane < 4; ++lane) {
+                    low[lane] = std::min(low[lane], y[i + lane]);
+                    high[lane] = std::max(high[lane], y[i + lane]);
+                }
+            }
+            for (; i < end; ++i) {
+                low[0] = std::min(low[0], y[i]);
+                high[0] = std::max(high[0], y[i]);
+            }
+            const double lowValue = std::min(std::min(low[0], low[1]), std::min(low[2], low[3]));
+            const double highValue =
+                std::max(std::max(high[0], high[1]), std::max(high[2], high[3]));
+            if (lowValue < m_low.y) {
+                i = begin;
+                while (y[i] != lowValue)
+                    ++i;
+                m_low = {x[i], y[i], m_index + i};
+            }
+            if (highValue > m_high.y) {
+                i = begin;
+                while (y[i] != highValue)
+                    ++i;
+                m_high = {x[i], y[i], m_index + i};
+            }
+        }
+        m_last = {x[end - 1], y[end - 1], m_index + end - 1};
+    }
+
+    // The next span's indices follow this one's.
+    void EndSpan(std::size_t count) { m_index += count; }
+
+    void Flush() {
+        if (!m_open)
+            return;
+        m_open = false;
+        Push(m_first);
+        if (m_key != kLeftKey && m_key != kRightKey) {
+            const bool lowFirst = m_low.index < m_high.index;
+            Push(lowFirst ? m_low : m_high);
+            Push(lowFirst ? m_high : m_low);
+        }
+        Push(m_last);
+    }
+
+    int LeftOutside() const { return m_leftOutside; }
+    int RightOutside() const { return m_rightOutside; }
+    static constexpr int kLeftKey = std::numeric_limits<int>::min();
+    static constexpr int kRightKey = std::numeric_limits<int>::max();
+
+  private:
+    struct Point {
+        double x, y;
+        std::size_t index;
+    };
+
+    void Push(const Point& point) {
+        if (point.index == m_lastPushed && !m_out.empty())
+            return;
+        m_lastPushed = point.index;
+        const Vertex vertex = PixelCentre(m_xMap, m_yMap, point.x, point.y);
+        // A vertex on the one before adds nothing to the line.
+        if (!m_out.empty() && m_out.back() == vertex)
+            return;
+        m_out.push_back(vertex);
+    }
+
+    const AxisMapping& m_xMap;
+    const AxisMapping& m_yMap;
+    const int m_leftOutside;
+    const int m_rightOutside;
+    std::vector<Vertex>& m_out;
+    bool m_open = false;
+    int m_key = 0;
+    Point m_first{}, m_low{}, m_high{}, m_last{};
+    std::size_t m_index = 0;
+    std::size_t m_lastPushed = 0;
+};
+
+// Points whose x never decreases: each run's end is found by binary search (the key
+// never decreases either, as the mapping is monotonic) and only its y values are scanned.
+void ReduceSorted(ColumnReducer& reducer, const PointSpan& span) {
+    const double* const x = span.x;
+    std::size_t begin = 0;
+    while (begin < span.count) {
+        const int key = reducer.KeyOf(x[begin]);
+        std::size_t stop = span.count;
+        if (key != ColumnReducer::kRightKey) {
+            // Runs are short next to the span: gallop to the run's end, then search.
+            const auto inRun = [&](double value) { return reducer.KeyOf(value) == key; };
+            std::size_t low = begin + 1, step = 1;
+            while (low + step < span.count && inRun(x[low + step])) {
+                low += step;
+                step *= 2;
+            }
+            const std::size_t high = std::min(span.count, low + step);
+            stop = std::size_t(std::partition_point(x + low, x + high, inRun) - x);
+        }
+        reducer.Add(key, x, span.y, begin, stop);
         begin = stop;
     }
-    if (begin < count)
-        pushPair(begin, count - 1);
+}
+
+void ReduceAny(ColumnReducer& reducer, const PointSpan& span) {
+    std::size_t begin = 0;
+    while (begin < span.count) {
+        const int key = reducer.KeyOf(span.x[begin]);
+        std::size_t stop = begin + 1;
+        while (stop < span.count && reducer.KeyOf(span.x[stop]) == key)
+            ++stop;
+        reducer.Add(key, span.x, span.y, begin, stop);
+        begin = stop;
+    }
 }
 
 }  // namespace
 
-void DecimateToColumns(const double* x, const double* y, std::size_t count, const AxisMapping& xMap,
+void DecimateToColumns(const PointSpan* spans, std::size_t spanCount, const AxisMapping& xMap,
                        const AxisMapping& yMap, int columnLeft, int columnRight,
                        std::vector<Vertex>& out, bool xNeverDecreases) {
     out.clear();
-    if (count == 0 || x == nullptr || y == nullptr || columnRight < columnLeft)
+    if (spans == nullptr || columnRight < columnLeft)
         return;
-    if (xNeverDecreases && xMap.pixelHigh > xMap.pixelLow) {
-        DecimateSorted(x, y, count, xMap, yMap, columnLeft, columnRight, out);
-        return;
-    }
-
-    // The column of a point, from the mapping's own arithmetic written out, as this
-    // loop runs over every point of the series.
-    const double scale = (xMap.pixelHigh - xMap.pixelLow) / (xMap.valueHigh - xMap.valueLow);
-    const double offset = xMap.pixelLow - xMap.valueLow * scale;
-    const double leftEdge = columnLeft;
-    const double rightEdge = double(columnRight) + 1.0;
-    const int leftOutside = columnLeft - 1;
-    const int rightOutside = columnRight + 1;
-    const auto columnOf = [&](double value) {
-        const double pixel = value * scale + offset;
-        if (!(pixel >= leftEdge))
-            return leftOutside;
-        if (pixel >= rightEdge)
-            return rightOutside;
-        return int(pixel);
-    };
-
-    struct Run {
-        int column;
-        std::size_t first, low, high, last;
-    };
-    const auto push = [&](std::size_t index) {
-        out.push_back({xMap.ToPixel(x[index]), yMap.ToPixel(y[index])});
-    };
-    const auto flush = [&](const Run& run) {
-        // Off the plot only where the line leaves and re-enters matters; inside,
-        // the column's extremes in their order.
-        const bool outside = run.column == leftOutside || run.column == rightOutside;
-        const std::size_t a = outside ? run.first : std::min(run.low, run.high);
-        const std::size_t b = outside ? run.last : std::max(run.low, run.high);
-        push(a);
-        if (b != a)
-            push(b);
-    };
-
-    Run run{columnOf(x[0]), 0, 0, 0, 0};
-    for (std::size_t i = 1; i < count; ++i) {
-        const int column = columnOf(x[i]);
-        if (column != run.column) {
-            flush(run);
-            run = Run{column, i, i, i, i};
+    // Binary search needs pixels that grow with x.
+    const bool sorted = xNeverDecreases && xMap.pixelHigh > xMap.pixelLow;
+    ColumnReducer reducer(xMap, yMap, columnLeft, columnRight, out);
+    for (std::size_t i = 0; i < spanCount; ++i) {
+        const PointSpan& span = spans[i];
+        if (span.count == 0 || span.x == nullptr || span.y == nullptr)
             continue;
-        }
-        if (y[i] < y[run.low])
-            run.low = i;
-        if (y[i] > y[run.high])
-            run.high = i;
-        run.last = i;
+        if (sorted)
+            ReduceSorted(reducer, span);
+        else
+            ReduceAny(reducer, span);
+        reducer.EndSpan(span.count);
     }
-    flush(run);
+    reducer.Flush();
+}
+
+void DecimateToColumns(const double* x, const double* y, std::size_t count, const AxisMapping& xMap,
+                       const AxisMapping& yMap, int columnLeft, int columnRight,
+                       std::vector<Vertex>& out, bool xNeverDecreases) {
+    const PointSpan span{x, y, count};
+    DecimateToColumns(&span, 1, xMap, yMap, columnLeft, columnRight, out, xNeverDecreases);
+}
+
+void SplitCurve(const std::vector<Vertex>& curve, CurveStrokes& out) {
+    out.between.clear();
+    out.within.clear();
+    std::size_t begin = 0;
+    while (begin < curve.size()) {
+        std::size_t end = begin + 1;
+        double top = curve[begin].y(), bottom = top;
+        while (end < curve.size() && curve[end].x() == curve[begin].x()) {
+            top = std::min(top, curve[end].y());
+            bottom = std::max(bottom, curve[end].y());
+            ++end;
+        }
+        if (bottom > top)
+            out.within.emplace_back(curve[begin].x(), top, curve[begin].x(), bottom);
+        if (end < curve.size())
+            out.between.emplace_back(curve[end - 1], curve[end]);
+        begin = end;
+    }
+}
+
+namespace {
+
+// A segment between pixel centres a and b (pixel indices), the pixels within `radius`.
+void SegmentPixels(QPointF a, QPointF b, double radius, std::vector<QRect>& out) {
+    // Work in pixel indices, where a pixel's centre sits on whole numbers.
+    a -= QPointF(0.5, 0.5);
+    b -= QPointF(0.5, 0.5);
+    const double dx = b.x() - a.x(), dy = b.y() - a.y();
+    const double length2 = dx * dx + dy * dy;
+    const double r2 = radius * radius;
+    if (dx == 0.0) {
+        // Vertical (or a lone point): rows level with it are as wide as the pen; beyond
+        // its ends the round caps narrow row by row.
+        const int column = int(std::lround(a.x()));
+        const int top = int(std::lround(std::min(a.y(), b.y())));
+        const int bottom = int(std::lround(std::max(a.y(), b.y())));
+        const int half = int(std::floor(radius));
+        int extend = 0;
+        while (extend < half &&
+               int(std::floor(std::sqrt(r2 - double(extend + 1) * (extend + 1)))) == half)
+            ++extend;
+        out.emplace_back(column - half, top - extend, 2 * half + 1, bottom - top + 1 + 2 * extend);
+        for (int step = extend + 1; step <= half; ++step) {
+            const int reach = int(std::floor(std::sqrt(r2 - double(step) * step)));
+            out.emplace_back(column - reach, top - step, 2 * reach + 1, 1);
+            out.emplace_back(column - reach, bottom + step, 2 * reach + 1, 1);
+        }
+        return;
+    }
+    const double length = std::sqrt(length2);
+    const double invDx = 1.0 / dx;
+    const double invDy = dy != 0.0 ? 1.0 / dy : 0.0;
+    const double reach = radius * length;
+    const int firstRow = int(std::ceil(std::min(a.y(), b.y()) - radius));
+    const int lastRow = int(std::floor(std::max(a.y(), b.y()) + radius));
+    for (int row = firstRow; row <= lastRow; ++row) {
+        const double y = row;
+        double low = std::numeric_limits<double>::infinity(), high = -low;
+        const auto cap = [&](QPointF centre) {
+            const double h = y - centre.y();
+            if (h * h <= r2) {
+                const double w = std::sqrt(r2 - h * h);
+                low = std::min(low, centre.x() - w);
+                high = std::max(high, centre.x() + w);
+            }
+        };
+        cap(a);
+        cap(b);
+        // The band along the segment: within the radius of its line, between its ends.
+        double bandLow = -std::numeric_limits<double>::infinity(), bandHigh = -bandLow;
+        const double h = y - a.y();
+        if (dy != 0.0) {
+            const double e1 = a.x() + (h * dx - reach) * invDy;
+            const double e2 = a.x() + (h * dx + reach) * invDy;
+            bandLow = std::min(e1, e2);
+            bandHigh = std::max(e1, e2);
+        } else if (h * h > r2) {
+            bandLow = 1.0;
+            bandHigh = 0.0;
+        }
+        const double t1 = a.x() - h * dy * invDx;
+        const double t2 = a.x() + (length2 - h * dy) * invDx;
+        bandLow = std::max(bandLow, std::min(t1, t2));
+        bandHigh = std::min(bandHigh, std::max(t1, t2));
+        if (bandLow <= bandHigh) {
+            low = std::min(low, bandLow);
+            high = std::max(high, bandHigh);
+        }
+        if (!(low <= high))
+            continue;
+        const int first = int(std::ceil(low)), last = int(std::floor(high));
+        if (first <= last)
+            out.emplace_back(first, row, last - first + 1, 1);
+    }
+}
+
+}  // namespace
+
+void StrokeLinePixels(const std::vector<QLineF>& lines, int width, std::vector<QRect>& out) {
+    if (width <= 0)
+        return;
+    for (const QLineF& line : lines)
+        SegmentPixels(line.p1(), line.p2(), width / 2.0, out);
+}
+
+void StrokePixels(const Vertex* points, std::size_t count, int width, std::vector<QRect>& out) {
+    out.clear();
+    if (points == nullptr || count == 0 || width <= 0)
+        return;
+    const double radius = width / 2.0;
+    if (count == 1) {
+        SegmentPixels(points[0], points[0], radius, out);
+        return;
+    }
+    for (std::size_t i = 1; i < count; ++i)
+        SegmentPixels(points[i - 1], points[i], radius, out);
 }
 
 }  // namespace GraphMath

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QLineF>
 #include <QPointF>
+#include <QRect>
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -21,7 +24,15 @@ struct AxisMapping {
     // so mapping never divides by zero or yields NaN.
     static AxisMapping Make(double valueLow, double valueHigh, double pixelLow, double pixelHigh);
 
-    double ToPixel(double value) const;
+    // Pixel positions beyond +-1e6 are clipped anyway; keeping them bounded keeps the
+    // painter's fixed-point arithmetic from overflowing on wild values.
+    double ToPixel(double value) const {
+        const double t = (value - valueLow) / (valueHigh - valueLow);
+        const double pixel = pixelLow + t * (pixelHigh - pixelLow);
+        if (std::isnan(pixel))
+            return 0.0;
+        return pixel < -1.0e6 ? -1.0e6 : pixel > 1.0e6 ? 1.0e6 : pixel;
+    }
     double ToValue(double pixel) const;
 };
 
@@ -57,17 +68,59 @@ std::string FormatTickLabel(double value, double step, int valueType);
 // A polyline vertex in pixels.
 using Vertex = QPointF;
 
-// Reduces a series to the vertices a line drawing of it needs at one pixel per
-// column: every run of consecutive points that fall into the same pixel column
-// becomes its lowest and its highest point, in their original order, so every
-// local extreme keeps its pixel (a one-sample spike among 72,000 points still
-// shows). Runs left or right of the plot keep only the points where the line
-// leaves and re-enters, so the lines into the plot keep their true slope. The
-// output holds at most two vertices per run, and as many runs as there are
-// columns with points when x grows steadily. Points whose x never decreases
-// (`xNeverDecreases`) take a faster path with the same result.
+// Where the curve passes through point (x, y): the centre of the pixel the point maps
+// to. Every point of a pixel column then lies on one vertical line, so the column's
+// stretch of the curve is the same whichever of its points are drawn.
+Vertex PixelCentre(const AxisMapping& xMap, const AxisMapping& yMap, double x, double y);
+
+// The pixel column of x (the integer part of its pixel position).
+inline int ColumnOf(const AxisMapping& xMap, double x) {
+    return int(std::floor(xMap.ToPixel(x)));
+}
+
+// Points in the order they were added, held in consecutive spans.
+struct PointSpan {
+    const double* x;
+    const double* y;
+    std::size_t count;
+};
+
+// Columns this far outside the plot can't reach it with any pen the graph draws.
+constexpr int kOutsideColumns = 16;
+
+// Reduces a series to the vertices that draw the same picture as all its points
+// through PixelCentre, with a pen of round caps and joins: every run of consecutive
+// points in one pixel column becomes its first, lowest, highest and last point in
+// their original order (the column's vertical stretch and the lines into and out of
+// it are then those of the full curve). Runs more than kOutsideColumns left or right
+// of columnLeft … columnRight keep only their first and last point, where the line
+// leaves and re-enters. Points whose x never decreases (`xNeverDecreases`) take a
+// faster path with the same result.
+void DecimateToColumns(const PointSpan* spans, std::size_t spanCount, const AxisMapping& xMap,
+                       const AxisMapping& yMap, int columnLeft, int columnRight,
+                       std::vector<Vertex>& out, bool xNeverDecreases = false);
+// The same for points held in one span.
 void DecimateToColumns(const double* x, const double* y, std::size_t count, const AxisMapping& xMap,
                        const AxisMapping& yMap, int columnLeft, int columnRight,
                        std::vector<Vertex>& out, bool xNeverDecreases = false);
+
+// The decimated curve as separate strokes that draw its picture: the lines between
+// neighbouring columns, and each column's vertical stretch from its highest to its
+// lowest vertex (none where a column holds a single vertex: the caps of the lines
+// through it cover it).
+struct CurveStrokes {
+    std::vector<QLineF> between;
+    std::vector<QLineF> within;
+};
+void SplitCurve(const std::vector<Vertex>& curve, CurveStrokes& out);
+
+// The pixels a pen of `width` with round caps and joins covers along a polyline through
+// pixel centres, as rectangles (overlapping where the line does): every pixel whose
+// centre lies within width / 2 of the line, which makes the picture the union of its
+// segments' and thus the same for any run of points with the same stretches in each
+// column. With an odd width no pixel centre lies exactly that far away.
+void StrokePixels(const Vertex* points, std::size_t count, int width, std::vector<QRect>& out);
+// The same for separate lines (the union of their pixels), added to `out`.
+void StrokeLinePixels(const std::vector<QLineF>& lines, int width, std::vector<QRect>& out);
 
 }  // namespace GraphMath

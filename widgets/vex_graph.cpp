@@ -147,8 +147,6 @@ int CVexGraph::AddSeries(unsigned n, const double* x, const double* y) {
             return 0;
     }
     auto series = std::make_unique<CVexGraphSeries>();
-    series->m_x.reserve(n);
-    series->m_y.reserve(n);
     for (unsigned i = 0; i < n; ++i)
         series->Append(x[i], y[i]);
     m_series.push_back(std::move(series));
@@ -205,10 +203,10 @@ void CVexGraph::FitAxesToData() {
     double lowY = lowX, highY = -lowX;
     for (const auto& series : m_series) {
         for (std::size_t i = 0; i < series->GetCount(); ++i) {
-            lowX = std::min(lowX, series->m_x[i]);
-            highX = std::max(highX, series->m_x[i]);
-            lowY = std::min(lowY, series->m_y[i]);
-            highY = std::max(highY, series->m_y[i]);
+            lowX = std::min(lowX, series->X(i));
+            highX = std::max(highX, series->X(i));
+            lowY = std::min(lowY, series->Y(i));
+            highY = std::max(highY, series->Y(i));
         }
     }
     if (lowX > highX)

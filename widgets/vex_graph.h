@@ -68,6 +68,7 @@ class CVexGraph {
     int m_nShowYLabels = 1;     // tick values left of the Y axis
     int m_nShowLegend = 1;      // a key of the series in the plot's corner
     int m_nShowPointMarks = 1;  // marks on the points when few enough are shown
+    int m_nAntialias = 0;       // curves drawn with anti-aliased edges
 
   private:
     struct Axis {
@@ -95,7 +96,9 @@ class CVexGraph {
     bool m_bShowXTitle = false;
     bool m_bShowYTitle = false;
     eGraphStyle m_style = eGraphStyleLine;
-    // Reused between paints so a repaint allocates nothing once warmed up.
-    std::vector<GraphMath::Vertex> m_vertices;
+    // Draws `series`' curve (and its marks) in the plot, from what was made for the
+    // last paint unless its points, the axes, the plot or the pen changed.
+    void DrawCurve(QPainter& painter, CVexGraphSeries& series, const GraphMath::AxisMapping& xMap,
+                   const GraphMath::AxisMapping& yMap, const QRect& plot);
     QRect m_lastPlot;
 };

@@ -21,28 +21,15 @@ QColor Mix(const QColor& ground, const QColor& color, double opacity) {
                   channel(ground.blue(), color.blue()));
 }
 
-// A line `width` pixels thick drawn as one-pixel polylines shifted in a plus
-// pattern: far cheaper for the rasteriser than a wide stroked pen over thousands
-// of short segments, and the same to the eye at these widths.
-void DrawThickPolyline(QPainter& painter, const QPointF* points, int count, const QColor& color,
-                       int width) {
-    QPen pen(color, 0);
-    pen.setCosmetic(true);
-    painter.setPen(pen);
-    const int before = (width - 1) / 2;
-    const int after = width / 2;
-    for (int dx = -before; dx <= after; ++dx) {
-        painter.translate(dx, 0);
-        painter.drawPolyline(points, count);
-        painter.translate(-dx, 0);
-    }
-    for (int dy = -before; dy <= after; ++dy) {
-        if (dy == 0)
-            continue;
-        painter.translate(0, dy);
-        painter.drawPolyline(points, count);
-        painter.translate(0, -dy);
-    }
+// Qt hands a fill of more than about a hundred rows to its thread pool; for fills as
+// light as a graph's background and grid the hand-off costs more than the fill, so they
+// are filled in bands below that.
+void FillInBands(QPainter& painter, const QRect& area, const QBrush& brush) {
+    constexpr int kBandRows = 64;
+    for (int top = area.top(); top <= area.bottom(); top += kBandRows)
+        painter.fillRect(
+            QRect(area.left(), top, area.width(), std::min(kBandRows, area.bottom() - top + 1)),
+            brush);
 }
 
 // Square marks of `size` pixels centred on the points.
@@ -71,10 +58,70 @@ void ForEachMinor(const GraphMath::Ticks& ticks, GraphMath::Range range, Visit v
 
 }  // namespace
 
+void CVexGraph::DrawCurve(QPainter& painter, CVexGraphSeries& series,
+                          const GraphMath::AxisMapping& xMap, const GraphMath::AxisMapping& yMap,
+                          const QRect& plot) {
+    const int width = std::clamp(series.m_nLineWidth, 1, 16);
+    CVexGraphSeries::CurveKey key;
+    key.count = series.GetCount();
+    key.xMap = xMap;
+    key.yMap = yMap;
+    key.columnLeft = plot.left();
+    key.columnRight = plot.left() + plot.width() - 1;
+    key.width = width;
+    key.antialias = m_nAntialias != 0;
+    key.style = int(m_style);
+    // Qt outlines a wide pen's polyline and fills the outline as one shape, whose every
+    // column doubles back on itself: slow, and its edges follow the points kept. Without
+    // anti-aliasing the curve is the pixels whose centres lie within the pen's reach,
+    // found exactly; anti-aliased, it is drawn as separate lines, each cheap for Qt.
+    if (!series.m_bCurveValid || !(series.m_curveKey == key)) {
+        const std::vector<GraphMath::PointSpan> spans = series.Spans();
+        GraphMath::DecimateToColumns(spans.data(), spans.size(), xMap, yMap, key.columnLeft,
+                                     key.columnRight, series.m_curve, series.XNeverDecreases());
+        series.m_strokes = {};
+        series.m_pixels.clear();
+        if (m_style == eGraphStyleLine && series.m_curve.size() > 1) {
+            // A column's stretch is one vertical line, however often the curve runs
+            // along it.
+            GraphMath::SplitCurve(series.m_curve, series.m_strokes);
+            if (!key.antialias) {
+                GraphMath::StrokeLinePixels(series.m_strokes.within, width, series.m_pixels);
+                GraphMath::StrokeLinePixels(series.m_strokes.between, width, series.m_pixels);
+            }
+        }
+        series.m_curveKey = key;
+        series.m_bCurveValid = true;
+    }
+    const std::vector<GraphMath::Vertex>& curve = series.m_curve;
+    if (curve.empty())
+        return;
+    const QPointF* points = curve.data();
+    const int count = int(curve.size());
+    if (m_style == eGraphStyleLine && count > 1) {
+        if (key.antialias) {
+            painter.setPen(
+                QPen(series.m_crColor, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.drawLines(series.m_strokes.within.data(), int(series.m_strokes.within.size()));
+            painter.drawLines(series.m_strokes.between.data(),
+                              int(series.m_strokes.between.size()));
+        } else {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(series.m_crColor);
+            painter.drawRects(series.m_pixels.data(), int(series.m_pixels.size()));
+            painter.setBrush(Qt::NoBrush);
+        }
+    }
+    // Marks where each point can be told apart, and always for a lone point.
+    const bool fewPoints = series.GetCount() == curve.size() && count * 6 <= plot.width();
+    if (m_style == eGraphStylePoints || count == 1 || (m_nShowPointMarks && fewPoints))
+        DrawMarks(painter, points, count, series.m_crColor, width + 2);
+}
+
 void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& background,
                      const QFont& font) {
     painter.save();
-    painter.fillRect(area, background);
+    FillInBands(painter, area, QBrush(background));
     painter.setFont(font);
     const QFontMetrics metrics(font);
     const int lineHeight = metrics.height();
@@ -143,13 +190,28 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
         pen.setCosmetic(true);
         return pen;
     };
+    // Minor lines dotted (a pixel on, two off), filled from a small tiled picture: one
+    // fill per line (in bands, see FillInBands) instead of a dash pattern stepped along it.
+    const auto dots = [&](const QColor& color, bool vertical) {
+        QImage tile(3, 3, QImage::Format_RGB32);
+        tile.fill(background);
+        for (int i = 0; i < 3; ++i)
+            tile.setPixelColor(vertical ? i : 0, vertical ? 0 : i, Mix(background, color, 0.16));
+        return QBrush(tile);
+    };
     if (xAxis.minorGrid) {
-        painter.setPen(gridPen(xAxis.titleColor, 0.16, Qt::DotLine));
-        ForEachMinor(xTicks, xRange, verticalLine);
+        const QBrush brush = dots(xAxis.titleColor, true);
+        ForEachMinor(xTicks, xRange, [&](double value) {
+            const int px = int(std::floor(xMap.ToPixel(value)));
+            FillInBands(painter, QRect(px, plot.top(), 1, plot.height()), brush);
+        });
     }
     if (yAxis.minorGrid) {
-        painter.setPen(gridPen(yAxis.titleColor, 0.16, Qt::DotLine));
-        ForEachMinor(yTicks, yRange, horizontalLine);
+        const QBrush brush = dots(yAxis.titleColor, false);
+        ForEachMinor(yTicks, yRange, [&](double value) {
+            const int py = int(std::floor(yMap.ToPixel(value)));
+            painter.fillRect(QRect(plot.left(), py, plot.width(), 1), brush);
+        });
     }
     if (xAxis.majorGrid) {
         painter.setPen(gridPen(xAxis.titleColor, 0.35, Qt::SolidLine));
@@ -207,24 +269,13 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
         painter.restore();
     }
 
-    // Series, clipped to the plot.
+    // Series, clipped to the plot: a true line of the series' width through the
+    // centres of the points' pixels (see GraphMath::DecimateToColumns).
     painter.setClipRect(plot.adjusted(1, 1, -1, -1));
-    for (const auto& series : m_series) {
-        GraphMath::DecimateToColumns(series->XData(), series->YData(), series->GetCount(), xMap,
-                                     yMap, plot.left(), plot.left() + plot.width() - 1, m_vertices,
-                                     series->XNeverDecreases());
-        if (m_vertices.empty())
-            continue;
-        const int width = std::clamp(series->m_nLineWidth, 1, 16);
-        const QPointF* points = m_vertices.data();
-        const int count = int(m_vertices.size());
-        if (m_style == eGraphStyleLine && count > 1)
-            DrawThickPolyline(painter, points, count, series->m_crColor, width);
-        // Marks where each point can be told apart, and always for a lone point.
-        const bool fewPoints = series->GetCount() == m_vertices.size() && count * 6 <= plot.width();
-        if (m_style == eGraphStylePoints || count == 1 || (m_nShowPointMarks && fewPoints))
-            DrawMarks(painter, points, count, series->m_crColor, width + 2);
-    }
+    painter.setRenderHint(QPainter::Antialiasing, m_nAntialias != 0);
+    for (const auto& series : m_series)
+        DrawCurve(painter, *series, xMap, yMap, plot);
+    painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setClipping(false);
 
     if (m_nShowLegend && !m_series.empty()) {

@@ -44,7 +44,7 @@ void CVexGraphWnd::SetYTitle(const QString& title) {
 }
 
 void CVexGraphWnd::AdjustLayout() {
-    m_pFitButton->setFont(ResolveWidgetFont(font()));
+    m_pFitButton->setFont(GraphFont());
     const QSize hint = m_pFitButton->sizeHint();
     m_pFitButton->setGeometry(width() - hint.width() - 2, 2, hint.width(), hint.height());
     update();
@@ -67,7 +67,19 @@ void CVexGraphWnd::ResetGraph(int /*redraw*/) {
 }
 
 void CVexGraphWnd::Render(QPainter& painter) {
-    m_pGraph->Draw(painter, rect(), m_crBackground, ResolveWidgetFont(font()));
+    m_pGraph->Draw(painter, rect(), m_crBackground, GraphFont());
+}
+
+QFont CVexGraphWnd::GraphFont() const {
+    // Tick values and titles are small: unless asked otherwise they are drawn crisp, on
+    // whole pixels in their colour, as a Windows graph draws them, and the same on every
+    // machine whatever its font smoothing settings.
+    QFont graphFont = ResolveWidgetFont(font());
+    if (graphFont.styleStrategy() == QFont::PreferDefault)
+        graphFont.setStyleStrategy(QFont::NoAntialias);
+    if (graphFont.hintingPreference() == QFont::PreferDefaultHinting)
+        graphFont.setHintingPreference(QFont::PreferFullHinting);
+    return graphFont;
 }
 
 void CVexGraphWnd::paintEvent(QPaintEvent* /*event*/) {

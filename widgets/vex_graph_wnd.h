@@ -47,6 +47,8 @@ class CVexGraphWnd : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    QFont GraphFont() const;
+
     QColor m_crBackground{255, 255, 255};
     QToolButton* m_pFitButton = nullptr;
 };

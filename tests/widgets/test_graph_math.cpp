@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "widgets/graph_math.h"
@@ -86,23 +87,32 @@ Series Flat(std::size_t count, double level) {
 
 }  // namespace
 
-TEST(GraphMathDecimation, KeepsEveryExtremeWithTwoVerticesPerColumn) {
+TEST(GraphMathDecimation, KeepsFirstLowestHighestAndLastOfEachColumnOnItsPixelCentres) {
+    // Ten pixels per unit: the first five points share column 0, the sixth is in column 1.
+    const AxisMapping xMap = AxisMapping::Make(0.0, 1.0, 0.0, 10.0);
+    const AxisMapping yMap = AxisMapping::Make(0.0, 10.0, 100.0, 0.0);
+    const std::vector<double> x{0.01, 0.02, 0.03, 0.04, 0.05, 0.15};
+    const std::vector<double> y{5.0, 9.0, 1.0, 7.0, 6.0, 3.0};
+    std::vector<Vertex> out;
+    DecimateToColumns(x.data(), y.data(), x.size(), xMap, yMap, 0, 9, out);
+    // First, highest (it comes first), lowest, last; then the next column.
+    EXPECT_EQ(out, (std::vector<Vertex>{
+                       {0.5, 50.5}, {0.5, 10.5}, {0.5, 90.5}, {0.5, 40.5}, {1.5, 70.5}}));
+
     Series s = Flat(72000, 100.0);
     s.y[36000] = 200.0;  // a one-sample spike
     s.y[50000] = 10.0;   // and a one-sample dip
-    const AxisMapping xMap = AxisMapping::Make(0.0, 72001.0, 50.0, 650.0);
-    const AxisMapping yMap = AxisMapping::Make(0.0, 250.0, 500.0, 0.0);
-    std::vector<Vertex> out;
-    DecimateToColumns(s.x.data(), s.y.data(), s.x.size(), xMap, yMap, 50, 649, out);
-
-    EXPECT_LE(out.size(), 2u * 600u);
+    const AxisMapping wideX = AxisMapping::Make(0.0, 72001.0, 50.0, 650.0);
+    const AxisMapping wideY = AxisMapping::Make(0.0, 250.0, 500.0, 0.0);
+    DecimateToColumns(s.x.data(), s.y.data(), s.x.size(), wideX, wideY, 50, 649, out);
+    EXPECT_LE(out.size(), 4u * 600u);
     double top = 1e9, bottom = -1e9;
     for (const Vertex& v : out) {
         top = std::min(top, v.y());
         bottom = std::max(bottom, v.y());
     }
-    EXPECT_DOUBLE_EQ(top, yMap.ToPixel(200.0));
-    EXPECT_DOUBLE_EQ(bottom, yMap.ToPixel(10.0));
+    EXPECT_DOUBLE_EQ(top, PixelCentre(wideX, wideY, 36001.0, 200.0).y());
+    EXPECT_DOUBLE_EQ(bottom, PixelCentre(wideX, wideY, 50001.0, 10.0).y());
     // Vertices stay in the order of the points, so the line never doubles back.
     for (std::size_t i = 1; i < out.size(); ++i)
         EXPECT_GE(out[i].x(), out[i - 1].x());
@@ -141,19 +151,63 @@ TEST(GraphMathDecimation, SparseDataIsKeptWholeAndOffPlotPointsCollapse) {
                       AxisMapping::Make(0.0, 51.0, 0.0, 510.0), yMap, 0, 509, out);
     EXPECT_EQ(out.size(), 50u);
 
-    // Showing only samples 500 … 600 of 100000: everything else folds into the
-    // points where the line leaves and re-enters, so the lines into the plot keep
-    // their true slope (from sample 499 at 9.0 to sample 500 at 5.0).
+    // Showing only samples 500 … 600 of 100000 (one column per sample): beyond the
+    // columns a pen can reach from outside, everything folds into the points where the
+    // line leaves and re-enters, so the lines towards the plot keep their true slope.
     Series wide = Flat(100000, 5.0);
-    wide.y[498] = 9.0;
+    wide.y[482] = 9.0;  // sample 483, the last one of the left fold
     const AxisMapping xMap = AxisMapping::Make(500.0, 600.0, 0.0, 100.0);
     DecimateToColumns(wide.x.data(), wide.y.data(), wide.x.size(), xMap, yMap, 0, 99, out);
-    EXPECT_LE(out.size(), 2u * 102u);
+    EXPECT_LE(out.size(), 2u + 100u + 2u * kOutsideColumns + 2u);
     ASSERT_GE(out.size(), 3u);
-    EXPECT_EQ(out[1], QPointF(xMap.ToPixel(499.0), yMap.ToPixel(9.0)));
-    EXPECT_EQ(out[2], QPointF(xMap.ToPixel(500.0), yMap.ToPixel(5.0)));
-    EXPECT_EQ(out.back(), QPointF(xMap.ToPixel(100000.0), yMap.ToPixel(5.0)));
+    EXPECT_EQ(out[0], PixelCentre(xMap, yMap, 1.0, 5.0));
+    EXPECT_EQ(out[1], PixelCentre(xMap, yMap, 483.0, 9.0));
+    EXPECT_EQ(out[2], PixelCentre(xMap, yMap, 484.0, 5.0));
+    EXPECT_EQ(out.back(), PixelCentre(xMap, yMap, 100000.0, 5.0));
 
     DecimateToColumns(nullptr, nullptr, 0, yMap, yMap, 0, 10, out);
     EXPECT_TRUE(out.empty());
+}
+
+TEST(GraphMathStroke, APenCoversEveryPixelWhoseCentreIsWithinHalfItsWidth) {
+    // Against the definition, pixel by pixel: a random walk through pixel centres.
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> step(-6, 6);
+    std::vector<Vertex> line{{20.5, 30.5}};
+    for (int i = 0; i < 40; ++i) {
+        const double dx = i % 4 == 0 ? 0.0 : std::abs(step(random)) % 3;
+        line.emplace_back(std::clamp(line.back().x() + dx, 0.5, 59.5),
+                          std::clamp(line.back().y() + step(random) * (i % 3), 0.5, 59.5));
+    }
+    for (const int width : {1, 3, 5}) {
+        std::vector<QRect> rects;
+        StrokePixels(line.data(), line.size(), width, rects);
+        std::set<std::pair<int, int>> covered;
+        for (const QRect& r : rects) {
+            for (int py = r.top(); py <= r.bottom(); ++py) {
+                for (int px = r.left(); px <= r.right(); ++px)
+                    covered.insert({px, py});
+            }
+        }
+        const double reach = width / 2.0;
+        int wrong = 0;
+        for (int py = -5; py < 65; ++py) {
+            for (int px = -5; px < 65; ++px) {
+                const QPointF centre(px + 0.5, py + 0.5);
+                double nearest = 1e9;
+                for (std::size_t i = 1; i < line.size(); ++i) {
+                    const QPointF a = line[i - 1], d = line[i] - a;
+                    const double length2 = QPointF::dotProduct(d, d);
+                    const double t =
+                        length2 == 0.0
+                            ? 0.0
+                            : std::clamp(QPointF::dotProduct(centre - a, d) / length2, 0.0, 1.0);
+                    const QPointF off = centre - (a + t * d);
+                    nearest = std::min(nearest, std::sqrt(QPointF::dotProduct(off, off)));
+                }
+                wrong += (nearest <= reach) != (covered.count({px, py}) == 1);
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "width " << width;
+    }
 }

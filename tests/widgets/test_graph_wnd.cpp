@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "widgets/graph_math.h"
@@ -156,6 +158,67 @@ TEST(VexGraph, AOneSampleSpikeInALongRunReachesItsPixel) {
     for (int px = plot.left() + 2; px < plot.right() - 1; ++px) {
         if (std::abs(px - column) > 3) {
             EXPECT_FALSE(IsCurve(image.pixel(px, (spikeRow + baseRow) / 2))) << "column " << px;
+        }
+    }
+}
+
+TEST(VexGraph, TheCurveIsPixelIdenticalToDrawingEveryPointWithItsPen) {
+    // A run's speed trace: a ramp to 300 1/min with a little noise and a few spikes,
+    // at the main window's graph size.
+    std::mt19937 random(42);
+    std::normal_distribution<double> noise(0.0, 1.5);
+    for (const int count : {1000, 10000, 72000, 1000000}) {
+        std::vector<double> x, y;
+        for (int i = 1; i <= count; ++i) {
+            x.push_back(i);
+            y.push_back(std::round(std::min(300.0, i * 5.0) + noise(random)) +
+                        (i % 9973 == 0 ? 40.0 : 0.0));
+        }
+        // Without anti-aliasing, as the window draws. (Anti-aliased, Qt's rasteriser
+        // sums the partial coverage of overlapping pieces of one stroke, so fewer pieces
+        // shade a few edge pixels differently.)
+        {
+            const auto setUp = [&](CVexGraphWnd& graph) {
+                StyleLikeTheMainWindow(graph);
+                graph.resize(643, 569);
+                graph.SetAxisRange(eGraphAxisX, 0.0, count + 1.0, 1);
+                graph.SetAxisRange(eGraphAxisY, 0.0, 350.0, 1);
+            };
+            CVexGraphWnd graph, empty;
+            setUp(graph);
+            setUp(empty);
+            AddCurve(graph, x, y);
+            QImage drawn(graph.size(), QImage::Format_RGB32), expected = drawn;
+            QPainter painter(&drawn);
+            graph.Render(painter);
+            painter.end();
+
+            // The same window without the curve, then every point through the same
+            // pixel mapping with the same pen.
+            painter.begin(&expected);
+            empty.Render(painter);
+            const QRect plot = empty.m_pGraph->PlotArea();
+            const auto xMap = GraphMath::AxisMapping::Make(0.0, count + 1.0, plot.left(),
+                                                           plot.left() + plot.width());
+            const auto yMap =
+                GraphMath::AxisMapping::Make(0.0, 350.0, plot.top() + plot.height(), plot.top());
+            std::vector<QPointF> every;
+            for (int i = 0; i < count; ++i)
+                every.push_back(GraphMath::PixelCentre(xMap, yMap, x[i], y[i]));
+            std::vector<QRect> pixels;
+            GraphMath::StrokePixels(every.data(), every.size(), 3, pixels);
+            painter.setClipRect(plot.adjusted(1, 1, -1, -1));
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(kCurve);
+            painter.drawRects(pixels.data(), int(pixels.size()));
+            painter.end();
+
+            int differ = 0;
+            for (int py = 0; py < drawn.height(); ++py) {
+                for (int px = 0; px < drawn.width(); ++px)
+                    differ += drawn.pixel(px, py) != expected.pixel(px, py);
+            }
+            EXPECT_EQ(differ, 0) << count << " points";
         }
     }
 }
