@@ -12,6 +12,7 @@ packages=(
     libcli11-dev
     # the SiLA 2 server
     # packaging
+    dpkg-dev file
 )
 
 missing=()

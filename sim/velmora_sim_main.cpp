@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "resources/version.h"
 #include "sim/simulated_shaker.h"
 
 namespace {
@@ -14,6 +15,7 @@ namespace {
 void PrintUsage(std::FILE* to) {
     std::fprintf(to,
                  "usage: velmora-sim [--id TEXT] [--minutes] [--unit-ms N]\n"
+                 "       velmora-sim --help | --version\n"
                  "  --id TEXT     device ID the shaker reports (default KW41-VTX-SIM)\n"
                  "  --minutes     the remaining time counts down once a minute\n"
                  "  --unit-ms N   the remaining time counts down every N ms, 1 to 86400000\n"
@@ -39,11 +41,15 @@ bool ParseBounded(const std::string& option, const char* text, long long lowest,
 }
 
 // False (after saying why) when the command line can't be used.
-bool ParseOptions(int argc, char** argv, SimOptions& options, bool& helpOnly) {
+bool ParseOptions(int argc, char** argv, SimOptions& options, bool& helpOnly, bool& versionOnly) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             helpOnly = true;
+            return true;
+        }
+        if (arg == "--version") {
+            versionOnly = true;
             return true;
         }
         if (arg == "--minutes") {
@@ -73,9 +79,14 @@ int main(int argc, char** argv) {
     // It may run for days; nobody reads the byte stamps of a shaker on the command line.
     options.recordByteStamps = false;
     bool helpOnly = false;
+    bool versionOnly = false;
     // One line says what is wrong; --help shows the rest.
-    if (!ParseOptions(argc, argv, options, helpOnly)) {
+    if (!ParseOptions(argc, argv, options, helpOnly, versionOnly)) {
         return 2;
+    }
+    if (versionOnly) {
+        std::printf("velmora-sim %s\n", kVelmoraVersion);
+        return 0;
     }
     if (helpOnly) {
         PrintUsage(stdout);
