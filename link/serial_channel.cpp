@@ -153,8 +153,7 @@ bool CSerialChannel::DiscardStaleInput() {
     const int fd = m_fd;
     std::vector<std::uint8_t> stale;
     bool more = false;
-    if (const PortIo result = ReadQueued(fd, stale, kStaleInputLimit, more);
-        result != PortIo::Ok) {
+    if (const PortIo result = ReadQueued(fd, stale, kStaleInputLimit, more); result != PortIo::Ok) {
         NoteIo(result);
         return false;
     }

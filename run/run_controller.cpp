@@ -354,9 +354,8 @@ void CRunController::TryReconnect() {
         return;
     }
     m_reconnectCancel.Reset();
-    const std::string path = !m_byIdLink.empty() && std::filesystem::exists(m_byIdLink)
-                                 ? m_byIdLink
-                                 : m_portPath;
+    const std::string path =
+        !m_byIdLink.empty() && std::filesystem::exists(m_byIdLink) ? m_byIdLink : m_portPath;
     const std::string expectedId = DeviceId();
     m_reconnectWorker = std::thread([this, path, expectedId] {
         CSerialChannel& channel = *CSerialChannel::Instance();

@@ -117,7 +117,7 @@ class CRunController : public QObject, public IConnectionHost, public IPollerRec
     void ReportUnfinishedRun();
     void BeginJournal();
     void JournalSample(int number, int speed, int remaining,
-                      std::chrono::system_clock::time_point when);
+                       std::chrono::system_clock::time_point when);
     void JournalNote(const std::string& text);
 
     IRunObserver& m_observer;

@@ -3,7 +3,6 @@
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDir>
-#include <QUrl>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -12,6 +11,7 @@
 #include <QPixmap>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QUrl>
 #include <climits>
 
 #include "framework/data_exchange.h"
@@ -63,8 +63,7 @@ bool CMainDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     // The status line runs along the bottom, below the template's area.
     const QSize templateArea = size();
-    m_statusLine.setGeometry(0, templateArea.height(), templateArea.width(),
-                             CStatusLine::kHeight);
+    m_statusLine.setGeometry(0, templateArea.height(), templateArea.width(), CStatusLine::kHeight);
     setFixedSize(templateArea.width(), templateArea.height() + CStatusLine::kHeight);
 
     setWindowIcon(m_hIcon);

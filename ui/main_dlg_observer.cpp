@@ -101,9 +101,8 @@ void CMainDlg::RefreshStatusLine() {
         case LinkState::Answering:
             if (m_engine.Running()) {
                 const auto& times = m_record.TimeSeries();
-                state = times.empty()
-                            ? QStringLiteral("Running")
-                            : QStringLiteral("Running, %1 left").arg(times.back());
+                state = times.empty() ? QStringLiteral("Running")
+                                      : QStringLiteral("Running, %1 left").arg(times.back());
             } else {
                 state = m_record.SpeedSeries().empty() ? QStringLiteral("Ready")
                                                        : QStringLiteral("Finished");

@@ -46,7 +46,10 @@ class CRecordingReceiver : public IPollerReceiver {
         for (std::size_t i = 0; i < received.size() && i < first; ++i) {
             const Notification& n = received[i];
             text += (i > 0 ? " " : "");
-            text += (n.message == WM_STATUS_UPDATE ? "S" : n.message == WM_RUN_STATE ? "R" : "?");
+            text += (n.message == WM_STATUS_UPDATE ? "S"
+                     : n.message == WM_RUN_STATE   ? "R"
+                     : n.message == WM_POLL_FAILED ? "F"
+                                                   : "?");
             text += std::to_string(n.wParam) + ":" + std::to_string(n.lParam);
         }
         return text;
@@ -120,7 +123,9 @@ TEST_F(StatusPollerTest, StatusUpdatesCarryTheSmoothedSpeedAndTheRemainingTime) 
     }
 }
 
-TEST_F(StatusPollerTest, FailedQueriesGiveNoNotificationAndTheLoopGoesOn) {
+// A lost status reply is reported as such (the link is watched with it); a lost run state is
+// not, and the loop goes on either way.
+TEST_F(StatusPollerTest, FailedQueriesAreReportedOnlyForTheStatusAndTheLoopGoesOn) {
     session.Shaker().QueueReply(kCodeStatus, StatusReply(300, 150, 6, 60));
     session.Shaker().QueueReply(kCodeStatus, WithBadChecksum(StatusReply(300, 295, 6, 59)));
     session.Shaker().QueueReply(kCodeStatus, StatusReply(300, 295, 6, 65535));
@@ -129,11 +134,11 @@ TEST_F(StatusPollerTest, FailedQueriesGiveNoNotificationAndTheLoopGoesOn) {
     session.Shaker().QueueReply(kCodeRunState, WithBadChecksum(RunStateReply(1, 0)));
 
     poller.Start();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return receiver.received.size() >= 5; }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return receiver.received.size() >= 6; }));
 
     // Cycle 2 lost its status, cycle 3 its run state; values are unsigned 16-bit. The lost
     // reply left the smoothing alone: 295 settled it, so the shaker's own 0 shows as 225.
-    EXPECT_EQ(receiver.Transcript(5), "S150:60 R1:0 R0:7 S295:65535 S225:6");
+    EXPECT_EQ(receiver.Transcript(6), "S150:60 R1:0 F0:0 R0:7 S295:65535 S225:6");
 }
 
 TEST_F(StatusPollerTest, StopDuringANotificationEndsTheCycleWithoutAnotherExchange) {
