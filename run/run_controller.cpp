@@ -60,6 +60,8 @@ CRunController::CRunController(IRunObserver& observer, QObject* parent)
       m_journalFolder(CRunJournal::DefaultFolder()) {
     m_reconnectTimer.setInterval(kReconnectPeriod);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &CRunController::TryReconnect);
+    m_watchdog.setInterval(m_cyclePeriod);
+    connect(&m_watchdog, &QTimer::timeout, this, &CRunController::CheckAnswering);
 }
 
 CRunController::~CRunController() {
@@ -160,8 +162,10 @@ CRunController::StartOutcome CRunController::Start(int speed, int time) {
     m_timeAtStart = time;
     BeginJournal();
     m_failedCycles = 0;
+    m_lastAnswer = std::chrono::steady_clock::now();
     m_poller.SetOwner(this, this);
     m_poller.Start();
+    m_watchdog.start();
     SetRunning(true);
     return StartOutcome::Started;
 }
@@ -274,6 +278,7 @@ int CRunController::OnPollerMessage(unsigned message, long wParam, long lParam) 
     switch (message) {
         case WM_STATUS_UPDATE:
             m_failedCycles = 0;
+            m_lastAnswer = std::chrono::steady_clock::now();
             SetLink(LinkState::Answering);
             return OnStatusUpdate(wParam, lParam);
         case WM_RUN_STATE:
@@ -306,6 +311,9 @@ void CRunController::Shutdown() {
 
 void CRunController::SetRunning(bool running) {
     m_nRunning = running ? 1 : 0;
+    if (!running) {
+        m_watchdog.stop();
+    }
     m_observer.RunningChanged(running);
 }
 
@@ -349,6 +357,15 @@ void CRunController::PollFailed(bool portLost) {
     }
 }
 
+void CRunController::CheckAnswering() {
+    if (!Running() || m_link != LinkState::Answering) {
+        return;
+    }
+    if (std::chrono::steady_clock::now() - m_lastAnswer >= kCyclesBeforeNoReply * m_cyclePeriod) {
+        SetLink(LinkState::NoReply);
+    }
+}
+
 void CRunController::TryReconnect() {
     if (m_reconnectWorker.joinable() || !Running()) {
         return;
@@ -382,6 +399,7 @@ void CRunController::ReconnectFinished(bool same) {
     }
     m_reconnectTimer.stop();
     m_failedCycles = 0;
+    m_lastAnswer = std::chrono::steady_clock::now();
     SetLink(LinkState::Answering);
     JournalNote("link back");
     m_poller.SetOwner(this, this);
@@ -475,6 +493,7 @@ void CRunController::EnableControl(int controlId, bool enable) {
 
 void CRunController::SetCyclePeriod(std::chrono::milliseconds period) {
     m_cyclePeriod = period;
+    m_watchdog.setInterval(period);
     m_poller.SetCyclePeriod(period);
 }
 

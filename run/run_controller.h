@@ -111,6 +111,7 @@ class CRunController : public QObject, public IConnectionHost, public IPollerRec
     // Called from the connection's worker thread.
     void Step(const std::string& step);
     void PollFailed(bool portLost);
+    void CheckAnswering();
     void TryReconnect();
     void ReconnectFinished(bool sameInstrument);
     void StopReconnecting();
@@ -142,5 +143,9 @@ class CRunController : public QObject, public IConnectionHost, public IPollerRec
     // Reopens the port while the engine's thread goes on; joined on the engine's thread.
     std::thread m_reconnectWorker;
     QTimer m_reconnectTimer;
+    // During a run, notices a link that has stopped answering even while every exchange
+    // waits out its limit (a silent instrument holds a cycle for 10 s).
+    QTimer m_watchdog;
+    std::chrono::steady_clock::time_point m_lastAnswer;
     std::chrono::milliseconds m_cyclePeriod = CStatusPoller::kCyclePeriod;
 };
