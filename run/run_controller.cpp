@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "link/frames.h"
+#include "link/open_failure.h"
 #include "link/port_name.h"
 #include "link/serial_channel.h"
 #include "run/run_journal.h"
@@ -97,6 +98,10 @@ void CRunController::Connect() {
         m_connection.SetOutcome(true, type);
         SetLink(LinkState::NotConnected);
         ShowInformation(kConnectFailedString);
+        // String 102 says that it failed; the status line says why, and what to do.
+        if (!m_connectCancel.IsCancelled()) {
+            m_observer.StatusNote(ExplainPortOpenFailure(SerialDevicePath(channel.PortName())));
+        }
         return;
     }
     m_connection.SetOutcome(false, type);

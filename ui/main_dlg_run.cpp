@@ -9,6 +9,7 @@
 #include "link/serial_channel.h"
 #include "resources/dialog_templates.h"
 #include "resources/string_table.h"
+#include "run/csv_export.h"
 #include "run/record_export.h"
 #include "ui/main_dlg.h"
 
@@ -60,24 +61,38 @@ int CMainDlg::OnRunState(long wParam, long lParam) {
     return m_engine.OnRunState(wParam, lParam);
 }
 
+// Two kinds of file: the tab-separated export, as always the default, and CSV with the time
+// of day of every sample.
 void CMainDlg::OnSave() {
     QString path;
+    bool csv = false;
     if (m_chooseSavePath) {
         path = m_chooseSavePath();
+        csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
     } else {
+        static const QString kTabSeparated = QStringLiteral("*.xls");
+        static const QString kCsv = QStringLiteral("CSV with time stamps (*.csv)");
         QFileDialog dialog(nullptr);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(QStringLiteral("xls"));
-        dialog.setNameFilter(QStringLiteral("*.xls"));
+        dialog.setNameFilters({kTabSeparated, kCsv});
+        connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+            dialog.setDefaultSuffix(filter == kCsv ? QStringLiteral("csv") : QStringLiteral("xls"));
+        });
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
             path = dialog.selectedFiles().constFirst();
+            csv = dialog.selectedNameFilter() == kCsv;
         }
     }
     if (path.isEmpty()) {
         return;
     }
-    if (!ExportRecord(QFile::encodeName(path).toStdString(), m_record,
-                      m_connection.GetDeviceType())) {
+    const std::string target = QFile::encodeName(path).toStdString();
+    const int saved =
+        csv ? ExportCsv(target, CsvSamples{m_record.SpeedSeries(), m_record.TimeSeries(),
+                                           m_record.SampleTimes()})
+            : ExportRecord(target, m_record, m_connection.GetDeviceType());
+    if (!saved) {
         ShowInformation(IDS_SAVE_FAILED);
     }
 }

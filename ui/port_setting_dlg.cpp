@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QScrollBar>
+#include <algorithm>
 
 #include "framework/data_exchange.h"
 #include "resources/palette.h"
@@ -63,6 +64,8 @@ void CPortSettingDlg::PreparePortList() {
         combo->setItemData(index, entry.description, Qt::ToolTipRole);
     }
     combo->setCurrentIndex(-1);
+    // Every port and "Simulator" in sight at once: the list grows to hold them all.
+    combo->setMaxVisibleItems(std::max(combo->count(), 1));
 
     // The list may be wider than the box: room for the longest name, then the
     // descriptions in a column of their own.

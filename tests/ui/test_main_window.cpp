@@ -5,8 +5,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <memory>
 
 #include "dialog_test_support.h"

@@ -207,6 +207,9 @@ TEST(MainWindowRun, FailedConnectionLeavesAWindowThatCanOnlySaveAndClose) {
     const int result = harness.Run([&harness](CMainDlg& window) {
         EXPECT_EQ(harness.Messages(), std::vector<int>{IDS_CONNECT_FAILED});
         EXPECT_EQ(window.m_connection.ConnectionFailed(), 1);
+        // Beside string 102 the status line says why, with what to do.
+        EXPECT_TRUE(window.m_statusLine.Right().contains("No device at /dev/velmora-no-such-port"))
+            << window.m_statusLine.Right().toStdString();
         // The readouts keep their first texts.
         EXPECT_EQ(window.m_digitTime.GetValue(), "01:11");
         EXPECT_EQ(window.m_digitSpeed.GetValue(), "  500");
@@ -298,6 +301,27 @@ TEST(MainWindowRun, SaveDuringARunWritesTheSamplesSoFar) {
     EXPECT_EQ(lines[0], "Time(S)\tSpeed(1/min)\tTime(S)");
     EXPECT_TRUE(lines[1].startsWith("1\t"));
     EXPECT_EQ(lines.last().split('\t').size(), 3);
+}
+
+// A .csv name saves the samples with the time of day of each.
+TEST(MainWindowRun, SaveAsCsvCarriesTheTimeOfDayOfEachSample) {
+    CMainWindowHarness harness(FastRun(600));
+    const QString path = QString::fromStdString(harness.LogDirectory()) + "/run.csv";
+    harness.m_savePath = path;
+    std::size_t saved = 0;
+    harness.Run([&](CMainDlg& window) {
+        StartRun(window, 600);
+        ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 2; }));
+        saved = window.m_record.SpeedSeries().size();
+        Click(window, IDC_SAVE);
+    });
+    const QStringList lines = QString::fromLatin1(ReadFile(path)).split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(static_cast<std::size_t>(lines.size()), saved + 1);
+    EXPECT_EQ(lines[0], "Sample,Speed (1/min),Remaining time,Local time");
+    EXPECT_TRUE(QRegularExpression("^1,\\d+,\\d+,\\d{4}-\\d\\d-\\d\\dT[0-9:.]+[+-]\\d\\d:\\d\\d$")
+                    .match(lines[1])
+                    .hasMatch())
+        << lines[1].toStdString();
 }
 
 // A file the operator may not write is not replaced, though its folder would allow it.
