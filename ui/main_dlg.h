@@ -122,6 +122,7 @@ class CMainDlg : public CDialog, public IRunObserver {
     void PlotSpeed(int x, int speed) override;
     void RescaleGraph(float speedMin, float speedMax, double largestX) override;
     void RunningChanged(bool running) override;
+    void SampleRecorded(int number, int speed, int remaining) override;
     void RunEnded(RunEnd why) override;
     void LinkStateChanged(LinkState state) override;
     void StatusNote(const std::string& text) override;

@@ -35,6 +35,10 @@ void CMainDlg::RunningChanged(bool running) {
     RefreshStatusLine();
 }
 
+void CMainDlg::SampleRecorded(int, int, int) {
+    RefreshStatusLine();
+}
+
 void CMainDlg::RunEnded(RunEnd) {
     RefreshStatusLine();
 }
@@ -109,7 +113,7 @@ void CMainDlg::RefreshStatusLine() {
             }
             break;
         default:
-            state = QString::fromLatin1(LinkStateText(m_engine.Link()));
+            state = QString::fromUtf8(LinkStateText(m_engine.Link()));
             break;
     }
     if (m_busyDepth > 0 && m_engine.Link() != LinkState::Connecting) {

@@ -425,3 +425,40 @@ TEST(MainWindowRun, RealPacingGivesOneStatusAndOneRunStateRequestPerSecond) {
         EXPECT_GE(runStateStarts[i] - runStateStarts[i - 1], 900ms) << "run state " << i;
     }
 }
+
+// The status line names the port and the instrument and follows the link through a run;
+// the readouts go grey while the link isn't answering. VELMORA_SCREENSHOTS=<folder> keeps a
+// picture of the window in each state.
+TEST(MainWindowRun, StatusLineFollowsTheLinkThroughARun) {
+    CMainWindowHarness harness(FastRun(600));
+    harness.Run([&harness](CMainDlg& window) {
+        window.m_engine.SetCyclePeriod(100ms);
+        window.m_engine.SetReconnectPeriod(100ms);
+        const QString folder = qEnvironmentVariable("VELMORA_SCREENSHOTS");
+        const auto expectState = [&](const QString& state, const char* picture) {
+            EXPECT_TRUE(WaitUntil([&] { return window.m_statusLine.Right().startsWith(state); }))
+                << window.m_statusLine.Right().toStdString() << " wanted " << state.toStdString();
+            if (!folder.isEmpty()) {
+                window.grab().save(folder + "/status-" + picture + ".png");
+            }
+        };
+        EXPECT_TRUE(window.m_statusLine.Left().contains("KW41-VTX-SIM (type 1)"));
+        expectState("Ready", "ready");
+        StartRun(window, 600);
+        expectState("Running, ", "running");
+        EXPECT_FALSE(window.m_digitSpeed.Dimmed());
+        harness.Shaker().SetSilent(true);
+        expectState("No reply", "no-reply");
+        EXPECT_TRUE(window.m_digitSpeed.Dimmed());
+        harness.Shaker().SetSilent(false);
+        expectState("Running, ", "running-again");
+        harness.Shaker().Unplug();
+        expectState("Disconnected", "disconnected");
+        ASSERT_TRUE(harness.Shaker().Replug());
+        expectState("Running, ", "reconnected");
+        EXPECT_FALSE(window.m_digitSpeed.Dimmed());
+        Click(window, IDC_STOP);
+        expectState("Finished", "finished");
+        EXPECT_TRUE(window.m_statusLine.Right().contains("Journal: "));
+    });
+}
