@@ -18,6 +18,6 @@ class CCallLog {
     static void Line(const std::string& text);
 
   private:
-    std::mutex m_mutex;           // guards m_peers
+    std::mutex m_mutex;             // guards m_peers
     std::set<std::string> m_peers;  // every connection seen, by its peer address
 };

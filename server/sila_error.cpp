@@ -46,8 +46,8 @@ grpc::Status Framework(sila2::org::silastandard::FrameworkError::ErrorType type,
 bool Decode(const grpc::Status& status, sila2::org::silastandard::SiLAError& error) {
     if (status.error_code() != grpc::StatusCode::ABORTED)
         return false;
-    const QByteArray raw = QByteArray::fromBase64(
-        QByteArray::fromStdString(status.error_message()), QByteArray::AbortOnBase64DecodingErrors);
+    const QByteArray raw = QByteArray::fromBase64(QByteArray::fromStdString(status.error_message()),
+                                                  QByteArray::AbortOnBase64DecodingErrors);
     return !raw.isEmpty() && error.ParseFromArray(raw.constData(), static_cast<int>(raw.size()));
 }
 

@@ -97,9 +97,9 @@ grpc::Status CSiLAServiceService::Get_ServerVersion(grpc::ServerContext* context
     return grpc::Status::OK;
 }
 
-grpc::Status CSiLAServiceService::Get_ServerVendorURL(
-    grpc::ServerContext* context, const sv::Get_ServerVendorURL_Parameters*,
-    sv::Get_ServerVendorURL_Responses* response) {
+grpc::Status CSiLAServiceService::Get_ServerVendorURL(grpc::ServerContext* context,
+                                                      const sv::Get_ServerVendorURL_Parameters*,
+                                                      sv::Get_ServerVendorURL_Responses* response) {
     m_log.Seen(context);
     response->mutable_servervendorurl()->set_value(m_identity.vendorUrl);
     return grpc::Status::OK;
