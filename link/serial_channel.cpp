@@ -71,14 +71,25 @@ int CSerialChannel::ReceivedCount() const {
 // A failed Open leaves the channel closed: a half-configured descriptor would let later
 // sends "succeed" into something that is not the instrument's line.
 int CSerialChannel::Open() {
+    return OpenPort(true);
+}
+
+int CSerialChannel::Reopen() {
+    return OpenPort(false);
+}
+
+int CSerialChannel::OpenPort(bool emptyLog) {
     std::lock_guard lock(m_exchangeMutex);
     CloseLocked();
-    ResetLog();
+    if (emptyLog) {
+        ResetLog();
+    }
     const int fd = OpenSerialDevice(SerialDevicePath(PortName()));
     if (fd < 0) {
         return 0;
     }
     m_fd = fd;
+    m_portLost = false;
     if (!Configure(fd)) {
         CloseLocked();
         return 0;
@@ -99,6 +110,16 @@ int CSerialChannel::Close() {
 void CSerialChannel::CloseLocked() {
     const int fd = m_fd.exchange(-1);
     CloseSerialDevice(fd);
+}
+
+void CSerialChannel::NoteIo(PortIo result) {
+    if (result == PortIo::Failed) {
+        m_portLost = true;
+    }
+}
+
+bool CSerialChannel::PortLost() const {
+    return m_portLost.load();
 }
 
 void CSerialChannel::ResetLog() {
@@ -132,7 +153,9 @@ bool CSerialChannel::DiscardStaleInput() {
     const int fd = m_fd;
     std::vector<std::uint8_t> stale;
     bool more = false;
-    if (ReadQueued(fd, stale, kStaleInputLimit, more) != PortIo::Ok) {
+    if (const PortIo result = ReadQueued(fd, stale, kStaleInputLimit, more);
+        result != PortIo::Ok) {
+        NoteIo(result);
         return false;
     }
     if (!stale.empty()) {
@@ -176,9 +199,13 @@ int CSerialChannel::SendLocked(const std::uint8_t* bytes, int length,
         if (i == length - 1 && !DiscardStaleInput()) {
             return 0;
         }
-        if (Cancelled(cancel) ||
-            WriteByte(fd, bytes[i], std::chrono::steady_clock::now() + writeTimeout, wakeFd) !=
-                PortIo::Ok) {
+        if (Cancelled(cancel)) {
+            return 0;
+        }
+        if (const PortIo result =
+                WriteByte(fd, bytes[i], std::chrono::steady_clock::now() + writeTimeout, wakeFd);
+            result != PortIo::Ok) {
+            NoteIo(result);
             return 0;
         }
         // The pause counts from the byte having left, so no two bytes are closer than it.
@@ -203,7 +230,8 @@ int CSerialChannel::ReceiveLocked(std::uint8_t* buffer, int length, int timeoutM
     int received = 0;
     std::vector<std::uint8_t> block;
     while (fd >= 0 && received < length && !Cancelled(cancel)) {
-        if (ReadBlock(fd, block, deadline, wakeFd) != PortIo::Ok) {
+        if (const PortIo result = ReadBlock(fd, block, deadline, wakeFd); result != PortIo::Ok) {
+            NoteIo(result);
             break;
         }
         const int delivered = static_cast<int>(block.size());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/exchange_cancel.h"
+#include "link/port_io.h"
 #include "link/traffic_log.h"
 
 // The program's one serial connection to the instrument, with its traffic log.
@@ -23,9 +24,14 @@ class CSerialChannel {
     int BaudRate() const;
 
     int Open();
+    // Opens the port again after it went away, keeping the traffic log of the session.
+    int Reopen();
     int Configure(int fd);
     int Close();
     bool IsOpen() const;
+    // The port went away (hang-up, its device gone) during an exchange since it was opened:
+    // it won't answer again until it is opened anew.
+    bool PortLost() const;
 
     // Raw halves of an exchange. The command set below runs both halves under the
     // channel lock; these are public for callers that speak a protocol of their own.
@@ -81,12 +87,15 @@ class CSerialChannel {
     // read; a flood beyond that is flushed unread.
     bool DiscardStaleInput();
     void CloseLocked();
+    int OpenPort(bool emptyLog);
+    void NoteIo(PortIo result);
 
     // Held for a whole exchange, from a request's first byte until its reply is judged, and
     // by Open and Close; protects the use of the port descriptor (m_fd is written only under it).
     mutable std::mutex m_exchangeMutex;
     std::atomic<int> m_fd{-1};
     std::atomic<int> m_receivedCount{0};
+    std::atomic<bool> m_portLost{false};
 
     // Protects m_portName; the other settings are atomics of their own.
     mutable std::mutex m_settingsMutex;

@@ -19,13 +19,31 @@ void CInstrumentConnection::ConnectInstrument() {
     m_nConnectionFailed = 1;
 }
 
-DeviceType CInstrumentConnection::Identify() {
+void CInstrumentConnection::Reset() {
+    m_nConnectionFailed = 0;
+    m_eDeviceType = DeviceKV41;
+    m_strDeviceId.clear();
+}
+
+void CInstrumentConnection::SetOutcome(bool failed, DeviceType type) {
+    m_nConnectionFailed = failed ? 1 : 0;
+    if (!failed) {
+        m_eDeviceType = type;
+    }
+}
+
+DeviceType CInstrumentConnection::Identify(const CExchangeCancel* cancel,
+                                           const std::function<void(int, int)>& progress) {
     CSerialChannel& channel = *CSerialChannel::Instance();
     std::string id;
     bool ended = false;
+    constexpr int kCount = kLastIdIndex - kFirstIdIndex + 1;
     for (int index = kFirstIdIndex; index <= kLastIdIndex; ++index) {
+        if (progress) {
+            progress(index - kFirstIdIndex + 1, kCount);
+        }
         char character = 0;
-        if (channel.QueryIdChar(index, character) == 0) {
+        if (channel.QueryIdChar(index, character, cancel) == 0) {
             break;
         }
         // An instrument pads a short ID with zero bytes. Whatever follows the first one is

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "run/device_type.h"
 
+class CExchangeCancel;
 class IConnectionHost;
 
 // The start-up connection: port choice, open, handshake, device ID and type. Runs once, on
@@ -23,7 +25,14 @@ class CInstrumentConnection {
 
     // Reads the device ID one character at a time and classifies it. A failed read ends
     // the ID; a zero byte ends it too, though the remaining characters are still read.
-    DeviceType Identify();
+    // Progress (characters read so far, of all) is reported from the thread that reads; a
+    // cancelled `cancel` ends the reading at once, as a failed read does.
+    DeviceType Identify(const CExchangeCancel* cancel = nullptr,
+                        const std::function<void(int, int)>& progress = {});
+    // For a connection run step by step (the run engine's): forget the last one, or record how
+    // this one came out.
+    void Reset();
+    void SetOutcome(bool failed, DeviceType type);
 
     // For an instrument of no listed type disables the time and speed entries, their spin
     // buttons and Start.

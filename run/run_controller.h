@@ -3,11 +3,14 @@
 #include <QObject>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "link/exchange_cancel.h"
 #include "run/connection_host.h"
 #include "run/device_type.h"
 #include "run/instrument_connection.h"
@@ -100,12 +103,22 @@ class CRunController : public QObject, public IConnectionHost, public IPollerRec
     void EndRun(RunEnd why);
     void SetLink(LinkState state);
     void ShowSetpoints(const std::vector<std::uint8_t>& statusReply);
+    // Asks for the setpoints off the engine's thread and shows them.
+    void QueryAndShowSetpoints();
     // Runs `work` on a thread of its own while this thread's event loop goes on (without user
-    // input); returns when the work is done.
-    void RunOffThread(const std::function<void()>& work);
+    // input unless allowed: a connection's Cancel is input); returns when the work is done.
+    void RunOffThread(const std::function<void()>& work, bool allowInput = false);
+    // Called from the connection's worker thread.
+    void Step(const std::string& step);
     void PollFailed(bool portLost);
     void TryReconnect();
+    void ReconnectFinished(bool sameInstrument);
+    void StopReconnecting();
     void ReportUnfinishedRun();
+    void BeginJournal();
+    void JournalSample(int number, int speed, int remaining,
+                      std::chrono::system_clock::time_point when);
+    void JournalNote(const std::string& text);
 
     IRunObserver& m_observer;
     std::unique_ptr<CRunJournal> m_journal;
@@ -120,7 +133,14 @@ class CRunController : public QObject, public IConnectionHost, public IPollerRec
     std::optional<int> m_shownTimeSetpoint;
     int m_speedAtStart = 0;
     int m_timeAtStart = 0;
-    std::string m_byIdLink;  // the port's /dev/serial/by-id name, when it has one
+    bool m_journalHealthy = false;
+    bool m_shutDown = false;
+    std::string m_portPath;  // the device the instrument was found on
+    std::string m_byIdLink;  // its /dev/serial/by-id name, when it has one
+    CExchangeCancel m_connectCancel;
+    CExchangeCancel m_reconnectCancel;
+    // Reopens the port while the engine's thread goes on; joined on the engine's thread.
+    std::thread m_reconnectWorker;
     QTimer m_reconnectTimer;
     std::chrono::milliseconds m_cyclePeriod = CStatusPoller::kCyclePeriod;
 };

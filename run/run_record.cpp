@@ -10,6 +10,11 @@ void CRunRecord::ResetSpeedExtent() {
 void CRunRecord::ResetRecord() {
     m_speedSeries.clear();
     m_timeSeries.clear();
+    m_sampleTimes.clear();
+}
+
+void CRunRecord::AppendSampleTime(std::chrono::system_clock::time_point when) {
+    m_sampleTimes.push_back(when);
 }
 
 void CRunRecord::AppendSpeed(std::uint32_t speed) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -19,15 +20,21 @@ class CRunRecord {
     // One status notification adds one sample: the displayed speed, then the remaining time.
     void AppendSpeed(std::uint32_t speed);
     void AppendRemainingTime(std::uint32_t remaining);
+    // When each sample was taken (the wall clock), for exports that carry the time of day.
+    void AppendSampleTime(std::chrono::system_clock::time_point when);
 
     const std::vector<std::uint32_t>& SpeedSeries() const { return m_speedSeries; }
     const std::vector<std::uint32_t>& TimeSeries() const { return m_timeSeries; }
+    const std::vector<std::chrono::system_clock::time_point>& SampleTimes() const {
+        return m_sampleTimes;
+    }
     float SpeedMinimum() const { return m_fSpeedMin; }
     float SpeedMaximum() const { return m_fSpeedMax; }
 
   private:
     std::vector<std::uint32_t> m_speedSeries;
     std::vector<std::uint32_t> m_timeSeries;
+    std::vector<std::chrono::system_clock::time_point> m_sampleTimes;
     float m_fSpeedMin = 0.0f;
     float m_fSpeedMax = 0.0f;
 };

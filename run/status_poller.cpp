@@ -106,6 +106,10 @@ void CStatusPoller::PollStatus(CSerialChannel& channel, CCrossThreadNotifier& no
                                SpeedSmoothing& smoothing) {
     std::vector<std::uint8_t> block;
     if (channel.QueryStatus(block, &m_cancel) == 0 || block.size() < StatusFrame::kLength) {
+        // A stop cut the exchange short: that is no news about the link.
+        if (!StopRequested()) {
+            notifier.Deliver(WM_POLL_FAILED, channel.PortLost() ? 1 : 0, 0);
+        }
         return;
     }
     const int setpoint = ReadU16(block, StatusFrame::kSpeedSetpoint);

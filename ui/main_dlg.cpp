@@ -1,12 +1,16 @@
 #include "ui/main_dlg.h"
 
 #include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QUrl>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <climits>
 
@@ -35,9 +39,14 @@ QIcon LoadProgramIcon() {
 
 CMainDlg::CMainDlg(QWidget* parent)
     : CDialog(IDD_MAIN_DIALOG, parent),
+      m_engine(*this),
       m_hIcon(LoadProgramIcon()),
-      m_connection(*this),
-      m_display(m_digitTime, m_digitSpeed, m_graph) {
+      m_record(m_engine.m_record),
+      m_connection(m_engine.m_connection),
+      m_nRunning(m_engine.m_nRunning),
+      m_poller(m_engine.m_poller),
+      m_display(m_digitTime, m_digitSpeed, m_graph),
+      m_statusLine(this) {
     m_choosePort = [](CSerialChannel& channel) {
         ::ChoosePort(channel, &CEmbeddedSimulator::StartAndGetPort);
     };
@@ -52,15 +61,29 @@ CMainDlg::~CMainDlg() = default;
 
 bool CMainDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    setFixedSize(size());
+    // The status line runs along the bottom, below the template's area.
+    const QSize templateArea = size();
+    m_statusLine.setGeometry(0, templateArea.height(), templateArea.width(),
+                             CStatusLine::kHeight);
+    setFixedSize(templateArea.width(), templateArea.height() + CStatusLine::kHeight);
 
     setWindowIcon(m_hIcon);
     InitControls();
-    m_connection.ConnectInstrument();
+    RefreshStatusLine();
+    m_engine.Connect();
     SetBusy(false);
-    m_connection.DisableIfUnknown(m_connection.GetDeviceType());
     setWindowTitle(LoadStringResource(IDS_APP_TITLE));
     return true;
+}
+
+void CMainDlg::OnConnect() {
+    if (m_engine.Running()) {
+        return;
+    }
+    m_note.clear();
+    m_engine.Connect();
+    SetBusy(false);
+    RefreshStatusLine();
 }
 
 void CMainDlg::DoDataExchange(CDataExchange* pDX) {
@@ -202,22 +225,6 @@ void CMainDlg::keyPressEvent(QKeyEvent* event) {
     CDialog::keyPressEvent(event);
 }
 
-int CMainDlg::OnPollerMessage(unsigned message, long wParam, long lParam) {
-    // The operator has ended the run: what the poller read before it heard of the stop
-    // would put a running speed back on the readouts after the setpoints.
-    if (m_bStopping) {
-        return 1;
-    }
-    switch (message) {
-        case WM_STATUS_UPDATE:
-            return OnStatusUpdate(wParam, lParam);
-        case WM_RUN_STATE:
-            return OnRunState(wParam, lParam);
-        default:
-            return 0;
-    }
-}
-
 void CMainDlg::ChoosePort(CSerialChannel& channel) {
     if (m_choosePort) {
         m_choosePort(channel);
@@ -259,12 +266,13 @@ void CMainDlg::paintEvent(QPaintEvent*) {
                              ? QStringLiteral(":/images/bitmap_101.png")
                              : QStringLiteral(":/images/bitmap_102.png");
     QPainter painter(this);
+    const QRect area(0, 0, width(), height() - CStatusLine::kHeight);
     const QPixmap picture(name);
     if (picture.isNull()) {
-        painter.fillRect(rect(), Palette::kBackground);
+        painter.fillRect(area, Palette::kBackground);
         return;
     }
-    painter.drawPixmap(rect(), picture, picture.rect());
+    painter.drawPixmap(area, picture, picture.rect());
 }
 
 std::unique_ptr<QMenu> CMainDlg::MakeContextMenu() {
@@ -274,6 +282,16 @@ std::unique_ptr<QMenu> CMainDlg::MakeContextMenu() {
     menu->addSeparator();
     QAction* about = menu->addAction(LoadStringResource(IDS_ABOUTBOX));
     connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    menu->addSeparator();
+    QAction* connectAgain = menu->addAction(QStringLiteral("Connect\u2026"));
+    connectAgain->setEnabled(!m_engine.Running());
+    connect(connectAgain, &QAction::triggered, this, &CMainDlg::OnConnect);
+    QAction* runs = menu->addAction(QStringLiteral("Open runs folder"));
+    connect(runs, &QAction::triggered, this, [this] {
+        const QString folder = QString::fromStdString(m_engine.JournalFolder());
+        QDir().mkpath(folder);
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    });
     return menu;
 }
 

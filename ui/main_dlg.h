@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "framework/dialog.h"
-#include "run/connection_host.h"
 #include "run/instrument_connection.h"
 #include "run/poller_messages.h"
 #include "run/run_record.h"
+#include "run/run_controller.h"
 #include "run/status_poller.h"
 #include "ui/run_display.h"
+#include "ui/status_line.h"
 #include "widgets/digit_st.h"
 #include "widgets/lum_static.h"
 #include "widgets/vex_button.h"
@@ -23,11 +24,13 @@ class QContextMenuEvent;
 class QKeyEvent;
 class QMenu;
 class QPaintEvent;
+class QProgressDialog;
 
 // The operator window: readouts, graph, the two entry fields with their spin buttons, and
-// Start, Stop, Save and Close. It connects to the instrument while it initialises and runs
-// the whole life of the program as a modal dialog.
-class CMainDlg : public CDialog, public IConnectionHost, public IPollerReceiver {
+// Start, Stop, Save and Close, with a status line below. It connects to the instrument while it
+// initialises and runs the whole life of the program as a modal dialog. The run itself is the
+// run engine's; the window reads its fields, calls the engine and draws what it reports.
+class CMainDlg : public CDialog, public IRunObserver {
     Q_OBJECT
   public:
     // The window menu's About item.
@@ -40,7 +43,7 @@ class CMainDlg : public CDialog, public IConnectionHost, public IPollerReceiver 
     static constexpr int kSpeedMin = 100;
     static constexpr int kSpeedMax = 800;
 
-    static constexpr int kStopRetries = 4;
+    static constexpr int kStopRetries = CRunController::kStopRetries;
 
     explicit CMainDlg(QWidget* parent = nullptr);
     ~CMainDlg() override;
@@ -51,20 +54,25 @@ class CMainDlg : public CDialog, public IConnectionHost, public IPollerReceiver 
     void OnStart();
     void OnStop();
     void OnSave();
-    void ShowSettings() override;
+    void ShowSettings();
     int OnStatusUpdate(long wParam, long lParam);
     int OnRunState(long wParam, long lParam);
     void OnSysCommand(int commandId);
     void OnTimeSpin(int delta);
-    // The window's context menu: a separator, then the About item.
-    std::unique_ptr<QMenu> MakeContextMenu();
     void OnSpeedSpin(int delta);
+    // Connect...: the connection again (port dialog, handshake, ID, setpoints).
+    void OnConnect();
+    // The window's context menu: a separator, the About item, Connect... and the runs folder.
+    std::unique_ptr<QMenu> MakeContextMenu();
 
     // Seams for tests and for the program's own start-up: how the operator is asked for the
     // port, how a message is shown, and where a save goes (an empty path means cancelled).
     std::function<void(CSerialChannel&)> m_choosePort;
     std::function<void(int)> m_showInformation;
     std::function<QString()> m_chooseSavePath;
+
+    // The run engine comes first: the members below that stand for its parts refer to it.
+    CRunController m_engine;
 
     // Members, in the order the window declares them.
     QIcon m_hIcon;
@@ -82,12 +90,13 @@ class CMainDlg : public CDialog, public IConnectionHost, public IPollerReceiver 
     CLumStatic m_lblSpeedUnit;
     int m_nTime = 6;
     int m_nSpeed = 300;
-    CRunRecord m_record;                 // the speed and time series with the speed extent
-    CInstrumentConnection m_connection;  // the connection-failed flag and the device type
-    int m_nRunning = 0;
+    CRunRecord& m_record;                 // the speed and time series with the speed extent
+    CInstrumentConnection& m_connection;  // the connection-failed flag and the device type
+    int& m_nRunning;
     CVexGraphWnd m_graph;
-    CStatusPoller m_poller;
+    CStatusPoller& m_poller;
     CRunDisplay m_display;  // the readouts' and graph's operations, with the blink flag
+    CStatusLine m_statusLine;
 
   protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -101,31 +110,36 @@ class CMainDlg : public CDialog, public IConnectionHost, public IPollerReceiver 
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
-    // IConnectionHost: what the start-up connection asks of the window.
+    // IRunObserver: what the engine asks of the window and tells it to show.
     void ChoosePort(CSerialChannel& channel) override;
+    void ConnectionStep(const std::string& step) override;
     void ShowInformation(int stringId) override;
     void EnableControl(int controlId, bool enable) override;
-    // IPollerReceiver: runs on this window's thread while the poller waits for it.
-    int OnPollerMessage(unsigned message, long wParam, long lParam) override;
+    void ShowSpeed(int speed) override;
+    void ShowTime(int time) override;
+    void ShowBlinkingTime(int time) override;
+    void ResetGraph() override;
+    void PlotSpeed(int x, int speed) override;
+    void RescaleGraph(float speedMin, float speedMax, double largestX) override;
+    void RunningChanged(bool running) override;
+    void RunEnded(RunEnd why) override;
+    void LinkStateChanged(LinkState state) override;
+    void StatusNote(const std::string& text) override;
+    void Busy(bool busy) override;
 
     void InitControls();
     void StyleButtonsAndLabels();
     void ConnectSpins();
     void SetRunningState(bool running);
+    void RefreshStatusLine();
     // A wait cursor while the connection runs with no window on the screen yet.
     void SetBusy(bool busy);
     bool m_bBusy = false;
-    bool SpeedWithinLimits() const;
-    // The speed Stop sends: the field's when it holds a valid speed, else the one last sent
-    // at Start, else the setpoint on show. Nothing when none is known.
+    // The speed Stop sends: the field's when it holds a valid speed, else the engine's
+    // fallback. Nothing when none is known.
     std::optional<int> SpeedForStop() const;
-    // Runs `work` on a thread of its own while this window keeps painting under a wait
-    // cursor with the operator's input held back; returns when the work is done.
-    void RunOffWindowThread(const std::function<void()>& work);
-    // Asks the instrument for its setpoints off the window's thread and shows them.
-    void QueryAndShowSetpoints();
-    void ShowSetpoints(const std::vector<std::uint8_t>& statusReply);
-    bool m_bStopping = false;  // Stop's exchanges are under way
-    std::optional<int> m_lastStartSpeed;
-    std::optional<int> m_shownSpeedSetpoint;
+    // The "Connecting" progress, shown from the first exchange of a connection to its end.
+    std::unique_ptr<QProgressDialog> m_connecting;
+    int m_busyDepth = 0;
+    QString m_note;  // the status line's latest note
 };

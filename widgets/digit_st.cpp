@@ -169,4 +169,15 @@ void CDigitST::paintEvent(QPaintEvent* event) {
             continue;
         painter.drawPixmap(cell.topLeft(), ScaledGlyph(m_shown[std::size_t(i)], cell.size()));
     }
+    // Values that may be stale (the link is not answering) show in grey.
+    if (m_bDimmed)
+        painter.fillRect(area.intersected(event->rect()),
+                         QColor(qRed(kGround), qGreen(kGround), qBlue(kGround), 170));
+}
+
+void CDigitST::SetDimmed(bool dimmed) {
+    if (dimmed == m_bDimmed)
+        return;
+    m_bDimmed = dimmed;
+    update();
 }

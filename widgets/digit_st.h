@@ -36,6 +36,10 @@ class CDigitST : public QWidget {
     // and end on whole pixels.
     QRectF CellRect(int index) const;
 
+    // Greys the digits out (or back): the value shown may no longer be the instrument's.
+    void SetDimmed(bool dimmed);
+    bool Dimmed() const { return m_bDimmed; }
+
     int m_nDecimals = 0;
 
   protected:
@@ -61,6 +65,7 @@ class CDigitST : public QWidget {
     int m_nCellWidth = 0;
     int m_nCells = 0;
     bool m_bZeroPadding = false;
+    bool m_bDimmed = false;
     QString m_strText;
     // The glyph of each cell shown.
     std::vector<int> m_shown;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+// The line along the bottom of the main window: the port and instrument, the link's state and
+// the run's journal, and the latest note. Painted in the window's colours; it never takes the
+// focus.
+class CStatusLine : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kHeight = 22;
+
+    explicit CStatusLine(QWidget* parent = nullptr);
+
+    // The left part (where and what) and the right part (state, journal, note).
+    void SetTexts(const QString& left, const QString& right);
+    QString Left() const { return m_left; }
+    QString Right() const { return m_right; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QString m_left;
+    QString m_right;
+};
