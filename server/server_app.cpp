@@ -17,7 +17,10 @@
 #include "server/call_log.h"
 #include "server/discovery.h"
 #include "server/server_identity.h"
+#include "server/shaker_backend.h"
+#include "server/shaking_controller_service.h"
 #include "server/silaservice_service.h"
+#include "sim/simulated_shaker.h"
 
 namespace {
 
@@ -58,8 +61,27 @@ struct CServerApp::Impl {
     CCallLog log;
     CServerIdentity identity{CServerIdentity::DefaultFolder()};
     CDiscovery discovery;
+    std::unique_ptr<CSimulatedShaker> simulator;
+    std::chrono::milliseconds simUnit{1000};
+    std::unique_ptr<CShakerBackend> backend;
     std::unique_ptr<CSiLAServiceService> silaService;
+    std::unique_ptr<CShakingControllerService> shakingService;
     std::unique_ptr<grpc::Server> server;
+
+    // "--port simulator": the simulated shaker the window offers as "Simulator", in this
+    // process. VELMORA_SIM_UNIT_MS sets its time unit in ms (a test seam: short runs).
+    bool StartSimulator(std::string& port) {
+        SimOptions simOptions;
+        simOptions.noise = 2;
+        if (const int unitMs = qEnvironmentVariableIntValue("VELMORA_SIM_UNIT_MS"); unitMs > 0)
+            simUnit = std::chrono::milliseconds(unitMs);
+        simOptions.timeUnit = simUnit;
+        simulator = std::make_unique<CSimulatedShaker>(simOptions);
+        if (!simulator->Start())
+            return false;
+        port = simulator->SlavePath();
+        return true;
+    }
 
     int Fail(const std::string& why) {
         CCallLog::Line(why);
@@ -108,6 +130,19 @@ int CServerApp::Run() {
 
     if (!d.identity.Load())
         return d.Fail(d.identity.Error());
+
+    // The serial port is held from here to the end; an instrument that can't be connected
+    // leaves the server up, answering every command with InstrumentNotConnected.
+    std::string port = d.options.port;
+    const bool simulated =
+        QString::fromStdString(port).compare("simulator", Qt::CaseInsensitive) == 0;
+    if (simulated && !d.StartSimulator(port))
+        return d.Fail("can't start the simulated shaker");
+    d.backend = std::make_unique<CShakerBackend>(port, d.options.baud);
+    if (simulated)
+        d.backend->SetTimeUnit(d.simUnit);
+    d.backend->Connect();
+    d.shakingService = std::make_unique<CShakingControllerService>(*d.backend, d.log);
     std::string name = d.options.name;
     if (name.empty())
         name = d.identity.StoredName();
@@ -146,9 +181,12 @@ int CServerApp::Run() {
     int boundPort = 0;
     builder.AddListeningPort(d.options.listen, credentials, &boundPort);
     builder.RegisterService(d.silaService.get());
+    builder.RegisterService(d.shakingService.get());
     d.server = builder.BuildAndStart();
-    if (!d.server || boundPort == 0)
+    if (!d.server || boundPort == 0) {
+        d.backend->Close();
         return d.Fail("can't listen on " + d.options.listen);
+    }
     CCallLog::Line("listening on " + HostOf(d.options.listen) + ":" + std::to_string(boundPort) +
                    (d.options.insecure ? " without TLS" : " with TLS") + ", server UUID " +
                    identity.Uuid());
@@ -168,7 +206,12 @@ int CServerApp::Run() {
 
     CCallLog::Line("stopping");
     d.discovery.Stop();
+    // A run in progress is stopped first, so that watchers see it end; then the watchers and
+    // the calls end, then the engine lets go of the port.
+    d.backend->StopAccepting();
     d.StopServing();
+    d.backend->Close();
+    d.simulator.reset();
     close(g_signalPipe[0]);
     close(g_signalPipe[1]);
     return 0;
