@@ -127,6 +127,8 @@ TEST_F(ShakingController, RunsToTheEndAsTheWindowsStartDoes) {
             running.push_back(response.running().value());
     });
 
+    // KW41: 100 ... 500.
+    EXPECT_EQ(ErrorOf(Start(501, 10)).validationerror().parameter(), kSpeed);
     std::string uuid;
     ASSERT_TRUE(Start(250, 10, &uuid).ok());
     Watch watch(*stub, uuid);
@@ -177,11 +179,15 @@ TEST_F(ShakingController, RunsToTheEndAsTheWindowsStartDoes) {
 
 // Each refusal is the standard's error with the feature's own identifiers; Stop ends a run.
 TEST_F(ShakingController, RefusesAsTheStandardSaysAndStops) {
-    Serve();
+    // KW27: no speed limits of its own, so only the server's bounds keep 900 from it.
+    SimOptions kw27;
+    kw27.deviceId = "KW27-VTX-SIM";
+    Serve(kw27);
     EXPECT_EQ(ErrorOf(Start(900, 10)).validationerror().parameter(), kSpeed);
+    EXPECT_EQ(ErrorOf(Start(99, 10)).validationerror().parameter(), kSpeed);
     EXPECT_EQ(ErrorOf(Start(300, 65536)).validationerror().parameter(), kTime);
-    // KW41: 100 ... 500.
-    EXPECT_EQ(ErrorOf(Start(501, 10)).validationerror().parameter(), kSpeed);
+    EXPECT_EQ(ErrorOf(Start(300, -1)).validationerror().parameter(), kTime);
+    EXPECT_TRUE(shaker->Requests().empty());
 
     shaker->InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 1);
     shaker->InjectFor(kCodeSetTime, CSimulatedShaker::Fault::NonZeroStatus, 1);
