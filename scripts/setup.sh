@@ -11,6 +11,7 @@ packages=(
     # the command line
     libcli11-dev
     # the SiLA 2 server
+    libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler libavahi-client-dev libssl-dev libxml2-utils
     # packaging
     dpkg-dev file
 )

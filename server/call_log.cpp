@@ -1,0 +1,28 @@
+#include "server/call_log.h"
+
+#include <grpcpp/server_context.h>
+
+#include <cstdio>
+
+void CCallLog::Seen(const grpc::ServerContext* context) {
+    // A peer address names one connection: a client that reconnects gets another port.
+    const std::string peer = context->peer();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_peers.insert(peer).second)
+            return;
+    }
+    Line("connection from " + peer);
+}
+
+void CCallLog::Command(const grpc::ServerContext* context, const std::string& text) {
+    Seen(context);
+    Line(text + " (" + context->peer() + ")");
+}
+
+void CCallLog::Line(const std::string& text) {
+    // One write per line so lines of different threads never interleave.
+    const std::string line = "velmora-server: " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}

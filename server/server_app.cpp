@@ -1,0 +1,218 @@
+#include "server/server_app.h"
+
+#include <grpcpp/security/server_credentials.h>
+#include <grpcpp/server.h>
+#include <grpcpp/server_builder.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QSocketNotifier>
+#include <chrono>
+#include <thread>
+
+#include "server/call_log.h"
+#include "server/discovery.h"
+#include "server/server_identity.h"
+#include "server/shaker_backend.h"
+#include "server/shaking_controller_service.h"
+#include "server/silaservice_service.h"
+#include "sim/simulated_shaker.h"
+
+namespace {
+
+constexpr const char* kDefaultName = "Velmora Shaker";
+// The SiLAService feature only allows a type of letters and digits, so no space.
+constexpr const char* kServerType = "VelmoraShaker";
+constexpr const char* kDescription =
+    "A laboratory shaker: runs at a set speed (1/min) for a set time and reports its speed and "
+    "remaining time once a second.";
+constexpr const char* kVendorUrl = "https://velmora.org";
+// gRPC's in-flight calls get this long to end once the server stops.
+constexpr auto kShutdownGrace = std::chrono::seconds(2);
+
+// SIGTERM and SIGINT arrive on this pair; the event loop reads them.
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
+}
+
+std::string ReadFile(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll().toStdString();
+}
+
+std::string HostOf(const std::string& listen) {
+    const auto colon = listen.rfind(':');
+    return colon == std::string::npos ? listen : listen.substr(0, colon);
+}
+
+}  // namespace
+
+struct CServerApp::Impl {
+    Options options;
+    CCallLog log;
+    CServerIdentity identity{CServerIdentity::DefaultFolder()};
+    CDiscovery discovery;
+    std::unique_ptr<CSimulatedShaker> simulator;
+    std::chrono::milliseconds simUnit{1000};
+    std::unique_ptr<CShakerBackend> backend;
+    std::unique_ptr<CSiLAServiceService> silaService;
+    std::unique_ptr<CShakingControllerService> shakingService;
+    std::unique_ptr<grpc::Server> server;
+
+    // "--port simulator": the simulated shaker the window offers as "Simulator", in this
+    // process. VELMORA_SIM_UNIT_MS sets its time unit in ms (a test seam: short runs).
+    bool StartSimulator(std::string& port) {
+        SimOptions simOptions;
+        simOptions.noise = 2;
+        if (const int unitMs = qEnvironmentVariableIntValue("VELMORA_SIM_UNIT_MS"); unitMs > 0)
+            simUnit = std::chrono::milliseconds(unitMs);
+        simOptions.timeUnit = simUnit;
+        simulator = std::make_unique<CSimulatedShaker>(simOptions);
+        if (!simulator->Start())
+            return false;
+        port = simulator->SlavePath();
+        return true;
+    }
+
+    int Fail(const std::string& why) {
+        CCallLog::Line(why);
+        return 1;
+    }
+
+    // The gRPC server waits for its calls to end, and some of them wait for this thread; so it
+    // stops on a thread of its own while this one's event loop goes on.
+    void StopServing() {
+        if (!server)
+            return;
+        QEventLoop loop;
+        std::thread stopper([&] {
+            server->Shutdown(std::chrono::system_clock::now() + kShutdownGrace);
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        stopper.join();
+        server->Wait();
+        server.reset();
+    }
+};
+
+CServerApp::CServerApp(Options options) : m_impl(std::make_unique<Impl>()) {
+    m_impl->options = std::move(options);
+}
+
+CServerApp::~CServerApp() = default;
+
+int CServerApp::Run() {
+    Impl& d = *m_impl;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return d.Fail("can't make the signal pipe");
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = read(g_signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+
+    if (!d.identity.Load())
+        return d.Fail(d.identity.Error());
+
+    // The serial port is held from here to the end; an instrument that can't be connected
+    // leaves the server up, answering every command with InstrumentNotConnected.
+    std::string port = d.options.port;
+    const bool simulated =
+        QString::fromStdString(port).compare("simulator", Qt::CaseInsensitive) == 0;
+    if (simulated && !d.StartSimulator(port))
+        return d.Fail("can't start the simulated shaker");
+    d.backend = std::make_unique<CShakerBackend>(port, d.options.baud);
+    if (simulated)
+        d.backend->SetTimeUnit(d.simUnit);
+    d.backend->Connect();
+    d.shakingService = std::make_unique<CShakingControllerService>(*d.backend, d.log);
+    std::string name = d.options.name;
+    if (name.empty())
+        name = d.identity.StoredName();
+    if (name.empty())
+        name = kDefaultName;
+
+    std::shared_ptr<grpc::ServerCredentials> credentials;
+    std::string certificatePem;  // announced when the server made it itself
+    if (d.options.insecure) {
+        credentials = grpc::InsecureServerCredentials();
+    } else {
+        grpc::SslServerCredentialsOptions ssl;
+        std::string keyPem;
+        if (!d.options.certFile.empty()) {
+            ssl.pem_key_cert_pairs.push_back(
+                {ReadFile(d.options.keyFile), ReadFile(d.options.certFile)});
+        } else {
+            if (!d.identity.LoadOrMakeCertificate(certificatePem, keyPem))
+                return d.Fail(d.identity.Error());
+            ssl.pem_key_cert_pairs.push_back({keyPem, certificatePem});
+        }
+        credentials = grpc::SslServerCredentials(ssl);
+    }
+
+    CServerIdentity& identity = d.identity;
+    CDiscovery& discovery = d.discovery;
+    d.silaService = std::make_unique<CSiLAServiceService>(
+        CSiLAServiceService::Identity{name, identity.Uuid(), kServerType, kDescription,
+                                      VELMORA_VERSION, kVendorUrl},
+        d.log, [&identity, &discovery](const std::string& newName) {
+            discovery.Rename(newName);
+            return identity.StoreName(newName);
+        });
+
+    grpc::ServerBuilder builder;
+    int boundPort = 0;
+    builder.AddListeningPort(d.options.listen, credentials, &boundPort);
+    builder.RegisterService(d.silaService.get());
+    builder.RegisterService(d.shakingService.get());
+    d.server = builder.BuildAndStart();
+    if (!d.server || boundPort == 0) {
+        d.backend->Close();
+        return d.Fail("can't listen on " + d.options.listen);
+    }
+    CCallLog::Line("listening on " + HostOf(d.options.listen) + ":" + std::to_string(boundPort) +
+                   (d.options.insecure ? " without TLS" : " with TLS") + ", server UUID " +
+                   identity.Uuid());
+
+    if (d.options.discovery) {
+        CDiscovery::Announcement announcement;
+        announcement.uuid = identity.Uuid();
+        announcement.port = boundPort;
+        announcement.version = VELMORA_VERSION;
+        announcement.name = name;
+        announcement.description = kDescription;
+        announcement.certificatePem = certificatePem;
+        d.discovery.Start(announcement);
+    }
+
+    QCoreApplication::exec();
+
+    CCallLog::Line("stopping");
+    d.discovery.Stop();
+    // A run in progress is stopped first, so that watchers see it end; then the watchers and
+    // the calls end, then the engine lets go of the port.
+    d.backend->StopAccepting();
+    d.StopServing();
+    d.backend->Close();
+    d.simulator.reset();
+    close(g_signalPipe[0]);
+    close(g_signalPipe[1]);
+    return 0;
+}

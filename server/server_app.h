@@ -1,0 +1,30 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+// The whole server: the instrument's engine, the gRPC server with both features, the
+// announcement, and the orderly end on SIGTERM or SIGINT. Runs on the thread of the
+// QCoreApplication, which is the engine's thread.
+class CServerApp {
+  public:
+    struct Options {
+        std::string port;  // a device path, "COMn", or "simulator"
+        int baud = 9600;
+        std::string listen = "0.0.0.0:50052";
+        std::string name;  // empty: the name last set, else the default
+        bool insecure = false;
+        std::string certFile, keyFile;  // both or neither
+        bool discovery = true;
+    };
+
+    explicit CServerApp(Options options);
+    ~CServerApp();
+
+    // Serves until SIGTERM or SIGINT; the process's exit code.
+    int Run();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};

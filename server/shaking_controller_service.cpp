@@ -1,0 +1,335 @@
+#include "server/shaking_controller_service.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "run/device_type.h"
+#include "server/call_log.h"
+#include "server/feature_definitions.h"
+#include "server/shaker_backend.h"
+#include "server/sila_error.h"
+
+namespace fw = sila2::org::silastandard;
+namespace sc = sila2::org::velmora::instruments::shakingcontroller::v1;
+
+namespace {
+
+const std::string kFeature = kShakingControllerFeature;
+const std::string kSpeedParameter = kFeature + "/Command/StartShaking/Parameter/Speed";
+const std::string kTimeParameter = kFeature + "/Command/StartShaking/Parameter/Time";
+
+// The entry bounds of the speed and time a run may be started with.
+constexpr int kLowestSpeed = 100;
+constexpr int kHighestSpeed = 800;
+constexpr int kLongestTime = 65535;
+
+// A watcher also notices a client that went away at least this often.
+constexpr std::chrono::milliseconds kCancelCheck{500};
+
+std::string ErrorId(const char* name) {
+    return kFeature + "/DefinedExecutionError/" + name;
+}
+
+grpc::Status NotConnected() {
+    return sila_error::Defined(ErrorId("InstrumentNotConnected"),
+                               "The instrument could not be connected when the server started.");
+}
+
+grpc::Status Going() {
+    return sila_error::Undefined("The server is shutting down.");
+}
+
+grpc::Status UnknownExecution(const std::string& uuid) {
+    return sila_error::Framework(fw::FrameworkError::INVALID_COMMAND_EXECUTION_UUID,
+                                 "No execution of StartShaking has the UUID '" + uuid + "'.");
+}
+
+fw::ExecutionInfo InfoOf(const CShakerBackend::Execution& execution,
+                         std::chrono::milliseconds unit) {
+    fw::ExecutionInfo info;
+    if (execution.finished) {
+        info.set_commandstatus(fw::ExecutionInfo::finishedSuccessfully);
+        info.mutable_progressinfo()->set_value(1.0);
+        info.mutable_estimatedremainingtime();
+        return info;
+    }
+    const int remaining = std::max(
+        0, execution.samples.empty() ? execution.time : execution.samples.back().remaining);
+    const double progress =
+        execution.time > 0 ? 1.0 - static_cast<double>(remaining) / execution.time : 0.0;
+    info.set_commandstatus(fw::ExecutionInfo::running);
+    info.mutable_progressinfo()->set_value(std::clamp(progress, 0.0, 1.0));
+    const auto left = unit * remaining;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+    info.mutable_estimatedremainingtime()->set_seconds(seconds.count());
+    info.mutable_estimatedremainingtime()->set_nanos(static_cast<int>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count()));
+    return info;
+}
+
+// Sends the watched value at once and then every change of it, until the client goes or the
+// server does.
+template <typename Response, typename Value, typename Pick, typename Fill>
+grpc::Status Watch(const CShakerBackend& backend, grpc::ServerContext* context,
+                   grpc::ServerWriter<Response>* writer, Pick pick, Fill fill) {
+    auto state = backend.CurrentState();
+    std::optional<Value> sent;
+    while (!state.closed && !context->IsCancelled()) {
+        const Value value = pick(state);
+        if (!sent || *sent != value) {
+            Response response;
+            fill(response, value);
+            if (!writer->Write(response))
+                break;
+            sent = value;
+        }
+        state = backend.WaitForChange(state.version, kCancelCheck);
+    }
+    return grpc::Status::OK;
+}
+
+}  // namespace
+
+CShakingControllerService::CShakingControllerService(CShakerBackend& backend, CCallLog& log)
+    : m_backend(backend), m_log(log) {}
+
+grpc::Status CShakingControllerService::StartShaking(grpc::ServerContext* context,
+                                                     const sc::StartShaking_Parameters* request,
+                                                     fw::CommandConfirmation* response) {
+    const std::string what = "StartShaking speed " + std::to_string(request->speed().value()) +
+                             " time " + std::to_string(request->time().value());
+    const auto refuse = [&](const grpc::Status& status, const std::string& why) {
+        m_log.Command(context, what + ": " + why);
+        return status;
+    };
+    if (!request->has_speed())
+        return refuse(sila_error::Validation(kSpeedParameter, "The speed is missing."), "no speed");
+    if (!request->has_time())
+        return refuse(sila_error::Validation(kTimeParameter, "The time is missing."), "no time");
+    const std::int64_t speed = request->speed().value();
+    const std::int64_t time = request->time().value();
+    if (speed < kLowestSpeed || speed > kHighestSpeed)
+        return refuse(
+            sila_error::Validation(kSpeedParameter, "The speed must be between 100 and 800 1/min."),
+            "speed out of range");
+    if (time < 0 || time > kLongestTime)
+        return refuse(
+            sila_error::Validation(kTimeParameter, "The time must be between 0 and 65535."),
+            "time out of range");
+
+    std::optional<grpc::Status> error;
+    std::string uuid;
+    const bool ran = m_backend.Call([&](CRunController& engine) {
+        if (engine.ConnectionFailed()) {
+            error = NotConnected();
+            return;
+        }
+        if (engine.Running()) {
+            error = sila_error::Defined(ErrorId("RunInProgress"),
+                                        "A run is in progress; stop it or wait for its end.");
+            return;
+        }
+        switch (engine.Start(static_cast<int>(speed), static_cast<int>(time))) {
+            case CRunController::StartOutcome::Started:
+                uuid = m_backend.BeginExecution(static_cast<int>(time));
+                return;
+            case CRunController::StartOutcome::NotConnected:
+                error = NotConnected();
+                return;
+            case CRunController::StartOutcome::SpeedOutOfRange: {
+                const auto limits = SpeedLimitsFor(engine.GetDeviceType());
+                error = sila_error::Validation(
+                    kSpeedParameter,
+                    "This instrument's speed must be between " +
+                        std::to_string(limits ? limits->low : kLowestSpeed) + " and " +
+                        std::to_string(limits ? limits->high : kHighestSpeed) + " 1/min.");
+                return;
+            }
+            case CRunController::StartOutcome::Unlisted:
+                error = sila_error::Defined(
+                    ErrorId("UnlistedInstrument"),
+                    "The instrument is of no listed type; no run can be started on it.");
+                return;
+            case CRunController::StartOutcome::Refused:
+                error = sila_error::Defined(
+                    ErrorId("RunRefused"),
+                    "The instrument acknowledged neither the speed nor the time.");
+                return;
+        }
+    });
+    if (!ran)
+        return refuse(Going(), "refused, the server is going");
+    if (error) {
+        fw::SiLAError decoded;
+        sila_error::Decode(*error, decoded);
+        return refuse(*error, decoded.has_definedexecutionerror()
+                                  ? decoded.definedexecutionerror().erroridentifier()
+                                  : decoded.validationerror().message());
+    }
+    m_log.Command(context, what + ": started, execution " + uuid);
+    response->mutable_commandexecutionuuid()->set_value(uuid);
+    return grpc::Status::OK;
+}
+
+grpc::Status CShakingControllerService::StartShaking_Info(
+    grpc::ServerContext* context, const fw::CommandExecutionUUID* request,
+    grpc::ServerWriter<fw::ExecutionInfo>* writer) {
+    m_log.Seen(context);
+    auto state = m_backend.CurrentState();
+    auto execution = m_backend.FindExecution(request->value());
+    if (!execution)
+        return UnknownExecution(request->value());
+    std::string sent;
+    while (execution && !context->IsCancelled()) {
+        const fw::ExecutionInfo info = InfoOf(*execution, m_backend.TimeUnit());
+        const std::string bytes = info.SerializeAsString();
+        if (bytes != sent) {
+            if (!writer->Write(info))
+                break;
+            sent = bytes;
+        }
+        if (execution->finished || state.closed)
+            break;
+        state = m_backend.WaitForChange(state.version, kCancelCheck);
+        execution = m_backend.FindExecution(request->value());
+    }
+    return grpc::Status::OK;
+}
+
+grpc::Status CShakingControllerService::StartShaking_Intermediate(
+    grpc::ServerContext* context, const fw::CommandExecutionUUID* request,
+    grpc::ServerWriter<sc::StartShaking_IntermediateResponses>* writer) {
+    m_log.Seen(context);
+    auto state = m_backend.CurrentState();
+    auto execution = m_backend.FindExecution(request->value());
+    if (!execution)
+        return UnknownExecution(request->value());
+    // Responses from the moment of subscription on, as with any stream.
+    std::size_t next = execution->samples.size();
+    while (execution && !context->IsCancelled()) {
+        for (; next < execution->samples.size(); ++next) {
+            sc::StartShaking_IntermediateResponses response;
+            response.mutable_currentspeed()->set_value(execution->samples[next].speed);
+            response.mutable_remainingtime()->set_value(execution->samples[next].remaining);
+            if (!writer->Write(response))
+                return grpc::Status::OK;
+        }
+        if (execution->finished || state.closed)
+            break;
+        state = m_backend.WaitForChange(state.version, kCancelCheck);
+        execution = m_backend.FindExecution(request->value());
+    }
+    return grpc::Status::OK;
+}
+
+grpc::Status CShakingControllerService::StartShaking_Result(grpc::ServerContext* context,
+                                                            const fw::CommandExecutionUUID* request,
+                                                            sc::StartShaking_Responses* response) {
+    m_log.Seen(context);
+    const auto execution = m_backend.FindExecution(request->value());
+    if (!execution)
+        return UnknownExecution(request->value());
+    if (!execution->finished)
+        return sila_error::Framework(fw::FrameworkError::COMMAND_EXECUTION_NOT_FINISHED,
+                                     "The run is still in progress.");
+    for (const auto speed : execution->speeds)
+        response->add_speeds()->set_value(speed);
+    for (const auto remaining : execution->remainingTimes)
+        response->add_remainingtimes()->set_value(remaining);
+    return grpc::Status::OK;
+}
+
+grpc::Status CShakingControllerService::StopShaking(grpc::ServerContext* context,
+                                                    const sc::StopShaking_Parameters*,
+                                                    sc::StopShaking_Responses*) {
+    bool connected = true;
+    const bool ran = m_backend.Call([&](CRunController& engine) {
+        connected = !engine.ConnectionFailed();
+        if (connected)
+            engine.Stop(engine.FallbackStopSpeed());
+    });
+    if (!ran) {
+        m_log.Command(context, "StopShaking: refused, the server is going");
+        return Going();
+    }
+    m_log.Command(context, connected ? "StopShaking" : "StopShaking: InstrumentNotConnected");
+    return connected ? grpc::Status::OK : NotConnected();
+}
+
+grpc::Status CShakingControllerService::Subscribe_CurrentSpeed(
+    grpc::ServerContext* context, const sc::Subscribe_CurrentSpeed_Parameters*,
+    grpc::ServerWriter<sc::Subscribe_CurrentSpeed_Responses>* writer) {
+    m_log.Seen(context);
+    return Watch<sc::Subscribe_CurrentSpeed_Responses, int>(
+        m_backend, context, writer, [](const CShakerBackend::State& s) { return s.speed; },
+        [](sc::Subscribe_CurrentSpeed_Responses& r, int v) {
+            r.mutable_currentspeed()->set_value(v);
+        });
+}
+
+grpc::Status CShakingControllerService::Subscribe_RemainingTime(
+    grpc::ServerContext* context, const sc::Subscribe_RemainingTime_Parameters*,
+    grpc::ServerWriter<sc::Subscribe_RemainingTime_Responses>* writer) {
+    m_log.Seen(context);
+    return Watch<sc::Subscribe_RemainingTime_Responses, int>(
+        m_backend, context, writer, [](const CShakerBackend::State& s) { return s.remaining; },
+        [](sc::Subscribe_RemainingTime_Responses& r, int v) {
+            r.mutable_remainingtime()->set_value(v);
+        });
+}
+
+grpc::Status CShakingControllerService::Subscribe_Running(
+    grpc::ServerContext* context, const sc::Subscribe_Running_Parameters*,
+    grpc::ServerWriter<sc::Subscribe_Running_Responses>* writer) {
+    m_log.Seen(context);
+    return Watch<sc::Subscribe_Running_Responses, bool>(
+        m_backend, context, writer, [](const CShakerBackend::State& s) { return s.running; },
+        [](sc::Subscribe_Running_Responses& r, bool v) { r.mutable_running()->set_value(v); });
+}
+
+grpc::Status CShakingControllerService::Get_DeviceId(grpc::ServerContext* context,
+                                                     const sc::Get_DeviceId_Parameters*,
+                                                     sc::Get_DeviceId_Responses* response) {
+    m_log.Seen(context);
+    const auto device = m_backend.DeviceInfo();
+    if (!device.connected)
+        return NotConnected();
+    response->mutable_deviceid()->set_value(device.id);
+    return grpc::Status::OK;
+}
+
+grpc::Status CShakingControllerService::Get_DeviceType(grpc::ServerContext* context,
+                                                       const sc::Get_DeviceType_Parameters*,
+                                                       sc::Get_DeviceType_Responses* response) {
+    m_log.Seen(context);
+    const auto device = m_backend.DeviceInfo();
+    if (!device.connected)
+        return NotConnected();
+    response->mutable_devicetype()->set_value(device.type);
+    return grpc::Status::OK;
+}
+
+// Types without limits of their own take the speed entry's bounds.
+grpc::Status CShakingControllerService::Get_MinimumSpeed(grpc::ServerContext* context,
+                                                         const sc::Get_MinimumSpeed_Parameters*,
+                                                         sc::Get_MinimumSpeed_Responses* response) {
+    m_log.Seen(context);
+    const auto device = m_backend.DeviceInfo();
+    if (!device.connected)
+        return NotConnected();
+    const auto limits = SpeedLimitsFor(static_cast<DeviceType>(device.type));
+    response->mutable_minimumspeed()->set_value(limits ? limits->low : kLowestSpeed);
+    return grpc::Status::OK;
+}
+
+grpc::Status CShakingControllerService::Get_MaximumSpeed(grpc::ServerContext* context,
+                                                         const sc::Get_MaximumSpeed_Parameters*,
+                                                         sc::Get_MaximumSpeed_Responses* response) {
+    m_log.Seen(context);
+    const auto device = m_backend.DeviceInfo();
+    if (!device.connected)
+        return NotConnected();
+    const auto limits = SpeedLimitsFor(static_cast<DeviceType>(device.type));
+    response->mutable_maximumspeed()->set_value(limits ? limits->high : kHighestSpeed);
+    return grpc::Status::OK;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <grpcpp/grpcpp.h>
+
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+
+#include "SiLAFramework.pb.h"
+
+// The real velmora-server as a child process, with its own data and state folders, serving on
+// a port of its choice on localhost.
+class CServerProcess {
+  public:
+    CServerProcess();
+    ~CServerProcess();  // kills a server still running
+
+    // Starts `velmora-server --port <port> --listen 127.0.0.1:0 --no-discovery <extra>` and
+    // waits until it says where it listens. False (and Output() says why) otherwise.
+    bool Start(const std::string& port, const QStringList& extra = {"--insecure"});
+    int Port() const { return m_port; }
+    std::string Target() const { return "127.0.0.1:" + std::to_string(m_port); }
+    std::shared_ptr<grpc::Channel> InsecureChannel() const;
+
+    // SIGTERM, then waits for the exit; the exit code, or -1 if it didn't exit normally.
+    int Terminate(int waitMs = 20000);
+    // Everything the server wrote on standard error so far.
+    std::string Output();
+
+    QString DataFolder() const { return m_dataPath + "/velmora/server"; }
+    QString JournalFolder() const { return m_dataPath + "/velmora/runs"; }
+    // Reuse another server's folders (a restart).
+    void ShareFoldersWith(const CServerProcess& other);
+
+  private:
+    QTemporaryDir m_data;
+    QTemporaryDir m_state;
+    QString m_dataPath, m_statePath;
+    QProcess m_process;
+    std::string m_output;
+    int m_port = 0;
+};
+
+// The SiLAError a failed call carries; false if the status is not of that shape.
+bool DecodeSiLAError(const grpc::Status& status, sila2::org::silastandard::SiLAError& error);
+
+// xmllint's verdict on `xml` against the feature definition schema: empty when it validates.
+std::string SchemaErrors(const std::string& xml);

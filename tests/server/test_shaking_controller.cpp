@@ -1,0 +1,290 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <thread>
+
+#include "ShakingController.grpc.pb.h"
+#include "link/frames.h"
+#include "server_support.h"
+#include "sim/simulated_shaker.h"
+
+namespace fw = sila2::org::silastandard;
+namespace sc = sila2::org::velmora::instruments::shakingcontroller::v1;
+
+namespace {
+
+const std::string kFeature = "org.velmora/instruments/ShakingController/v1";
+const std::string kSpeed = kFeature + "/Command/StartShaking/Parameter/Speed";
+const std::string kTime = kFeature + "/Command/StartShaking/Parameter/Time";
+
+// A time unit short enough for runs of a few poll cycles.
+constexpr std::chrono::milliseconds kUnit{200};
+
+// Everything one client saw of one execution, collected on threads of its own.
+struct Watch {
+    std::vector<fw::ExecutionInfo> infos;
+    std::vector<sc::StartShaking_IntermediateResponses> intermediates;
+    std::thread infoThread, intermediateThread;
+
+    Watch(sc::ShakingController::Stub& stub, const std::string& uuid) {
+        fw::CommandExecutionUUID id;
+        id.set_value(uuid);
+        infoThread = std::thread([this, &stub, id] {
+            grpc::ClientContext context;
+            auto reader = stub.StartShaking_Info(&context, id);
+            fw::ExecutionInfo info;
+            while (reader->Read(&info))
+                infos.push_back(info);
+            reader->Finish();
+        });
+        intermediateThread = std::thread([this, &stub, id] {
+            grpc::ClientContext context;
+            auto reader = stub.StartShaking_Intermediate(&context, id);
+            sc::StartShaking_IntermediateResponses response;
+            while (reader->Read(&response))
+                intermediates.push_back(response);
+            reader->Finish();
+        });
+    }
+    // Both streams end when the run does.
+    void Join() {
+        infoThread.join();
+        intermediateThread.join();
+    }
+};
+
+class ShakingController : public ::testing::Test {
+  protected:
+    void Serve(SimOptions options = {}) {
+        options.timeUnit = kUnit;
+        shaker = std::make_unique<CSimulatedShaker>(options);
+        ASSERT_TRUE(shaker->Start());
+        ASSERT_TRUE(server.Start(shaker->SlavePath())) << server.Output();
+        stub = sc::ShakingController::NewStub(server.InsecureChannel());
+        shaker->ClearRecords();
+    }
+
+    grpc::Status Start(int speed, int time, std::string* uuid = nullptr) {
+        grpc::ClientContext context;
+        sc::StartShaking_Parameters request;
+        request.mutable_speed()->set_value(speed);
+        request.mutable_time()->set_value(time);
+        fw::CommandConfirmation confirmation;
+        const grpc::Status status = stub->StartShaking(&context, request, &confirmation);
+        if (uuid)
+            *uuid = confirmation.commandexecutionuuid().value();
+        return status;
+    }
+
+    grpc::Status Stop() {
+        grpc::ClientContext context;
+        sc::StopShaking_Responses response;
+        return stub->StopShaking(&context, {}, &response);
+    }
+
+    grpc::Status Result(const std::string& uuid, sc::StartShaking_Responses& result) {
+        grpc::ClientContext context;
+        fw::CommandExecutionUUID id;
+        id.set_value(uuid);
+        return stub->StartShaking_Result(&context, id, &result);
+    }
+
+    static fw::SiLAError ErrorOf(const grpc::Status& status) {
+        fw::SiLAError error;
+        EXPECT_TRUE(DecodeSiLAError(status, error))
+            << status.error_code() << " " << status.error_message();
+        return error;
+    }
+
+    std::unique_ptr<CSimulatedShaker> shaker;
+    CServerProcess server;
+    std::unique_ptr<sc::ShakingController::Stub> stub;
+};
+
+}  // namespace
+
+// A whole run as a scheduler drives it: the instrument gets the window's frames, the client
+// watches progress and samples, a second client watches the speed, and the result is the run's
+// record.
+TEST_F(ShakingController, RunsToTheEndAsTheWindowsStartDoes) {
+    Serve();
+    // A second client, subscribed before the run.
+    auto other = sc::ShakingController::NewStub(server.InsecureChannel());
+    std::vector<std::int64_t> speeds;
+    std::vector<bool> running;
+    grpc::ClientContext speedContext, runningContext;
+    std::thread speedWatcher([&] {
+        auto reader = other->Subscribe_CurrentSpeed(&speedContext, {});
+        sc::Subscribe_CurrentSpeed_Responses response;
+        while (reader->Read(&response))
+            speeds.push_back(response.currentspeed().value());
+    });
+    std::thread runningWatcher([&] {
+        auto reader = other->Subscribe_Running(&runningContext, {});
+        sc::Subscribe_Running_Responses response;
+        while (reader->Read(&response))
+            running.push_back(response.running().value());
+    });
+
+    // KW41: 100 ... 500.
+    EXPECT_EQ(ErrorOf(Start(501, 10)).validationerror().parameter(), kSpeed);
+    std::string uuid;
+    ASSERT_TRUE(Start(250, 10, &uuid).ok());
+    Watch watch(*stub, uuid);
+    watch.Join();
+    speedContext.TryCancel();
+    runningContext.TryCancel();
+    speedWatcher.join();
+    runningWatcher.join();
+
+    ASSERT_GE(watch.infos.size(), 2u);
+    EXPECT_EQ(watch.infos.front().commandstatus(), fw::ExecutionInfo::running);
+    EXPECT_EQ(watch.infos.back().commandstatus(), fw::ExecutionInfo::finishedSuccessfully);
+    for (std::size_t i = 1; i < watch.infos.size(); ++i)
+        EXPECT_GE(watch.infos[i].progressinfo().value(), watch.infos[i - 1].progressinfo().value());
+    // A port of its own is a real instrument to the server: its unit is the second.
+    EXPECT_EQ(watch.infos.front().estimatedremainingtime().seconds(), 10);
+    EXPECT_EQ(watch.infos.front().progressinfo().value(), 0.0);
+
+    sc::StartShaking_Responses result;
+    ASSERT_TRUE(Result(uuid, result).ok());
+    ASSERT_GE(result.speeds_size(), 1);
+    ASSERT_EQ(result.speeds_size(), result.remainingtimes_size());
+    ASSERT_EQ(static_cast<int>(watch.intermediates.size()), result.speeds_size());
+    for (int i = 0; i < result.speeds_size(); ++i) {
+        EXPECT_EQ(watch.intermediates[i].currentspeed().value(), result.speeds(i).value());
+        EXPECT_EQ(watch.intermediates[i].remainingtime().value(), result.remainingtimes(i).value());
+    }
+
+    // The instrument saw SetSpeed, SetTime, then nothing but the poller's and the setpoints'
+    // queries.
+    const auto requests = shaker->Requests();
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_EQ(requests[0], BuildCommand(kCodeSetSpeed, 250));
+    EXPECT_EQ(requests[1], BuildCommand(kCodeSetTime, 10));
+    for (std::size_t i = 2; i < requests.size(); ++i)
+        EXPECT_TRUE(requests[i] == BuildCommand(kCodeStatus) ||
+                    requests[i] == BuildCommand(kCodeRunState))
+            << i;
+
+    // The other client saw the speed at once (the idle setpoint), then the run's speeds.
+    ASSERT_GE(speeds.size(), 2u);
+    EXPECT_EQ(speeds.front(), 300);
+    EXPECT_NE(std::find(speeds.begin(), speeds.end(), result.speeds(0).value()), speeds.end());
+    EXPECT_EQ(running, (std::vector<bool>{false, true, false}));
+    EXPECT_EQ(server.Terminate(), 0);
+    EXPECT_NE(server.Output().find("run ended: "), std::string::npos) << server.Output();
+}
+
+// Each refusal is the standard's error with the feature's own identifiers; Stop ends a run.
+TEST_F(ShakingController, RefusesAsTheStandardSaysAndStops) {
+    // KW27: no speed limits of its own, so only the server's bounds keep 900 from it.
+    SimOptions kw27;
+    kw27.deviceId = "KW27-VTX-SIM";
+    Serve(kw27);
+    EXPECT_EQ(ErrorOf(Start(900, 10)).validationerror().parameter(), kSpeed);
+    EXPECT_EQ(ErrorOf(Start(99, 10)).validationerror().parameter(), kSpeed);
+    EXPECT_EQ(ErrorOf(Start(300, 65536)).validationerror().parameter(), kTime);
+    EXPECT_EQ(ErrorOf(Start(300, -1)).validationerror().parameter(), kTime);
+    EXPECT_TRUE(shaker->Requests().empty());
+
+    shaker->InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 1);
+    shaker->InjectFor(kCodeSetTime, CSimulatedShaker::Fault::NonZeroStatus, 1);
+    // Time 0: the refused SetTime still reaches the shaker, and must not start it.
+    EXPECT_EQ(ErrorOf(Start(300, 0)).definedexecutionerror().erroridentifier(),
+              kFeature + "/DefinedExecutionError/RunRefused");
+
+    std::string uuid;
+    ASSERT_TRUE(Start(300, 1000, &uuid).ok());
+    EXPECT_EQ(ErrorOf(Start(300, 10)).definedexecutionerror().erroridentifier(),
+              kFeature + "/DefinedExecutionError/RunInProgress");
+    sc::StartShaking_Responses result;
+    EXPECT_EQ(ErrorOf(Result(uuid, result)).frameworkerror().errortype(),
+              fw::FrameworkError::COMMAND_EXECUTION_NOT_FINISHED);
+    EXPECT_EQ(ErrorOf(Result("0b7b4e2c-0000-4000-8000-000000000000", result))
+                  .frameworkerror()
+                  .errortype(),
+              fw::FrameworkError::INVALID_COMMAND_EXECUTION_UUID);
+
+    Watch watch(*stub, uuid);
+    while (watch.intermediates.empty() && shaker->CurrentState().running)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    shaker->ClearRecords();
+    ASSERT_TRUE(Stop().ok());
+    watch.Join();
+    EXPECT_FALSE(shaker->CurrentState().running);
+    ASSERT_FALSE(shaker->Requests().empty());
+    EXPECT_EQ(shaker->Requests().front(), BuildCommand(kCodeSetSpeed, 300));
+    ASSERT_FALSE(watch.infos.empty());
+    EXPECT_EQ(watch.infos.back().commandstatus(), fw::ExecutionInfo::finishedSuccessfully);
+    EXPECT_TRUE(Result(uuid, result).ok());
+    EXPECT_EQ(server.Terminate(), 0);
+}
+
+// An instrument of no listed type, and one that isn't there.
+TEST_F(ShakingController, UnlistedAndMissingInstruments) {
+    SimOptions unlisted;
+    unlisted.deviceId = "XY12-SIM";
+    Serve(unlisted);
+    EXPECT_EQ(ErrorOf(Start(300, 10)).definedexecutionerror().erroridentifier(),
+              kFeature + "/DefinedExecutionError/UnlistedInstrument");
+    grpc::ClientContext typeContext;
+    sc::Get_DeviceType_Responses type;
+    ASSERT_TRUE(stub->Get_DeviceType(&typeContext, {}, &type).ok());
+    EXPECT_EQ(type.devicetype().value(), 4);
+    EXPECT_TRUE(shaker->Requests().empty());
+
+    CServerProcess missing;
+    ASSERT_TRUE(missing.Start(QDir::tempPath().toStdString() + "/no-such-port"))
+        << missing.Output();
+    auto missingStub = sc::ShakingController::NewStub(missing.InsecureChannel());
+    const std::string notConnected = kFeature + "/DefinedExecutionError/InstrumentNotConnected";
+    grpc::ClientContext startContext, stopContext, idContext;
+    sc::StartShaking_Parameters request;
+    request.mutable_speed()->set_value(300);
+    request.mutable_time()->set_value(10);
+    fw::CommandConfirmation confirmation;
+    EXPECT_EQ(ErrorOf(missingStub->StartShaking(&startContext, request, &confirmation))
+                  .definedexecutionerror()
+                  .erroridentifier(),
+              notConnected);
+    sc::StopShaking_Responses stopped;
+    EXPECT_EQ(ErrorOf(missingStub->StopShaking(&stopContext, {}, &stopped))
+                  .definedexecutionerror()
+                  .erroridentifier(),
+              notConnected);
+    sc::Get_DeviceId_Responses id;
+    EXPECT_EQ(ErrorOf(missingStub->Get_DeviceId(&idContext, {}, &id))
+                  .definedexecutionerror()
+                  .erroridentifier(),
+              notConnected);
+    EXPECT_EQ(missing.Terminate(), 0);
+}
+
+// SIGTERM during a run: the instrument is stopped as Stop does, watchers see the end, the
+// journal has its end line, and the server exits cleanly.
+TEST_F(ShakingController, SigtermMidRunStopsTheInstrumentAndEndsTheJournal) {
+    Serve();
+    std::string uuid;
+    ASSERT_TRUE(Start(350, 1000, &uuid).ok());
+    Watch watch(*stub, uuid);
+    while (watch.intermediates.empty() && shaker->CurrentState().running)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    shaker->ClearRecords();
+    EXPECT_EQ(server.Terminate(), 0) << server.Output();
+    watch.Join();
+
+    EXPECT_FALSE(shaker->CurrentState().running);
+    ASSERT_FALSE(shaker->Requests().empty());
+    EXPECT_EQ(shaker->Requests().front(), BuildCommand(kCodeSetSpeed, 350));
+    ASSERT_FALSE(watch.infos.empty());
+    EXPECT_EQ(watch.infos.back().commandstatus(), fw::ExecutionInfo::finishedSuccessfully);
+
+    const QStringList journals = QDir(server.JournalFolder()).entryList(QDir::Files);
+    ASSERT_EQ(journals.size(), 1) << server.Output();
+    QFile journal(server.JournalFolder() + "/" + journals.front());
+    ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(journal.readAll());
+    EXPECT_TRUE(text.contains("\n# end\tStop\t")) << text.toStdString();
+}
