@@ -6,7 +6,9 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -157,6 +159,72 @@ void BM_EveryPointOurPen(benchmark::State& state) {
     }
 }
 
+// The operator's interactions with the window's graph, each followed by the repaint it
+// asks for, through the widget's own paint (its kept picture and the cross-hair over it).
+void SendMouse(CVexGraphWnd& graph, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, QPointF(at), graph.mapToGlobal(QPointF(at)), button, buttons,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&graph, &event);
+}
+
+void SendWheel(CVexGraphWnd& graph, QPoint at, int delta) {
+    QWheelEvent event(QPointF(at), graph.mapToGlobal(QPointF(at)), QPoint(), QPoint(0, delta),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&graph, &event);
+}
+
+void PaintWidget(CVexGraphWnd& graph, QImage& image) {
+    graph.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    benchmark::DoNotOptimize(image.constBits());
+}
+
+enum Interaction { kNothing, kWheel, kDrag, kHover, kStatusUpdate };
+
+// A wheel notch in, then out again; a drag step of 7 pixels back and forth on a graph
+// zoomed to half the run; a hover move to the next column and back. For comparison, the
+// repaint of a status update (a new speed range) through the same paint.
+void BM_Interaction(benchmark::State& state) {
+    EnsureApplication();
+    const Trace& trace = TraceOf(int(state.range(0)));
+    MainWindowGraph window(trace, true, int(state.range(1)));
+    CVexGraphWnd& graph = window.graph;
+    QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+    PaintWidget(graph, image);
+    const QRect plot = graph.m_pGraph->PlotArea();
+    const QPoint centre = plot.center();
+    const auto interaction = Interaction(state.range(2));
+    if (interaction == kDrag) {
+        SendWheel(graph, centre, 120 * 3);
+        PaintWidget(graph, image);
+        SendMouse(graph, QEvent::MouseButtonPress, centre, Qt::LeftButton);
+        SendMouse(graph, QEvent::MouseMove, centre + QPoint(20, 0), Qt::LeftButton);
+        PaintWidget(graph, image);
+    }
+    int step = 0;
+    for (auto _ : state) {
+        step ^= 1;
+        switch (interaction) {
+            case kNothing:
+                break;
+            case kWheel:
+                SendWheel(graph, centre, step ? 120 : -120);
+                break;
+            case kDrag:
+                SendMouse(graph, QEvent::MouseMove, centre + QPoint(step ? 27 : 20, 0),
+                          Qt::LeftButton);
+                break;
+            case kHover:
+                SendMouse(graph, QEvent::MouseMove, centre + QPoint(step, 0), Qt::NoButton);
+                break;
+            case kStatusUpdate:
+                window.display.RescaleGraph(trace.low, trace.high + float(step), trace.x.back());
+                break;
+        }
+        PaintWidget(graph, image);
+    }
+}
+
 #ifdef VELMORA_HAVE_QCUSTOMPLOT
 void SetData(QCustomPlot& plot, QCPGraph* graph, const Trace& trace) {
     graph->setData(QVector<double>(trace.x.begin(), trace.x.end()),
@@ -229,6 +297,18 @@ void Register() {
     }
 }
 
+// Kind: 0 a repaint with nothing changed, 1 a wheel notch, 2 a drag step, 3 a hover move,
+// 4 a status update.
+void RegisterInteractions() {
+    for (long antialias : {0, 1}) {
+        for (long interaction : {kNothing, kWheel, kDrag, kHover, kStatusUpdate})
+            benchmark::RegisterBenchmark("BM_Interaction", BM_Interaction)
+                ->Args({72000, antialias, interaction})
+                ->ArgNames({"points", "aa", "kind"})
+                ->Unit(benchmark::kMicrosecond);
+    }
+}
+
 // The column reduction alone: what the repaint spends on the run's length.
 void BM_GraphDecimate(benchmark::State& state) {
     const Trace& trace = TraceOf(int(state.range(0)));
@@ -296,6 +376,7 @@ void PrintTable(const char* clock, const std::map<std::string, double>& us) {
 // the binary (or benchmark::benchmark_main) takes precedence without a clash.
 __attribute__((weak)) int main(int argc, char** argv) {
     Register();
+    RegisterInteractions();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

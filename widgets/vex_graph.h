@@ -33,6 +33,7 @@ class CVexGraph {
     void EnableShowYTitle(int enable);
     void SetXTitleColor(QColor color);
     void SetYTitleColor(QColor color);
+    QColor GetXTitleColor() const { return AxisOf(eGraphAxisX).titleColor; }
     void SetTitle(const QString& title);
     void SetXTitle(const QString& title);
     void SetYTitle(const QString& title);

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QTemporaryDir>
+#include <QWheelEvent>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -221,4 +226,107 @@ TEST(VexGraph, TheCurveIsPixelIdenticalToDrawingEveryPointWithItsPen) {
             EXPECT_EQ(differ, 0) << count << " points";
         }
     }
+}
+
+namespace {
+
+// A run of `count` samples shown as the main window shows it, painted once so the plot
+// is laid out.
+void FillLikeARun(CVexGraphWnd& graph, int count) {
+    StyleLikeTheMainWindow(graph);
+    std::vector<double> x, y;
+    for (int i = 1; i <= count; ++i) {
+        x.push_back(i);
+        y.push_back(200.0 + 50.0 * std::sin(i / 50.0));
+    }
+    AddCurve(graph, x, y);
+    graph.SetAxisRange(eGraphAxisY, 0.0, 300.0, 1);
+    graph.SetAxisRange(eGraphAxisX, 0.0, count + 1.0, 1);
+    graph.grab();
+}
+
+void Mouse(CVexGraphWnd& graph, QEvent::Type type, QPoint at, Qt::MouseButtons buttons,
+           Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, QPointF(at), graph.mapToGlobal(QPointF(at)), button, buttons,
+                      modifiers);
+    QApplication::sendEvent(&graph, &event);
+}
+
+double ValueAt(const CVexGraphWnd& graph, int px) {
+    const QRect plot = graph.m_pGraph->PlotArea();
+    const GraphMath::Range x = graph.m_pGraph->GetAxisRange(eGraphAxisX);
+    return GraphMath::AxisMapping::Make(x.low, x.high, plot.left(), plot.left() + plot.width())
+        .ToValue(px);
+}
+
+}  // namespace
+
+TEST(VexGraph, ZoomAndPanStopFollowingUntilADoubleClick) {
+    CVexGraphWnd graph;
+    FillLikeARun(graph, 1000);
+    const QRect plot = graph.m_pGraph->PlotArea();
+    const QPoint at(plot.left() + plot.width() / 4, plot.center().y());
+    const double under = ValueAt(graph, at.x());
+
+    QWheelEvent wheel(QPointF(at), graph.mapToGlobal(QPointF(at)), QPoint(), QPoint(0, 240),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&graph, &wheel);
+    GraphMath::Range zoomed = graph.m_pGraph->GetAxisRange(eGraphAxisX);
+    EXPECT_LT(zoomed.high - zoomed.low, 0.7 * 1001.0);
+    EXPECT_NEAR(ValueAt(graph, at.x()), under, 1e-6);
+    EXPECT_FALSE(graph.IsFollowing());
+
+    // The next status updates are remembered, not shown.
+    graph.SetAxisRange(eGraphAxisX, 0.0, 1002.0, 1);
+    graph.SetAxisRange(eGraphAxisY, 0.0, 310.0, 1);
+    EXPECT_EQ(graph.m_pGraph->GetAxisRange(eGraphAxisX).high, zoomed.high);
+    EXPECT_EQ(graph.m_pGraph->GetAxisRange(eGraphAxisY).high, 310.0);
+
+    // Dragging right brings earlier samples in.
+    Mouse(graph, QEvent::MouseButtonPress, at, Qt::LeftButton);
+    Mouse(graph, QEvent::MouseMove, at + QPoint(60, 0), Qt::LeftButton);
+    Mouse(graph, QEvent::MouseButtonRelease, at + QPoint(60, 0), Qt::NoButton);
+    const GraphMath::Range panned = graph.m_pGraph->GetAxisRange(eGraphAxisX);
+    EXPECT_NEAR(panned.low, zoomed.low - 60.0 * (zoomed.high - zoomed.low) / plot.width(), 1e-6);
+    EXPECT_DOUBLE_EQ(panned.high - panned.low, zoomed.high - zoomed.low);
+
+    Mouse(graph, QEvent::MouseButtonDblClick, at, Qt::LeftButton);
+    EXPECT_TRUE(graph.IsFollowing());
+    EXPECT_EQ(graph.m_pGraph->GetAxisRange(eGraphAxisX).high, 1002.0);
+    graph.SetAxisRange(eGraphAxisX, 0.0, 1003.0, 1);
+    EXPECT_EQ(graph.m_pGraph->GetAxisRange(eGraphAxisX).high, 1003.0);
+}
+
+TEST(VexGraph, HoverDrawsACrossHairOnTheNearestSampleAndTheFileLeavesItOut) {
+    CVexGraphWnd graph;
+    FillLikeARun(graph, 72000);
+    const QImage plain = graph.grab().toImage();
+    const QRect plot = graph.m_pGraph->PlotArea();
+    const int column = plot.left() + plot.width() / 3;
+    Mouse(graph, QEvent::MouseMove, QPoint(column, plot.top() + 20), Qt::NoButton);
+    const QImage hovered = graph.grab().toImage();
+    // A line down the whole plot, in one colour, where the plain graph has none.
+    int rows = 0;
+    for (int py = plot.top() + 1; py < plot.bottom(); ++py)
+        rows += hovered.pixel(column, py) == hovered.pixel(column, plot.top() + 2) &&
+                hovered.pixel(column, py) != plain.pixel(column, py);
+    EXPECT_GT(rows, plot.height() / 2);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath("graph.png");
+    int asked = 0;
+    graph.m_chooseImagePath = [&] {
+        ++asked;
+        return path;
+    };
+    const std::unique_ptr<QMenu> menu = graph.MakeContextMenu();
+    ASSERT_FALSE(menu->actions().isEmpty());
+    EXPECT_EQ(menu->actions().first()->text(), QString("Save graph as PNG\u2026"));
+    menu->actions().first()->trigger();
+    EXPECT_EQ(asked, 1);
+    const QImage saved(path, "PNG");
+    ASSERT_FALSE(saved.isNull());
+    EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32),
+              plain.convertToFormat(QImage::Format_RGB32));
 }
