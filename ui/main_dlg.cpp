@@ -106,6 +106,9 @@ void CMainDlg::DoDataExchange(CDataExchange* pDX) {
 }
 
 void CMainDlg::InitControls() {
+    // The graph has a menu of its own; the window's items follow its own.
+    connect(&m_graph, &CVexGraphWnd::ContextMenuAboutToShow, this,
+            [this](QMenu* menu) { AddWindowItems(*menu); });
     m_display.SetupReadouts();
     m_display.SetupGraph();
     StyleButtonsAndLabels();
@@ -278,20 +281,24 @@ std::unique_ptr<QMenu> CMainDlg::MakeContextMenu() {
     auto menu = std::make_unique<QMenu>(this);
     // The leading separator is part of the menu as the window shows it.
     menu->setSeparatorsCollapsible(false);
-    menu->addSeparator();
-    QAction* about = menu->addAction(LoadStringResource(IDS_ABOUTBOX));
+    AddWindowItems(*menu);
+    return menu;
+}
+
+void CMainDlg::AddWindowItems(QMenu& menu) {
+    menu.addSeparator();
+    QAction* about = menu.addAction(LoadStringResource(IDS_ABOUTBOX));
     connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
-    menu->addSeparator();
-    QAction* connectAgain = menu->addAction(QStringLiteral("Connect\u2026"));
+    menu.addSeparator();
+    QAction* connectAgain = menu.addAction(QStringLiteral("Connect\u2026"));
     connectAgain->setEnabled(!m_engine.Running());
     connect(connectAgain, &QAction::triggered, this, &CMainDlg::OnConnect);
-    QAction* runs = menu->addAction(QStringLiteral("Open runs folder"));
+    QAction* runs = menu.addAction(QStringLiteral("Open runs folder"));
     connect(runs, &QAction::triggered, this, [this] {
         const QString folder = QString::fromStdString(m_engine.JournalFolder());
         QDir().mkpath(folder);
         QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     });
-    return menu;
 }
 
 // Linux window managers own the window menu, so the About item lives in the window's own

@@ -128,6 +128,7 @@ class CMainDlg : public CDialog, public IRunObserver {
     void StatusNote(const std::string& text) override;
     void Busy(bool busy) override;
 
+    void AddWindowItems(QMenu& menu);
     void InitControls();
     void StyleButtonsAndLabels();
     void ConnectSpins();

@@ -242,7 +242,8 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
         for (double value : xTicks.major) {
             const int px = int(std::lround(xMap.ToPixel(value)));
             const QRect box(px - xLabelWidth, plot.bottom() + kGap, 2 * xLabelWidth, lineHeight);
-            painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop,
+            // The widest label was measured at the range's end; finer steps can be wider.
+            painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,
                              TickText(value, xTicks.step, xAxis.valueType));
         }
     }
