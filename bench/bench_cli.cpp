@@ -40,9 +40,10 @@ void BM_CliRun(benchmark::State& state) {
     const std::string port = shaker.SlavePath();
     const std::string time = std::to_string(seconds);
     const std::string env = std::string("XDG_DATA_HOME=") + dataHome;
+    const std::string out = std::string(dataHome) + "/run.xls";
     for (auto _ : state) {
         std::vector<std::string> args = {cli,   "run",    "--port", port,    "--speed",
-                                         "300", "--time", time,     "--out", "/dev/null"};
+                                         "300", "--time", time,     "--out", out};
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
