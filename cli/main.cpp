@@ -1,0 +1,204 @@
+// velmora-cli: the shaker from a terminal and from scripts, on the window's run engine.
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <QCoreApplication>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/cli_options.h"
+#include "cli/cli_session.h"
+#include "cli/interrupt_watch.h"
+#include "cli/port_listing.h"
+#include "link/port_name.h"
+#include "resources/version.h"
+
+namespace {
+
+constexpr const char* kFooter =
+    "Exit codes:\n"
+    "  0    done; for run: the run ended (time 0, or the instrument stopped)\n"
+    "  1    a usage error, or --out could not be written\n"
+    "  2    the port could not be opened, the instrument didn't answer, or a stop\n"
+    "       was not confirmed\n"
+    "  3    the instrument refused the run, or the speed is outside its limits\n"
+    "  4    the instrument is of no listed type\n"
+    "  5    the link was lost and did not come back within --reconnect-timeout\n"
+    "  130  interrupted (SIGINT, SIGTERM): a run is stopped first; a second\n"
+    "       interrupt exits at once without stopping the instrument\n"
+    "The port \"simulator\" starts a simulated shaker inside the program.";
+
+// One line on standard error; false.
+bool Refuse(const std::string& line) {
+    std::fprintf(stderr, "velmora-cli: %s\n", line.c_str());
+    return false;
+}
+
+// A port must be a device that exists; what can't be opened is found out by opening it.
+bool CheckPort(const std::string& port) {
+    if (port == kSimulatorPort) {
+        return true;
+    }
+    const std::string path = SerialDevicePath(port);
+    if (path.empty()) {
+        return Refuse("--port: give a device path, a /dev name, COMn or simulator");
+    }
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return Refuse("--port: " + path +
+                          " does not exist (velmora-cli ports lists the "
+                          "serial devices)");
+        }
+        return true;
+    }
+    if (S_ISREG(status.st_mode)) {
+        return Refuse("--port: " + path + " is a regular file, not a serial device");
+    }
+    if (!S_ISCHR(status.st_mode)) {
+        return Refuse("--port: " + path + " is not a serial device");
+    }
+    return true;
+}
+
+bool CheckOut(const std::string& out) {
+    if (out.empty()) {
+        return true;
+    }
+    std::error_code error;
+    const std::filesystem::path path(out);
+    if (std::filesystem::is_directory(path, error)) {
+        return Refuse("--out: " + out + " is a folder");
+    }
+    const std::filesystem::path folder =
+        path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    if (!std::filesystem::is_directory(folder, error)) {
+        return Refuse("--out: the folder " + folder.string() + " does not exist");
+    }
+    return true;
+}
+
+// A whole decimal number within [lowest, highest], said in one line when it is not.
+CLI::Validator WholeNumber(long long lowest, long long highest) {
+    return CLI::Validator(
+        [lowest, highest](std::string& text) -> std::string {
+            long long value = 0;
+            const char* end = text.data() + text.size();
+            const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+            if (ec != std::errc() || ptr != end || text.empty()) {
+                return "'" + text + "' is not a whole number";
+            }
+            if (value < lowest || value > highest) {
+                return text + " is outside " + std::to_string(lowest) + " to " +
+                       std::to_string(highest);
+            }
+            return {};
+        },
+        "INT in " + std::to_string(lowest) + " to " + std::to_string(highest));
+}
+
+CLI::Option* AddPortOptions(CLI::App& command, CliOptions& options) {
+    command
+        .add_option("--port", options.port,
+                    "serial device: a path, a /dev name, COMn (/dev/ttyS<n-1>) or simulator")
+        ->required();
+    return command.add_option("--baud", options.baud, "baud rate of the instrument (default 9600)")
+        ->check(WholeNumber(1, 4'000'000));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CliOptions options;
+    int speed = 0;
+    CLI::App app{"velmora-cli: run the laboratory shaker from a terminal or a script",
+                 "velmora-cli"};
+    app.set_version_flag("--version", std::string("velmora-cli ") + kVelmoraVersion);
+    app.require_subcommand(1, 1);
+    app.footer(kFooter);
+
+    CLI::App* ports = app.add_subcommand("ports", "list the serial devices (and the simulator)");
+    ports->add_flag("--json", options.json, "one JSON array");
+
+    CLI::App* identify = app.add_subcommand(
+        "identify", "handshake, device ID, type, speed limits and setpoints of the instrument");
+    AddPortOptions(*identify, options);
+    identify->add_flag("--json", options.json, "one JSON object");
+
+    CLI::App* run =
+        app.add_subcommand("run", "start a run, follow it until it ends, write its samples");
+    AddPortOptions(*run, options);
+    run->add_option("--speed", speed, "speed in 1/min, 100 to 800 (and within the type's limits)")
+        ->required()
+        ->check(WholeNumber(100, 800));
+    run->add_option("--time", options.time, "run time in the instrument's units, 0 to 65535")
+        ->required()
+        ->check(WholeNumber(0, 65535));
+    run->add_option("--out", options.out,
+                    "write the samples here when the run ends (tab-separated, as Save writes)");
+    run->add_flag("--json", options.json, "one JSON line per sample");
+    run->add_option("--reconnect-timeout", options.reconnectTimeoutS,
+                    "seconds to wait for a lost link to come back (default 60)")
+        ->check(WholeNumber(0, 86400));
+
+    CLI::App* stop = app.add_subcommand("stop", "stop the instrument, then show its setpoints");
+    AddPortOptions(*stop, options);
+    CLI::Option* stopSpeed =
+        stop->add_option("--speed", speed, "speed to send, 100 to 800 (default: its setpoint)")
+            ->check(WholeNumber(100, 800));
+
+    for (CLI::App* command : {ports, identify, run, stop}) {
+        command->footer(kFooter);
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == 0) {
+            return app.exit(error);
+        }
+        std::fprintf(stderr, "velmora-cli: %s (see velmora-cli --help)\n", error.what());
+        return kExitUsage;
+    }
+
+    if (ports->parsed()) {
+        options.command = CliOptions::Command::Ports;
+    } else if (identify->parsed()) {
+        options.command = CliOptions::Command::Identify;
+    } else if (run->parsed()) {
+        options.command = CliOptions::Command::Run;
+        options.speed = speed;
+    } else {
+        options.command = CliOptions::Command::Stop;
+        if (stopSpeed->count() > 0) {
+            options.speed = speed;
+        }
+    }
+    if (options.command != CliOptions::Command::Ports &&
+        (!CheckPort(options.port) || !CheckOut(options.out))) {
+        return kExitUsage;
+    }
+
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velmora-cli"));
+    if (options.command == CliOptions::Command::Ports) {
+        std::fputs(FormatPortList(ListPorts(), options.json).c_str(), stdout);
+        return kExitOk;
+    }
+    CInterruptWatch interrupts;
+    CCliSession session(options);
+    QObject::connect(&interrupts, &CInterruptWatch::Interrupted, &session, &CCliSession::Interrupt);
+    switch (options.command) {
+        case CliOptions::Command::Identify:
+            return session.Identify();
+        case CliOptions::Command::Run:
+            return session.Run();
+        case CliOptions::Command::Stop:
+            return session.StopInstrument();
+        case CliOptions::Command::Ports:
+            break;
+    }
+    return kExitOk;
+}

@@ -1,0 +1,326 @@
+// velmora-cli as a child process against the simulated shaker on a real pseudo-terminal.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <chrono>
+#include <functional>
+
+#include "link/frames.h"
+#include "run/record_export.h"
+#include "sim/simulated_shaker.h"
+
+namespace {
+
+struct CliResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+struct Sample {
+    int number, speed, remaining;
+    QString time;
+};
+
+QString CliPath() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../cli/velmora-cli");
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    QString Path(const QString& name) const { return m_dir.filePath(name); }
+
+    void Launch(QProcess& process, const QStringList& args) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path());
+        env.insert(QStringLiteral("VELMORA_BYTE_PAUSE_MS"), QStringLiteral("0"));
+        env.insert(QStringLiteral("VELMORA_SIM_UNIT_MS"), QStringLiteral("300"));
+        process.setProcessEnvironment(env);
+        process.start(CliPath(), args);
+        ASSERT_TRUE(process.waitForStarted()) << CliPath().toStdString();
+    }
+
+    static CliResult Finish(QProcess& process, int limitMs = 60000) {
+        EXPECT_TRUE(process.waitForFinished(limitMs));
+        CliResult result;
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    CliResult Cli(const QStringList& args) {
+        QProcess process;
+        Launch(process, args);
+        return Finish(process);
+    }
+
+    // Reads standard output until `lines` whole lines have arrived.
+    static QString WaitForLines(QProcess& process, int lines) {
+        QByteArray seen;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (seen.count('\n') < lines && std::chrono::steady_clock::now() < deadline) {
+            process.waitForReadyRead(200);
+            seen += process.readAllStandardOutput();
+        }
+        return QString::fromUtf8(seen);
+    }
+
+    static std::vector<Sample> ParseSamples(const QString& jsonLines) {
+        std::vector<Sample> samples;
+        for (const QString& line : jsonLines.split(u'\n', Qt::SkipEmptyParts)) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            EXPECT_TRUE(o.contains(QStringLiteral("sample"))) << line.toStdString();
+            samples.push_back(Sample{
+                o[QStringLiteral("sample")].toInt(), o[QStringLiteral("speed")].toInt(-1),
+                o[QStringLiteral("remaining")].toInt(-1), o[QStringLiteral("time")].toString()});
+        }
+        return samples;
+    }
+
+    // The only journal the runs wrote: its sample lines, and its last line.
+    std::pair<std::vector<QString>, QString> Journal() const {
+        const QDir runs(m_dir.filePath(QStringLiteral("velmora/runs")));
+        const QStringList files = runs.entryList({QStringLiteral("run-*.tsv")}, QDir::Files);
+        EXPECT_EQ(files.size(), 1);
+        if (files.size() != 1) {
+            return {};
+        }
+        QFile file(runs.filePath(files.front()));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        std::vector<QString> samples;
+        QString last;
+        for (const QString& line :
+             QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+            if (!line.startsWith(u'#')) {
+                samples.push_back(line);
+            }
+            last = line;
+        }
+        return {samples, last};
+    }
+
+    // What the window's Save writes for these samples.
+    static std::string ExpectedExport(const std::vector<Sample>& samples) {
+        CRunRecord record;
+        for (const Sample& s : samples) {
+            record.AppendSpeed(static_cast<std::uint32_t>(s.speed));
+            record.AppendRemainingTime(static_cast<std::uint32_t>(s.remaining));
+        }
+        return FormatRecordExport(record, DeviceKW41);
+    }
+
+    std::string ReadFile(const QString& name) const {
+        QFile file(Path(name));
+        if (!file.open(QIODevice::ReadOnly)) {
+            return "<missing>";
+        }
+        return file.readAll().toStdString();
+    }
+
+    static void ExpectJournalHolds(const std::vector<QString>& lines,
+                                   const std::vector<Sample>& samples) {
+        ASSERT_EQ(lines.size(), samples.size());
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            EXPECT_EQ(lines[i], QStringLiteral("%1\t%2\t%3\t%4")
+                                    .arg(samples[i].number)
+                                    .arg(samples[i].speed)
+                                    .arg(samples[i].remaining)
+                                    .arg(samples[i].time));
+        }
+    }
+
+    QTemporaryDir m_dir;
+};
+
+SimOptions FastShaker() {
+    SimOptions options;
+    options.timeUnit = std::chrono::milliseconds(400);
+    return options;
+}
+
+}  // namespace
+
+TEST_F(CliTest, IdentifyJsonOnTheEmbeddedSimulator) {
+    const CliResult r = Cli({"identify", "--port", "simulator", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(o[QStringLiteral("device_id")].toString(), QStringLiteral("KW41-VTX-SIM"));
+    EXPECT_EQ(o[QStringLiteral("device_type")].toInt(-1), 1);
+    EXPECT_EQ(o[QStringLiteral("speed_min")].toInt(), 100);
+    EXPECT_EQ(o[QStringLiteral("speed_max")].toInt(), 500);
+    EXPECT_EQ(o[QStringLiteral("speed_setpoint")].toInt(), 300);
+    EXPECT_EQ(o[QStringLiteral("time_setpoint")].toInt(), 6);
+    EXPECT_TRUE(o[QStringLiteral("port")].toString().startsWith(QStringLiteral("/dev/pts/")));
+}
+
+TEST_F(CliTest, RunJsonSamplesAreTheExportAndTheJournal) {
+    CSimulatedShaker shaker(FastShaker());
+    ASSERT_TRUE(shaker.Start());
+    const CliResult r = Cli({"run", "--port", QString::fromStdString(shaker.SlavePath()), "--speed",
+                             "200", "--time", "5", "--json", "--out", Path("run.xls")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const std::vector<Sample> samples = ParseSamples(r.out);
+    ASSERT_GE(samples.size(), 2u) << r.out.toStdString();
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        EXPECT_EQ(samples[i].number, static_cast<int>(i + 1));
+        EXPECT_GE(samples[i].speed, 0);
+    }
+    EXPECT_EQ(samples.back().remaining, 0);
+    EXPECT_EQ(ReadFile(QStringLiteral("run.xls")), ExpectedExport(samples));
+    const auto [lines, last] = Journal();
+    ExpectJournalHolds(lines, samples);
+    EXPECT_TRUE(last.startsWith(QStringLiteral("# end\ttime 0"))) << last.toStdString();
+}
+
+TEST_F(CliTest, InterruptStopsTheInstrumentAndKeepsEverySample) {
+    CSimulatedShaker shaker;
+    ASSERT_TRUE(shaker.Start());
+    QProcess process;
+    Launch(process, {"run", "--port", QString::fromStdString(shaker.SlavePath()), "--speed", "250",
+                     "--time", "600", "--json", "--out", Path("run.xls")});
+    QString out = WaitForLines(process, 2);
+    ASSERT_TRUE(shaker.CurrentState().running);
+    kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const CliResult r = Finish(process);
+    out += r.out;
+    EXPECT_EQ(r.exitCode, 130) << r.err.toStdString();
+
+    // After the run's SetTime, the stop's SetSpeed with the run's speed; the platform idles.
+    const auto requests = shaker.Requests();
+    std::size_t start = requests.size();
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        if (requests[i][CommandFrame::kCode] == kCodeSetTime) {
+            start = i;
+        }
+    }
+    bool stopSent = false;
+    for (std::size_t i = start; i < requests.size(); ++i) {
+        stopSent = stopSent || (requests[i][CommandFrame::kCode] == kCodeSetSpeed &&
+                                requests[i][CommandFrame::kParamHigh] * 256 +
+                                        requests[i][CommandFrame::kParamLow] ==
+                                    250);
+    }
+    EXPECT_TRUE(stopSent);
+    EXPECT_FALSE(shaker.CurrentState().running);
+
+    const std::vector<Sample> samples = ParseSamples(out);
+    ASSERT_GE(samples.size(), 2u);
+    EXPECT_EQ(ReadFile(QStringLiteral("run.xls")), ExpectedExport(samples));
+    const auto [lines, last] = Journal();
+    ExpectJournalHolds(lines, samples);
+    EXPECT_TRUE(last.startsWith(QStringLiteral("# end\tStop"))) << last.toStdString();
+}
+
+TEST_F(CliTest, SecondInterruptExitsWithoutStopping) {
+    CSimulatedShaker shaker;
+    ASSERT_TRUE(shaker.Start());
+    QProcess process;
+    Launch(process, {"run", "--port", QString::fromStdString(shaker.SlavePath()), "--speed", "250",
+                     "--time", "600", "--json"});
+    WaitForLines(process, 1);
+    // A stop the instrument never answers would take four exchange limits.
+    shaker.SetSilent(true);
+    kill(static_cast<pid_t>(process.processId()), SIGINT);
+    QByteArray err;
+    process.setReadChannel(QProcess::StandardError);
+    while (!err.contains("stopping the instrument") && process.waitForReadyRead(5000)) {
+        err += process.readAllStandardError();
+    }
+    kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const CliResult r = Finish(process, 5000);
+    EXPECT_EQ(r.exitCode, 130);
+    EXPECT_TRUE((QString::fromUtf8(err) + r.err).contains(QStringLiteral("NOT stopped")))
+        << r.err.toStdString();
+    shaker.SetSilent(false);
+    EXPECT_TRUE(shaker.CurrentState().running);
+}
+
+TEST_F(CliTest, ExitCodes) {
+    CSimulatedShaker shaker(FastShaker());
+    ASSERT_TRUE(shaker.Start());
+    const QString port = QString::fromStdString(shaker.SlavePath());
+
+    CliResult r = Cli({"ports", "--json"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("\"port\":\"simulator\"")));
+
+    r = Cli({"stop", "--port", port, "--speed", "150"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("speed 150 1/min"))) << r.out.toStdString();
+
+    r = Cli({"run", "--port", port, "--speed", "501", "--time", "5"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(
+        r.err.contains(QStringLiteral("The speed has exceeded the speed range, please reset")));
+    shaker.ClearRecords();
+    shaker.InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus);
+    shaker.InjectFor(kCodeSetTime, CSimulatedShaker::Fault::NonZeroStatus);
+    r = Cli({"run", "--port", port, "--speed", "200", "--time", "5"});
+    EXPECT_EQ(r.exitCode, 3) << r.err.toStdString();
+    EXPECT_EQ(shaker.RequestCount(kCodeStatus), 1);  // the setpoints only: no poller ran
+    shaker.ClearFaults();
+
+    shaker.SetDeviceId("ACME-1");
+    EXPECT_EQ(Cli({"identify", "--port", port}).exitCode, 4);
+    EXPECT_EQ(Cli({"run", "--port", port, "--speed", "200", "--time", "5"}).exitCode, 4);
+    shaker.SetDeviceId("KW41-VTX-SIM");
+
+    QProcess process;
+    Launch(process, {"run", "--port", port, "--speed", "200", "--time", "600", "--json",
+                     "--reconnect-timeout", "1"});
+    WaitForLines(process, 1);
+    shaker.Unplug();
+    r = Finish(process);
+    EXPECT_EQ(r.exitCode, 5) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("did not come back within 1 s")));
+
+    ASSERT_TRUE(shaker.Replug());
+    shaker.SetSilent(true);
+    r = Cli({"identify", "--port", QString::fromStdString(shaker.SlavePath())});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Failed to connect the instrument")));
+    r = Cli({"identify", "--port", "/dev/null"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("not a serial device")));
+}
+
+TEST_F(CliTest, BadInputIsOneLineAndAUsageExit) {
+    QFile regular(Path("plain.txt"));
+    ASSERT_TRUE(regular.open(QIODevice::WriteOnly));
+    regular.close();
+    const std::vector<QStringList> cases = {
+        {"run", "--port", "simulator", "--time", "5"},
+        {"run", "--port", "simulator", "--speed", "fast", "--time", "5"},
+        {"run", "--port", "simulator", "--speed", "300", "--time", "65536"},
+        {"run", "--port", "simulator", "--speed", "300", "--time", "-1"},
+        {"run", "--port", "/dev/velmora-no-such-port", "--speed", "300", "--time", "5"},
+        {"run", "--port", Path("plain.txt"), "--speed", "300", "--time", "5"},
+        {"identify", "--port", "simulator", "--baud", "0"},
+        {"stop", "--port", "simulator", "--speed", "x"},
+    };
+    for (const QStringList& args : cases) {
+        const CliResult r = Cli(args);
+        const QString what = args.join(u' ');
+        EXPECT_EQ(r.exitCode, 1) << what.toStdString();
+        EXPECT_EQ(r.err.count(u'\n'), 1) << what.toStdString() << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.err.startsWith(QStringLiteral("velmora-cli: "))) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << what.toStdString();
+    }
+    const CliResult version = Cli({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(version.out.startsWith(QStringLiteral("velmora-cli ")))
+        << version.out.toStdString();
+    const CliResult help = Cli({"run", "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains(QStringLiteral("130  interrupted")));
+}
