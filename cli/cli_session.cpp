@@ -296,10 +296,10 @@ int CCliSession::Run() {
         m_lineShown = false;
         m_liveLine = false;
     }
-    // The link never came back: nothing more can be sent, so the run is given up as the
-    // window gives it up when it closes.
+    // The link never came back: nothing more can be sent, so the run is given up and its
+    // journal says why.
     if (m_linkGaveUp && m_engine.Running()) {
-        m_engine.Shutdown();
+        m_engine.Abandon(RunEnd::LinkLost);
     }
     const int exportCode = WriteExport();
     const std::string journal = m_engine.JournalPath();

@@ -296,6 +296,15 @@ int CRunController::OnPollerMessage(unsigned message, long wParam, long lParam) 
     }
 }
 
+void CRunController::Abandon(RunEnd why) {
+    m_poller.RequestStop();
+    StopReconnecting();
+    if (Running()) {
+        EndRun(why);
+    }
+    SetRunning(false);
+}
+
 void CRunController::Shutdown() {
     if (m_shutDown) {
         return;

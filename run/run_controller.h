@@ -61,6 +61,9 @@ class CRunController : public QObject, public IConnectionHost, public IPollerRec
     void ShowSettings() override;
     int OnStatusUpdate(long wParam, long lParam);
     int OnRunState(long wParam, long lParam);
+    // Gives a run up without sending anything (its link never came back): the journal ends
+    // with `why` and the engine is idle.
+    void Abandon(RunEnd why);
     // The program is closing: the poller is stopped and joined, a run in progress ends its
     // journal as closed (the instrument runs on: nothing is sent), the channel goes.
     void Shutdown();
