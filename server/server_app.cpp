@@ -121,10 +121,13 @@ int CServerApp::Run() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    // A signal during start-up (the connection runs an event loop too) must not be lost.
+    bool stopRequested = false;
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
         char byte;
         [[maybe_unused]] const ssize_t n = read(g_signalPipe[0], &byte, 1);
+        stopRequested = true;
         QCoreApplication::quit();
     });
 
@@ -202,7 +205,8 @@ int CServerApp::Run() {
         d.discovery.Start(announcement);
     }
 
-    QCoreApplication::exec();
+    if (!stopRequested)
+        QCoreApplication::exec();
 
     CCallLog::Line("stopping");
     d.discovery.Stop();
