@@ -1,11 +1,13 @@
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
 
+#include "resources/version.h"
 #include "server/server_app.h"
 
 int main(int argc, char** argv) {
     CServerApp::Options options;
     CLI::App cli{"velmora-server: the shaker as a SiLA 2 server"};
+    cli.set_version_flag("--version", std::string("velmora-server ") + kVelmoraVersion);
     cli.add_option("--port", options.port,
                    "serial port of the instrument (a device path, COMn, or 'simulator')")
         ->required();
