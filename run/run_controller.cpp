@@ -10,6 +10,7 @@
 #include "link/port_name.h"
 #include "link/serial_channel.h"
 #include "run/run_journal.h"
+#include "run/serial_port_list.h"
 
 namespace {
 
@@ -17,24 +18,6 @@ constexpr int kConnectFailedString = 102;
 constexpr int kConnectFailedRestartString = 103;
 constexpr int kSpeedOutOfRangeString = 109;
 constexpr int kStopNotConfirmedString = 111;
-
-// The /dev/serial/by-id name of a device, so that an adapter that comes back under another
-// ttyUSB number is still found.
-std::string ByIdLinkOf(const std::string& devicePath) {
-    std::error_code error;
-    const std::filesystem::path folder("/dev/serial/by-id");
-    const auto target = std::filesystem::canonical(devicePath, error);
-    if (error) {
-        return {};
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        std::error_code linkError;
-        if (std::filesystem::canonical(entry.path(), linkError) == target && !linkError) {
-            return entry.path().string();
-        }
-    }
-    return {};
-}
 
 std::string ReadDeviceId(CSerialChannel& channel, const CExchangeCancel* cancel) {
     std::string id;
@@ -105,7 +88,8 @@ void CRunController::Connect() {
         return;
     }
     m_connection.SetOutcome(false, type);
-    m_byIdLink = ByIdLinkOf(SerialDevicePath(channel.PortName()));
+    const std::vector<std::string> links = ByIdLinksTo(SerialDevicePath(channel.PortName()));
+    m_byIdLink = links.empty() ? std::string() : links.front();
     m_portPath = SerialDevicePath(channel.PortName());
     SetLink(LinkState::Answering);
     m_observer.ConnectionStep("Setpoints");

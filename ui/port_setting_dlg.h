@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "framework/bcgp_dialog.h"
-#include "ui/serial_port_list.h"
+#include "run/serial_port_list.h"
 #include "widgets/lum_static.h"
 #include "widgets/vex_button.h"
 

@@ -1,8 +1,9 @@
-#include "ui/serial_port_list.h"
+#include "run/serial_port_list.h"
 
 #include <QSerialPortInfo>
 #include <QSet>
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -57,6 +58,13 @@ QString ComPortDevicePath(int number) {
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 }
 
+void SortNaturally(std::vector<PortListEntry>& entries) {
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const PortListEntry& a, const PortListEntry& b) {
+                         return NaturallyBefore(a.text, b.text);
+                     });
+}
+
 std::vector<PortListEntry> ExtraPortEntries(std::vector<PortListEntry> devices) {
     QSet<QString> skipped;
     for (int number = 1; number <= kComItems; ++number) {
@@ -70,10 +78,7 @@ std::vector<PortListEntry> ExtraPortEntries(std::vector<PortListEntry> devices) 
         skipped.insert(device.text);
         entries.push_back(std::move(device));
     }
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const PortListEntry& a, const PortListEntry& b) {
-                         return NaturallyBefore(a.text, b.text);
-                     });
+    SortNaturally(entries);
     entries.push_back(PortListEntry{kSimulatorPortItem, QStringLiteral("simulated shaker")});
     return entries;
 }
@@ -89,4 +94,21 @@ std::vector<PortListEntry> DetectSerialDevices() {
         devices.push_back(PortListEntry{port.systemLocation(), description});
     }
     return devices;
+}
+
+std::vector<std::string> ByIdLinksTo(const std::string& devicePath) {
+    std::vector<std::string> links;
+    std::error_code error;
+    const auto target = std::filesystem::canonical(devicePath, error);
+    if (error) {
+        return links;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/serial/by-id", error)) {
+        std::error_code linkError;
+        if (std::filesystem::canonical(entry.path(), linkError) == target && !linkError) {
+            links.push_back(entry.path().string());
+        }
+    }
+    std::sort(links.begin(), links.end());
+    return links;
 }
