@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace GraphMath {
@@ -99,6 +100,46 @@ Vertex PixelCentre(const AxisMapping& xMap, const AxisMapping& yMap, double x, d
 
 namespace {
 
+// The lowest and highest of `count` (at least one) values, eight at a time in vector
+// registers (GCC's vector extension, two doubles wide: SSE2 or NEON): at 72,000 points
+// the scan is most of the decimation.
+std::pair<double, double> Extremes(const double* y, std::size_t count) {
+    using Pair = double __attribute__((vector_size(2 * sizeof(double))));
+    const auto load = [y](std::size_t at) {
+        Pair pair;
+        std::memcpy(&pair, y + at, sizeof pair);
+        return pair;
+    };
+    const auto lower = [](Pair a, Pair b) { return a < b ? a : b; };
+    const auto higher = [](Pair a, Pair b) { return a > b ? a : b; };
+    double lowest = y[0], highest = y[0];
+    std::size_t i = 0;
+    if (count >= 8) {
+        Pair low0 = load(0), low1 = load(2), low2 = load(4), low3 = load(6);
+        Pair high0 = low0, high1 = low1, high2 = low2, high3 = low3;
+        for (i = 8; i + 8 <= count; i += 8) {
+            const Pair a = load(i), b = load(i + 2), c = load(i + 4), d = load(i + 6);
+            low0 = lower(a, low0);
+            low1 = lower(b, low1);
+            low2 = lower(c, low2);
+            low3 = lower(d, low3);
+            high0 = higher(a, high0);
+            high1 = higher(b, high1);
+            high2 = higher(c, high2);
+            high3 = higher(d, high3);
+        }
+        const Pair low = lower(lower(low0, low1), lower(low2, low3));
+        const Pair high = higher(higher(high0, high1), higher(high2, high3));
+        lowest = std::min(low[0], low[1]);
+        highest = std::max(high[0], high[1]);
+    }
+    for (; i < count; ++i) {
+        lowest = std::min(lowest, y[i]);
+        highest = std::max(highest, y[i]);
+    }
+    return {lowest, highest};
+}
+
 // Folds points into runs of one column (or of one side outside the plot) and writes
 // each run's vertices when the next begins.
 class ColumnReducer {
@@ -132,32 +173,17 @@ class ColumnReducer {
             m_first = m_low = m_high = {x[begin], y[begin], m_index + begin};
         }
         if (key != kLeftKey && key != kRightKey) {
-            // Extremes by value first, four independent lanes at a time, then where
-            // they first occur.
-            double low[4] = {y[begin], y[begin], y[begin], y[begin]};
-            double high[4] = {y[begin], y[begin], y[begin], y[begin]};
-            std::size_t i = begin + 1;
-            for (; i + 4 <= end; i += 4) {
-                for (int lane = 0; lane < 4; ++lane) {
-                    low[lane] = std::min(low[lane], y[i + lane]);
-                    high[lane] = std::max(high[lane], y[i + lane]);
-                }
-            }
-            for (; i < end; ++i) {
-                low[0] = std::min(low[0], y[i]);
-                high[0] = std::max(high[0], y[i]);
-            }
-            const double lowValue = std::min(std::min(low[0], low[1]), std::min(low[2], low[3]));
-            const double highValue =
-                std::max(std::max(high[0], high[1]), std::max(high[2], high[3]));
+            // Extremes by value first (a loop the compiler turns into vector min and max),
+            // then where they first occur.
+            const auto [lowValue, highValue] = Extremes(y + begin, end - begin);
             if (lowValue < m_low.y) {
-                i = begin;
+                std::size_t i = begin;
                 while (y[i] != lowValue)
                     ++i;
                 m_low = {x[i], y[i], m_index + i};
             }
             if (highValue > m_high.y) {
-                i = begin;
+                std::size_t i = begin;
                 while (y[i] != highValue)
                     ++i;
                 m_high = {x[i], y[i], m_index + i};
@@ -216,24 +242,39 @@ class ColumnReducer {
     std::size_t m_lastPushed = 0;
 };
 
-// Points whose x never decreases: each run's end is found by binary search (the key
-// never decreases either, as the mapping is monotonic) and only its y values are scanned.
+// Points whose x never decreases: each run's end is found by search (the key never
+// decreases either, as the mapping is monotonic) and only its y values are scanned. Points
+// taken at a steady rate make runs of nearly one length, so the search starts by testing
+// the previous run's length and most runs take two key lookups.
 void ReduceSorted(ColumnReducer& reducer, const PointSpan& span) {
     const double* const x = span.x;
-    std::size_t begin = 0;
+    std::size_t begin = 0, previousLength = 1;
     while (begin < span.count) {
         const int key = reducer.KeyOf(x[begin]);
         std::size_t stop = span.count;
         if (key != ColumnReducer::kRightKey) {
-            // Runs are short next to the span: gallop to the run's end, then search.
             const auto inRun = [&](double value) { return reducer.KeyOf(value) == key; };
-            std::size_t low = begin + 1, step = 1;
-            while (low + step < span.count && inRun(x[low + step])) {
-                low += step;
-                step *= 2;
+            // [low, high) holds the run's end: x[low - 1] is in the run, x[high] is not
+            // (or high is the span's end).
+            std::size_t low = begin + 1, high = span.count;
+            const std::size_t guess = begin + previousLength;
+            if (guess < span.count && !inRun(x[guess])) {
+                high = guess;
+                if (guess > low && inRun(x[guess - 1]))
+                    low = guess;
+            } else {
+                if (guess < span.count)
+                    low = guess + 1;
+                // Gallop from the guess to the run's end.
+                std::size_t step = 1;
+                while (low + step <= span.count && inRun(x[low + step - 1])) {
+                    low += step;
+                    step *= 2;
+                }
+                high = std::min(span.count, low + step - 1);
             }
-            const std::size_t high = std::min(span.count, low + step);
             stop = std::size_t(std::partition_point(x + low, x + high, inRun) - x);
+            previousLength = stop - begin;
         }
         reducer.Add(key, x, span.y, begin, stop);
         begin = stop;

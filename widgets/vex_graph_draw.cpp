@@ -173,58 +173,66 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
     const auto yMap = GraphMath::AxisMapping::Make(yRange.low, yRange.high,
                                                    plot.top() + plot.height(), plot.top());
 
-    // Grid: minor lines faint, major lines stronger, both in the axis' text colour
-    // mixed into the background. Opaque one-pixel (cosmetic) lines on whole
-    // pixels: translucent or fractional vertical lines cost the rasteriser a blend
-    // per row and are many times slower.
-    const auto verticalLine = [&](double value) {
-        const int px = int(std::floor(xMap.ToPixel(value)));
-        painter.drawLine(px, plot.top(), px, plot.bottom());
-    };
-    const auto horizontalLine = [&](double value) {
-        const int py = int(std::floor(yMap.ToPixel(value)));
-        painter.drawLine(plot.left(), py, plot.right(), py);
-    };
-    const auto gridPen = [&](const QColor& color, double weight, Qt::PenStyle style) {
-        QPen pen(Mix(background, color, weight), 0, style);
-        pen.setCosmetic(true);
-        return pen;
-    };
-    // Minor lines dotted (a pixel on, two off), filled from a small tiled picture: one
-    // fill per line (in bands, see FillInBands) instead of a dash pattern stepped along it.
-    const auto dots = [&](const QColor& color, bool vertical) {
-        QImage tile(3, 3, QImage::Format_RGB32);
-        tile.fill(background);
-        for (int i = 0; i < 3; ++i)
-            tile.setPixelColor(vertical ? i : 0, vertical ? 0 : i, Mix(background, color, 0.16));
-        return QBrush(tile);
-    };
+    // Grid: minor lines faint and dotted (a pixel on, two off), major lines stronger, all
+    // in the axis' text colour mixed into the background. Qt fills a rectangle row by row,
+    // so a tall one-pixel line costs a span per row and a small tiled brush a fetch per
+    // repeat: the grid is drawn as few, wide spans instead, with the same pixels.
+    const auto column = [&](double value) { return int(std::floor(xMap.ToPixel(value))); };
+    const auto row = [&](double value) { return int(std::floor(yMap.ToPixel(value))); };
     if (xAxis.minorGrid) {
-        const QBrush brush = dots(xAxis.titleColor, true);
+        // Every dotted column at once: a tile as wide as the plot (and the column past its
+        // edge, where the range's end maps) whose first row holds the dots, laid over the
+        // plot's rows. Dots sit on every third row counted from the painter's origin.
+        const QColor dot = Mix(background, xAxis.titleColor, 0.16);
+        QImage tile(plot.width() + 1, 3, QImage::Format_RGB32);
+        tile.fill(background);
+        bool any = false;
         ForEachMinor(xTicks, xRange, [&](double value) {
-            const int px = int(std::floor(xMap.ToPixel(value)));
-            FillInBands(painter, QRect(px, plot.top(), 1, plot.height()), brush);
+            const int px = column(value) - plot.left();
+            if (px >= 0 && px < tile.width()) {
+                tile.setPixelColor(px, 0, dot);
+                any = true;
+            }
         });
+        if (any) {
+            painter.setBrushOrigin(plot.left(), 0);
+            FillInBands(painter, QRect(plot.left(), plot.top(), tile.width(), plot.height()),
+                        QBrush(tile));
+            painter.setBrushOrigin(0, 0);
+        }
     }
     if (yAxis.minorGrid) {
-        const QBrush brush = dots(yAxis.titleColor, false);
+        // A dot on every third column counted from the painter's origin; the tile spans
+        // the plot so each line is one copied span.
+        const int width = (plot.width() / 3 + 2) * 3;
+        QImage tile(width, 1, QImage::Format_RGB32);
+        tile.fill(background);
+        const QColor dot = Mix(background, yAxis.titleColor, 0.16);
+        for (int i = 0; i < width; i += 3)
+            tile.setPixelColor(i, 0, dot);
+        const QBrush brush(tile);
         ForEachMinor(yTicks, yRange, [&](double value) {
-            const int py = int(std::floor(yMap.ToPixel(value)));
-            painter.fillRect(QRect(plot.left(), py, plot.width(), 1), brush);
+            painter.fillRect(QRect(plot.left(), row(value), plot.width(), 1), brush);
         });
     }
+    // Solid lines as one-pixel rectangles: the fill writes the colour straight in, where
+    // a stroked line blends it pixel by pixel. A line covers both its end pixels.
     if (xAxis.majorGrid) {
-        painter.setPen(gridPen(xAxis.titleColor, 0.35, Qt::SolidLine));
+        const QColor color = Mix(background, xAxis.titleColor, 0.35);
         for (double value : xTicks.major)
-            verticalLine(value);
+            painter.fillRect(QRect(column(value), plot.top(), 1, plot.height()), color);
     }
     if (yAxis.majorGrid) {
-        painter.setPen(gridPen(yAxis.titleColor, 0.35, Qt::SolidLine));
+        const QColor color = Mix(background, yAxis.titleColor, 0.35);
         for (double value : yTicks.major)
-            horizontalLine(value);
+            painter.fillRect(QRect(plot.left(), row(value), plot.width(), 1), color);
     }
-    painter.setPen(gridPen(xAxis.titleColor, 0.8, Qt::SolidLine));
-    painter.drawRect(plot);
+    // The frame runs through the pixels just past the plot's right and bottom edges.
+    const QColor frame = Mix(background, xAxis.titleColor, 0.8);
+    painter.fillRect(QRect(plot.left(), plot.top(), plot.width() + 1, 1), frame);
+    painter.fillRect(QRect(plot.left(), plot.top() + plot.height(), plot.width() + 1, 1), frame);
+    painter.fillRect(QRect(plot.left(), plot.top(), 1, plot.height() + 1), frame);
+    painter.fillRect(QRect(plot.left() + plot.width(), plot.top(), 1, plot.height() + 1), frame);
 
     // Tick values.
     if (m_nShowYLabels) {

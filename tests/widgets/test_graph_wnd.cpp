@@ -135,6 +135,73 @@ TEST(VexGraph, DrawsTheCurveInItsColourInsideThePlot) {
     }
 }
 
+TEST(VexGraph, GridLinesSpanThePlotAndMinorDotsFallOnEveryThirdRow) {
+    CVexGraphWnd graph;
+    StyleLikeTheMainWindow(graph);
+    graph.resize(643, 569);
+    graph.SetAxisRange(eGraphAxisX, 0.0, 73.0, 1);
+    graph.SetAxisRange(eGraphAxisY, 0.0, 307.5, 1);
+    const QImage image = graph.grab().toImage();
+    const QRect plot = graph.m_pGraph->PlotArea();
+    const auto mix = [](double weight) {
+        const auto channel = [&](int a) { return int(std::lround(a + (234 - a) * weight)); };
+        return qRgb(channel(kBackground.red()), channel(kBackground.green()),
+                    channel(kBackground.blue()));
+    };
+    const QRgb major = mix(0.35), dot = mix(0.16), frame = mix(0.8);
+    const int left = plot.left(), right = left + plot.width();
+    const int top = plot.top(), bottom = top + plot.height();
+    const auto at = [&](int px, int py) { return image.pixel(px, py) & 0xFFFFFF; };
+
+    // The frame runs through the plot's edges and the pixels just past them.
+    int offFrame = 0;
+    for (int px = left; px <= right; ++px)
+        offFrame += (at(px, top) != (frame & 0xFFFFFF)) + (at(px, bottom) != (frame & 0xFFFFFF));
+    for (int py = top; py <= bottom; ++py)
+        offFrame += (at(left, py) != (frame & 0xFFFFFF)) + (at(right, py) != (frame & 0xFFFFFF));
+    EXPECT_EQ(offFrame, 0);
+
+    // Rows a horizontal line crosses: there a column's dot may be covered, or added.
+    int lineRows = 0;
+    for (int py = top + 1; py < bottom; ++py) {
+        int marked = 0;
+        for (int px = left + 1; px < right; ++px)
+            marked += at(px, py) != (kBackground.rgb() & 0xFFFFFF);
+        lineRows += marked > plot.width() / 4;
+    }
+    // A major line covers every pixel between the frame's edges.
+    int majorColumns = 0, dottedColumns = 0;
+    for (int px = left + 1; px < right; ++px) {
+        int majors = 0, dotsOnPhase = 0, dotsOffPhase = 0;
+        for (int py = top + 1; py < bottom; ++py) {
+            majors += at(px, py) == (major & 0xFFFFFF);
+            (py % 3 == 0 ? dotsOnPhase : dotsOffPhase) += at(px, py) == (dot & 0xFFFFFF);
+        }
+        if (majors > plot.height() / 2) {
+            ++majorColumns;
+            EXPECT_EQ(majors, plot.height() - 1) << "column " << px;
+        } else if (dotsOnPhase > plot.height() / 6) {
+            // Dotted: a dot on every third row, where no other line crosses.
+            ++dottedColumns;
+            EXPECT_GE(dotsOnPhase, (plot.height() - 1) / 3 - lineRows) << "column " << px;
+            EXPECT_LE(dotsOffPhase, lineRows) << "column " << px;
+        }
+    }
+    EXPECT_GE(majorColumns, 3);
+    EXPECT_GE(dottedColumns, 3 * majorColumns);
+    int majorRows = 0;
+    for (int py = top + 1; py < bottom; ++py) {
+        int majors = 0;
+        for (int px = left + 1; px < right; ++px)
+            majors += at(px, py) == (major & 0xFFFFFF);
+        if (majors > plot.width() / 2) {
+            ++majorRows;
+            EXPECT_EQ(majors, plot.width() - 1) << "row " << py;
+        }
+    }
+    EXPECT_GE(majorRows, 3);
+}
+
 TEST(VexGraph, AOneSampleSpikeInALongRunReachesItsPixel) {
     CVexGraphWnd graph;
     StyleLikeTheMainWindow(graph);
