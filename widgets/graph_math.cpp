@@ -1,7 +1,9 @@
 #include "widgets/graph_math.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -440,6 +442,81 @@ void StrokePixels(const Vertex* points, std::size_t count, int width, std::vecto
     }
     for (std::size_t i = 1; i < count; ++i)
         SegmentPixels(points[i - 1], points[i], radius, out);
+}
+
+void RowRuns(const std::vector<QRect>& rects, const QRect& clip, std::vector<QRect>& out) {
+    out.clear();
+    // Each rectangle cut to the clip, as inclusive bounds.
+    struct Part {
+        int left, top, right, bottom;
+    };
+    const auto cut = [&clip](const QRect& rect) {
+        return Part{std::max(rect.left(), clip.left()), std::max(rect.top(), clip.top()),
+                    std::min(rect.right(), clip.right()), std::min(rect.bottom(), clip.bottom())};
+    };
+    Part bounds{std::numeric_limits<int>::max(), std::numeric_limits<int>::max(),
+                std::numeric_limits<int>::min(), std::numeric_limits<int>::min()};
+    for (const QRect& rect : rects) {
+        const Part part = cut(rect);
+        if (part.left > part.right || part.top > part.bottom)
+            continue;
+        bounds = {std::min(bounds.left, part.left), std::min(bounds.top, part.top),
+                  std::max(bounds.right, part.right), std::max(bounds.bottom, part.bottom)};
+    }
+    if (bounds.left > bounds.right)
+        return;
+    // One bit a pixel, a row of words per row of the bounds.
+    const int width = bounds.right - bounds.left + 1, height = bounds.bottom - bounds.top + 1;
+    const std::size_t words = std::size_t(width + 63) / 64;
+    std::vector<std::uint64_t> bits(words * std::size_t(height), 0);
+    const auto bitsFrom = [](int low) { return ~0ULL << low; };
+    const auto bitsUpTo = [](int high) { return high == 63 ? ~0ULL : (1ULL << (high + 1)) - 1; };
+    for (const QRect& rect : rects) {
+        const Part part = cut(rect);
+        if (part.left > part.right || part.top > part.bottom)
+            continue;
+        const int first = part.left - bounds.left, last = part.right - bounds.left;
+        const std::size_t firstWord = std::size_t(first / 64), lastWord = std::size_t(last / 64);
+        std::uint64_t* row = bits.data() + std::size_t(part.top - bounds.top) * words;
+        if (firstWord == lastWord) {
+            // Most pieces lie within one word: one mask for all their rows.
+            const std::uint64_t mask = bitsFrom(first % 64) & bitsUpTo(last % 64);
+            for (int y = part.top; y <= part.bottom; ++y, row += words)
+                row[firstWord] |= mask;
+            continue;
+        }
+        for (int y = part.top; y <= part.bottom; ++y, row += words) {
+            row[firstWord] |= bitsFrom(first % 64);
+            for (std::size_t word = firstWord + 1; word < lastWord; ++word)
+                row[word] = ~0ULL;
+            row[lastWord] |= bitsUpTo(last % 64);
+        }
+    }
+    for (int y = 0; y < height; ++y) {
+        const std::uint64_t* row = bits.data() + std::size_t(y) * words;
+        int start = -1;  // where the open run began, -1 outside one
+        for (int word = 0; word < int(words); ++word) {
+            const std::uint64_t value = row[word];
+            int at = 0;
+            while (at < 64) {
+                // The next set bit outside a run, the next clear bit inside one; zeros
+                // shifted in from the top are no change.
+                const std::uint64_t ahead = (start < 0 ? value : ~value) >> at;
+                if (ahead == 0)
+                    break;
+                at += std::countr_zero(ahead);
+                if (start < 0) {
+                    start = word * 64 + at;
+                } else {
+                    out.emplace_back(bounds.left + start, bounds.top + y, word * 64 + at - start,
+                                     1);
+                    start = -1;
+                }
+            }
+        }
+        if (start >= 0)
+            out.emplace_back(bounds.left + start, bounds.top + y, width - start, 1);
+    }
 }
 
 }  // namespace GraphMath

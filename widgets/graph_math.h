@@ -123,4 +123,10 @@ void StrokePixels(const Vertex* points, std::size_t count, int width, std::vecto
 // The same for separate lines (the union of their pixels), added to `out`.
 void StrokeLinePixels(const std::vector<QLineF>& lines, int width, std::vector<QRect>& out);
 
+// The pixels of `rects` inside `clip`, as runs one row high that neither overlap nor touch,
+// row by row from the top and left to right within a row. A stroke's pieces overlap
+// heavily; filled as runs, each pixel is written once and far fewer rectangles reach the
+// painter. `out` may not be `rects`.
+void RowRuns(const std::vector<QRect>& rects, const QRect& clip, std::vector<QRect>& out);
+
 }  // namespace GraphMath

@@ -10,6 +10,7 @@
 
 #include "widgets/graph_math.h"
 #include "widgets/graph_types.h"
+#include "widgets/text_stamps.h"
 #include "widgets/vex_graph_series.h"
 
 class QPainter;
@@ -102,4 +103,6 @@ class CVexGraph {
     void DrawCurve(QPainter& painter, CVexGraphSeries& series, const GraphMath::AxisMapping& xMap,
                    const GraphMath::AxisMapping& yMap, const QRect& plot);
     QRect m_lastPlot;
+    // Tick labels and titles, laid out once.
+    CTextStamps m_textStamps;
 };

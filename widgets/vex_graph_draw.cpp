@@ -32,6 +32,30 @@ void FillInBands(QPainter& painter, const QRect& area, const QBrush& brush) {
             brush);
 }
 
+// `area` but for `hole` (inside it, or empty), in up to four bands.
+void FillAround(QPainter& painter, const QRect& area, const QRect& hole, const QBrush& brush) {
+    if (hole.isEmpty()) {
+        FillInBands(painter, area, brush);
+        return;
+    }
+    FillInBands(painter, QRect(area.left(), area.top(), area.width(), hole.top() - area.top()),
+                brush);
+    FillInBands(painter,
+                QRect(area.left(), hole.bottom() + 1, area.width(), area.bottom() - hole.bottom()),
+                brush);
+    FillInBands(painter, QRect(area.left(), hole.top(), hole.left() - area.left(), hole.height()),
+                brush);
+    FillInBands(painter,
+                QRect(hole.right() + 1, hole.top(), area.right() - hole.right(), hole.height()),
+                brush);
+}
+
+// Curves stay inside the plot's frame. (A plot too small for one is clipped as Qt clips
+// to a reversed rectangle: turned the right way round.)
+QRect CurveClip(const QRect& plot) {
+    return plot.adjusted(1, 1, -1, -1);
+}
+
 // Square marks of `size` pixels centred on the points.
 void DrawMarks(QPainter& painter, const QPointF* points, int count, const QColor& color, int size) {
     for (int i = 0; i < count; ++i) {
@@ -86,8 +110,10 @@ void CVexGraph::DrawCurve(QPainter& painter, CVexGraphSeries& series,
             // along it.
             GraphMath::SplitCurve(series.m_curve, series.m_strokes);
             if (!key.antialias) {
-                GraphMath::StrokeLinePixels(series.m_strokes.within, width, series.m_pixels);
-                GraphMath::StrokeLinePixels(series.m_strokes.between, width, series.m_pixels);
+                std::vector<QRect> pieces;
+                GraphMath::StrokeLinePixels(series.m_strokes.within, width, pieces);
+                GraphMath::StrokeLinePixels(series.m_strokes.between, width, pieces);
+                GraphMath::RowRuns(pieces, CurveClip(plot).normalized(), series.m_pixels);
             }
         }
         series.m_curveKey = key;
@@ -121,7 +147,6 @@ void CVexGraph::DrawCurve(QPainter& painter, CVexGraphSeries& series,
 void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& background,
                      const QFont& font) {
     painter.save();
-    FillInBands(painter, area, QBrush(background));
     painter.setFont(font);
     const QFontMetrics metrics(font);
     const int lineHeight = metrics.height();
@@ -151,7 +176,7 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
         for (double value : yTicks.major)
             yLabelWidth =
                 std::max(yLabelWidth,
-                         metrics.horizontalAdvance(TickText(value, yTicks.step, yAxis.valueType)));
+                         m_textStamps.Advance(font, TickText(value, yTicks.step, yAxis.valueType)));
     }
     int left = area.left() + kOuterMargin;
     if (showYTitle)
@@ -160,7 +185,7 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
         left += yLabelWidth + kGap;
 
     const QString widestX = TickText(xRange.high, xRange.high - xRange.low, xAxis.valueType);
-    const int xLabelWidth = metrics.horizontalAdvance(widestX);
+    const int xLabelWidth = m_textStamps.Advance(font, widestX);
     const int right = area.right() - kOuterMargin - (m_nShowXLabels ? xLabelWidth / 2 : 0);
     const int plotWidth = std::max(1, right - left);
     const QRect plot(left, top, plotWidth, plotHeight);
@@ -179,38 +204,44 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
     // repeat: the grid is drawn as few, wide spans instead, with the same pixels.
     const auto column = [&](double value) { return int(std::floor(xMap.ToPixel(value))); };
     const auto row = [&](double value) { return int(std::floor(yMap.ToPixel(value))); };
-    if (xAxis.minorGrid) {
-        // Every dotted column at once: a tile as wide as the plot (and the column past its
-        // edge, where the range's end maps) whose first row holds the dots, laid over the
-        // plot's rows. Dots sit on every third row counted from the painter's origin.
-        const QColor dot = Mix(background, xAxis.titleColor, 0.16);
-        QImage tile(plot.width() + 1, 3, QImage::Format_RGB32);
-        tile.fill(background);
-        bool any = false;
+    // The background: the plot's rows (and the column past its right edge, where the
+    // range's end maps) from a tile as wide as they are, whose first row holds the dotted
+    // columns, laid over them at once; the rest of the area in one colour. Dots sit on
+    // every third row counted from the painter's origin.
+    const QRect tiled = QRect(plot.left(), plot.top(), plot.width() + 1, plot.height()) & area;
+    QImage tile;
+    if (xAxis.minorGrid && !tiled.isEmpty()) {
+        const QRgb dot = Mix(background, xAxis.titleColor, 0.16).rgb();
         ForEachMinor(xTicks, xRange, [&](double value) {
-            const int px = column(value) - plot.left();
-            if (px >= 0 && px < tile.width()) {
-                tile.setPixelColor(px, 0, dot);
-                any = true;
+            const int px = column(value) - tiled.left();
+            if (px < 0 || px >= tiled.width())
+                return;
+            if (tile.isNull()) {
+                tile = QImage(tiled.width(), 3, QImage::Format_RGB32);
+                tile.fill(background);
             }
+            reinterpret_cast<QRgb*>(tile.scanLine(0))[px] = dot;
         });
-        if (any) {
-            painter.setBrushOrigin(plot.left(), 0);
-            FillInBands(painter, QRect(plot.left(), plot.top(), tile.width(), plot.height()),
-                        QBrush(tile));
-            painter.setBrushOrigin(0, 0);
-        }
+    }
+    FillAround(painter, area, tiled, QBrush(background));
+    if (tile.isNull()) {
+        FillInBands(painter, tiled, QBrush(background));
+    } else {
+        painter.setBrushOrigin(tiled.left(), 0);
+        FillInBands(painter, tiled, QBrush(tile));
+        painter.setBrushOrigin(0, 0);
     }
     if (yAxis.minorGrid) {
         // A dot on every third column counted from the painter's origin; the tile spans
         // the plot so each line is one copied span.
         const int width = (plot.width() / 3 + 2) * 3;
-        QImage tile(width, 1, QImage::Format_RGB32);
-        tile.fill(background);
-        const QColor dot = Mix(background, yAxis.titleColor, 0.16);
+        QImage rowTile(width, 1, QImage::Format_RGB32);
+        rowTile.fill(background);
+        const QRgb dot = Mix(background, yAxis.titleColor, 0.16).rgb();
+        auto* pixels = reinterpret_cast<QRgb*>(rowTile.scanLine(0));
         for (int i = 0; i < width; i += 3)
-            tile.setPixelColor(i, 0, dot);
-        const QBrush brush(tile);
+            pixels[i] = dot;
+        const QBrush brush(rowTile);
         ForEachMinor(yTicks, yRange, [&](double value) {
             painter.fillRect(QRect(plot.left(), row(value), plot.width(), 1), brush);
         });
@@ -241,8 +272,8 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
             const int py = int(std::lround(yMap.ToPixel(value)));
             const QRect box(plot.left() - kGap - yLabelWidth, py - lineHeight / 2, yLabelWidth,
                             lineHeight);
-            painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter,
-                             TickText(value, yTicks.step, yAxis.valueType));
+            m_textStamps.Draw(painter, box, Qt::AlignRight | Qt::AlignVCenter,
+                              TickText(value, yTicks.step, yAxis.valueType));
         }
     }
     if (m_nShowXLabels) {
@@ -251,22 +282,23 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
             const int px = int(std::lround(xMap.ToPixel(value)));
             const QRect box(px - xLabelWidth, plot.bottom() + kGap, 2 * xLabelWidth, lineHeight);
             // The widest label was measured at the range's end; finer steps can be wider.
-            painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,
-                             TickText(value, xTicks.step, xAxis.valueType));
+            m_textStamps.Draw(painter, box, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,
+                              TickText(value, xTicks.step, xAxis.valueType));
         }
     }
 
     // Titles.
     if (showTitle) {
         painter.setPen(xAxis.titleColor);
-        painter.drawText(QRect(area.left(), area.top() + kOuterMargin, area.width(), lineHeight),
-                         Qt::AlignCenter, m_title);
+        m_textStamps.Draw(painter,
+                          QRect(area.left(), area.top() + kOuterMargin, area.width(), lineHeight),
+                          Qt::AlignCenter, m_title);
     }
     if (showXTitle) {
         painter.setPen(xAxis.titleColor);
         const int y = area.bottom() - kOuterMargin - lineHeight + 1;
-        painter.drawText(QRect(plot.left(), y, plot.width(), lineHeight), Qt::AlignCenter,
-                         xAxis.title);
+        m_textStamps.Draw(painter, QRect(plot.left(), y, plot.width(), lineHeight), Qt::AlignCenter,
+                          xAxis.title);
     }
     if (showYTitle) {
         painter.save();
@@ -280,7 +312,7 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
 
     // Series, clipped to the plot: a true line of the series' width through the
     // centres of the points' pixels (see GraphMath::DecimateToColumns).
-    painter.setClipRect(plot.adjusted(1, 1, -1, -1));
+    painter.setClipRect(CurveClip(plot));
     painter.setRenderHint(QPainter::Antialiasing, m_nAntialias != 0);
     for (const auto& series : m_series)
         DrawCurve(painter, *series, xMap, yMap, plot);

@@ -211,3 +211,40 @@ TEST(GraphMathStroke, APenCoversEveryPixelWhoseCentreIsWithinHalfItsWidth) {
         EXPECT_EQ(wrong, 0) << "width " << width;
     }
 }
+
+TEST(GraphMathStroke, RowRunsCoverTheSamePixelsInsideTheClipOnceEach) {
+    // Overlapping pieces of every shape, some across the clip's edges and across the
+    // 64-pixel words, some outside it.
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> at(-40, 200), size(1, 90);
+    const QRect clip(-7, 3, 128, 120);  // two words wide
+    for (int trial = 0; trial < 20; ++trial) {
+        std::vector<QRect> pieces;
+        for (int i = 0; i < 60; ++i)
+            pieces.emplace_back(at(random), at(random), size(random), trial % 2 ? 1 : size(random));
+        const auto pixelsOf = [&](const std::vector<QRect>& rects, bool clipped) {
+            std::multiset<std::pair<int, int>> pixels;
+            for (const QRect& r : rects) {
+                const QRect part = clipped ? r & clip : r;
+                for (int py = part.top(); py <= part.bottom(); ++py) {
+                    for (int px = part.left(); px <= part.right(); ++px)
+                        pixels.insert({py, px});
+                }
+            }
+            return pixels;
+        };
+        std::vector<QRect> runs;
+        RowRuns(pieces, clip, runs);
+        const auto expected = pixelsOf(pieces, true);
+        using Pixels = std::multiset<std::pair<int, int>>;
+        const std::set<std::pair<int, int>> once(expected.begin(), expected.end());
+        EXPECT_EQ(pixelsOf(runs, false), Pixels(once.begin(), once.end())) << "trial " << trial;
+        // In order, one row high, with a gap between runs of one row.
+        for (std::size_t i = 1; i < runs.size(); ++i) {
+            EXPECT_EQ(runs[i].height(), 1);
+            EXPECT_TRUE(
+                runs[i].top() > runs[i - 1].top() ||
+                (runs[i].top() == runs[i - 1].top() && runs[i].left() > runs[i - 1].right() + 1));
+        }
+    }
+}

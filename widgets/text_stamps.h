@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QFont>
+#include <QHash>
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+
+class QPainter;
+class QRect;
+
+// Short texts drawn again and again (a graph's tick labels): each is laid out and
+// rasterised once into a transparent image and then stamped where it goes. Shaping the
+// text is most of what drawing it costs. Only text without anti-aliasing, drawn without
+// rotation or scaling, is stamped: its pixels are either the pen's colour or untouched, and
+// moving it by whole pixels moves every one of them, so a stamp leaves exactly the pixels
+// drawText would. Anything else is drawn as usual.
+class CTextStamps {
+  public:
+    // As painter.drawText(box, flags, text), with the painter's font and pen colour.
+    void Draw(QPainter& painter, const QRect& box, int flags, const QString& text);
+    // The text's advance in `font`, remembered.
+    int Advance(const QFont& font, const QString& text);
+
+  private:
+    struct Stamp {
+        QImage image;   // only the pixels the text covers
+        QPoint offset;  // where the image goes, from the box's top left
+    };
+    struct Key {
+        QRgb color;
+        int flags;
+        QSize box;
+        QString text;
+        bool operator==(const Key&) const = default;
+    };
+    friend size_t qHash(const Key& key, size_t seed) {
+        return qHashMulti(seed, key.color, key.flags, key.box.width(), key.box.height(), key.text);
+    }
+    static Stamp Crop(const QImage& canvas, QPoint origin);
+    // Forgets everything made for another font, or once the texts seen grow past a bound
+    // (a graph's labels change with its range).
+    void UseFont(const QFont& font);
+
+    QFont m_font;
+    QHash<Key, Stamp> m_stamps;
+    QHash<QString, int> m_advances;
+};
