@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+
+#include "widgets/text_stamps.h"
+
+TEST(TextStamps, LeaveExactlyThePixelsDrawTextWould) {
+    // Labels as a graph draws them, at odd offsets, clipped to their box or running past
+    // it; the second round draws from the stamps made in the first, the third in another
+    // colour, the fourth in another font.
+    CTextStamps stamps;
+    QFont font("Liberation Sans");
+    font.setPixelSize(12);
+    font.setStyleStrategy(QFont::NoAntialias);
+    for (int round = 0; round < 4; ++round) {
+        if (round == 3)
+            font.setPixelSize(15);
+        const QColor color = round == 2 ? QColor(200, 30, 30) : QColor(234, 234, 234);
+        QImage expected(300, 120, QImage::Format_RGB32), stamped = expected;
+        expected.fill(QColor(73, 86, 119));
+        stamped.fill(QColor(73, 86, 119));
+        QPainter direct(&expected), viaStamps(&stamped);
+        for (QPainter* painter : {&direct, &viaStamps}) {
+            painter->setFont(font);
+            painter->setPen(color);
+        }
+        const struct {
+            QRect box;
+            int flags;
+            QString text;
+        } labels[] = {
+            {QRect(3, 5, 40, 15), Qt::AlignRight | Qt::AlignVCenter, "307.5"},
+            {QRect(51, 7, 13, 15), Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip, "1092:15"},
+            {QRect(120, 33, 20, 9), Qt::AlignCenter, "Speed(1/min)"},
+            {QRect(-6, 60, 70, 15), Qt::AlignLeft | Qt::AlignBottom, "-0.25"},
+            {QRect(150, 90, 120, 15), Qt::AlignCenter, ""},
+        };
+        for (const auto& label : labels) {
+            direct.drawText(label.box, label.flags, label.text);
+            stamps.Draw(viaStamps, label.box, label.flags, label.text);
+        }
+        direct.end();
+        viaStamps.end();
+        EXPECT_EQ(stamped, expected) << "round " << round;
+        EXPECT_EQ(stamps.Advance(font, "307.5"), QFontMetrics(font).horizontalAdvance("307.5"));
+    }
+}
