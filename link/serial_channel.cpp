@@ -220,7 +220,8 @@ int CSerialChannel::ReceiveLocked(std::uint8_t* buffer, int length, int timeoutM
     if (length < 0 || (buffer == nullptr && length > 0)) {
         return 0;
     }
-    AppendLog("Receive:");
+    // The line is written whole once the receive ends: one write instead of one per block.
+    std::string line = "Receive:";
     m_receivedCount = 0;
     const int fd = m_fd;
     const int wakeFd = WakeFdOf(cancel);
@@ -234,12 +235,12 @@ int CSerialChannel::ReceiveLocked(std::uint8_t* buffer, int length, int timeoutM
             break;
         }
         const int delivered = static_cast<int>(block.size());
-        AppendLog(CTrafficLog::Hex(block.data(), delivered));
+        line += CTrafficLog::Hex(block.data(), delivered);
         const int wanted = std::min(delivered, length - received);
         std::copy(block.begin(), block.begin() + wanted, buffer + received);
         received += delivered;
         m_receivedCount = received;
     }
-    AppendLog("\r\n");
+    AppendLog(line + "\r\n");
     return received >= length ? 1 : 0;
 }

@@ -44,7 +44,7 @@ CRunController::CRunController(IRunObserver& observer, QObject* parent)
       m_journalFolder(CRunJournal::DefaultFolder()) {
     m_reconnectTimer.setInterval(kReconnectPeriod);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &CRunController::TryReconnect);
-    m_watchdog.setInterval(m_cyclePeriod);
+    m_watchdog.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, &CRunController::CheckAnswering);
 }
 
@@ -154,7 +154,7 @@ CRunController::StartOutcome CRunController::Start(int speed, int time) {
     m_lastAnswer = std::chrono::steady_clock::now();
     m_poller.SetOwner(this, this);
     m_poller.Start();
-    m_watchdog.start();
+    ArmWatchdog();
     SetRunning(true);
     return StartOutcome::Started;
 }
@@ -268,6 +268,7 @@ int CRunController::OnPollerMessage(unsigned message, long wParam, long lParam) 
         case WM_STATUS_UPDATE:
             m_failedCycles = 0;
             m_lastAnswer = std::chrono::steady_clock::now();
+            ArmWatchdog();
             SetLink(LinkState::Answering);
             return OnStatusUpdate(wParam, lParam);
         case WM_RUN_STATE:
@@ -355,13 +356,22 @@ void CRunController::PollFailed(bool portLost) {
     }
 }
 
+void CRunController::ArmWatchdog() {
+    m_watchdog.start(kCyclesBeforeNoReply * m_cyclePeriod);
+}
+
 void CRunController::CheckAnswering() {
     if (!Running() || m_link != LinkState::Answering) {
         return;
     }
-    if (std::chrono::steady_clock::now() - m_lastAnswer >= kCyclesBeforeNoReply * m_cyclePeriod) {
+    const auto silent = std::chrono::steady_clock::now() - m_lastAnswer;
+    const auto limit = kCyclesBeforeNoReply * m_cyclePeriod;
+    if (silent >= limit) {
         SetLink(LinkState::NoReply);
+        return;
     }
+    // A coarse timer may fire a little early: wait out the rest.
+    m_watchdog.start(std::chrono::ceil<std::chrono::milliseconds>(limit - silent));
 }
 
 void CRunController::TryReconnect() {
@@ -398,6 +408,7 @@ void CRunController::ReconnectFinished(bool same) {
     m_reconnectTimer.stop();
     m_failedCycles = 0;
     m_lastAnswer = std::chrono::steady_clock::now();
+    ArmWatchdog();
     SetLink(LinkState::Answering);
     JournalNote("link back");
     m_poller.SetOwner(this, this);
@@ -491,7 +502,6 @@ void CRunController::EnableControl(int controlId, bool enable) {
 
 void CRunController::SetCyclePeriod(std::chrono::milliseconds period) {
     m_cyclePeriod = period;
-    m_watchdog.setInterval(period);
     m_poller.SetCyclePeriod(period);
 }
 

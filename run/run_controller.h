@@ -114,6 +114,8 @@ class CRunController : public QObject, public IConnectionHost, public IPollerRec
     // Called from the connection's worker thread.
     void Step(const std::string& step);
     void PollFailed(bool portLost);
+    // Waits for the next answer, or for the link to be judged silent.
+    void ArmWatchdog();
     void CheckAnswering();
     void TryReconnect();
     void ReconnectFinished(bool sameInstrument);
@@ -147,7 +149,8 @@ class CRunController : public QObject, public IConnectionHost, public IPollerRec
     std::thread m_reconnectWorker;
     QTimer m_reconnectTimer;
     // During a run, notices a link that has stopped answering even while every exchange
-    // waits out its limit (a silent instrument holds a cycle for 10 s).
+    // waits out its limit (a silent instrument holds a cycle for 10 s). Restarted by every
+    // answer, so it wakes the engine only when answers stop.
     QTimer m_watchdog;
     std::chrono::steady_clock::time_point m_lastAnswer;
     std::chrono::milliseconds m_cyclePeriod = CStatusPoller::kCyclePeriod;
