@@ -149,8 +149,17 @@ void CVexGraphWnd::paintEvent(QPaintEvent* /*event*/) {
     const qreal ratio = devicePixelRatioF();
     const QSize pixels = (QSizeF(size()) * ratio).toSize();
     std::vector<int> look = Look();
-    if (!m_bPictureValid || m_picture.size() != pixels || m_picture.devicePixelRatio() != ratio ||
-        look != m_pictureLook) {
+    const bool kept = m_bPictureValid && m_picture.size() == pixels &&
+                      m_picture.devicePixelRatio() == ratio && look == m_pictureLook;
+    if (!kept && !(m_bShowOverlay && m_pointer)) {
+        // Nothing hovers over the graph (a run's updates): it is drawn straight onto the
+        // window, without a copy of the whole area, and kept only once the pointer moves in.
+        m_bPictureValid = false;
+        QPainter painter(this);
+        Render(painter);
+        return;
+    }
+    if (!kept) {
         if (m_picture.size() != pixels)
             m_picture = QPixmap(pixels);
         m_picture.setDevicePixelRatio(ratio);
