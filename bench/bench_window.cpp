@@ -1,7 +1,7 @@
-// One status update in the main window as the window lays its displays out, at the end
-// of a 20-hour run (72,000 samples): both readouts get their texts, the graph a point
-// and both axis ranges, and the window repaints what changed, through Qt's own
-// repaint path on a shown window.
+// One status update in the main window as the window lays its displays out, a minute into
+// a run (60 samples) and at the end of a 20-hour run (72,000): both readouts get their
+// texts, the graph a point and both axis ranges, and the window repaints what changed,
+// through Qt's own repaint path on a shown window.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
