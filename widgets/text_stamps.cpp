@@ -50,7 +50,7 @@ int CTextStamps::Advance(const QFont& font, const QString& text) {
 
 void CTextStamps::Draw(QPainter& painter, const QRect& box, int flags, const QString& text) {
     const QFont& font = painter.font();
-    if (painter.transform().type() > QTransform::TxTranslate ||
+    if (painter.deviceTransform().type() > QTransform::TxTranslate ||
         !(font.styleStrategy() & QFont::NoAntialias) || box.isEmpty()) {
         painter.drawText(box, flags, text);
         return;

@@ -13,9 +13,9 @@ class QRect;
 // Short texts drawn again and again (a graph's tick labels): each is laid out and
 // rasterised once into a transparent image and then stamped where it goes. Shaping the
 // text is most of what drawing it costs. Only text without anti-aliasing, drawn without
-// rotation or scaling, is stamped: its pixels are either the pen's colour or untouched, and
-// moving it by whole pixels moves every one of them, so a stamp leaves exactly the pixels
-// drawText would. Anything else is drawn as usual.
+// rotation or scaling (a high-density screen scales too), is stamped: its pixels are either
+// the pen's colour or untouched, and moving it by whole pixels moves every one of them, so
+// a stamp leaves exactly the pixels drawText would. Anything else is drawn as usual.
 class CTextStamps {
   public:
     // As painter.drawText(box, flags, text), with the painter's font and pen colour.

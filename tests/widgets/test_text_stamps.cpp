@@ -9,16 +9,21 @@
 TEST(TextStamps, LeaveExactlyThePixelsDrawTextWould) {
     // Labels as a graph draws them, at odd offsets, clipped to their box or running past
     // it; the second round draws from the stamps made in the first, the third in another
-    // colour, the fourth in another font.
+    // colour, the fourth in another font, the fifth on a screen of twice the density.
     CTextStamps stamps;
     QFont font("Liberation Sans");
     font.setPixelSize(12);
     font.setStyleStrategy(QFont::NoAntialias);
-    for (int round = 0; round < 4; ++round) {
+    for (int round = 0; round < 5; ++round) {
         if (round == 3)
             font.setPixelSize(15);
         const QColor color = round == 2 ? QColor(200, 30, 30) : QColor(234, 234, 234);
         QImage expected(300, 120, QImage::Format_RGB32), stamped = expected;
+        if (round == 4) {
+            expected = QImage(600, 240, QImage::Format_RGB32);
+            expected.setDevicePixelRatio(2.0);
+            stamped = expected;
+        }
         expected.fill(QColor(73, 86, 119));
         stamped.fill(QColor(73, 86, 119));
         QPainter direct(&expected), viaStamps(&stamped);
