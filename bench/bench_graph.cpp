@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_app.h"
 #include "resources/fonts.h"
 #include "ui/run_display.h"
 #include "widgets/digit_st.h"
@@ -35,17 +36,6 @@ const QColor kCurve(0, 0, 128);
 const QColor kBackground(73, 86, 119);
 const QColor kLightText(234, 234, 234);
 constexpr int kPenWidth = 3;
-
-void EnsureApplication() {
-    if (QApplication::instance() != nullptr)
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "velmora_bench";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives as long as the process
-}
 
 // A run's speed trace: a ramp to 300 1/min with a little noise, one sample a second.
 struct Trace {
@@ -97,7 +87,7 @@ void Paint(CVexGraphWnd& graph, QImage& image) {
 
 // Ours, nothing changed since the last paint: the decimated curve is reused.
 void BM_Ours_Repaint(benchmark::State& state) {
-    EnsureApplication();
+    EnsureBenchApplication();
     const Trace& trace = TraceOf(int(state.range(0)));
     MainWindowGraph window(trace, true, int(state.range(1)));
     QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
@@ -108,7 +98,7 @@ void BM_Ours_Repaint(benchmark::State& state) {
 // Ours with the speed axis changed before every paint, as every status update does:
 // the curve is decimated again each time.
 void BM_Ours_RepaintNewRange(benchmark::State& state) {
-    EnsureApplication();
+    EnsureBenchApplication();
     const Trace& trace = TraceOf(int(state.range(0)));
     MainWindowGraph window(trace, true, int(state.range(1)));
     QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
@@ -124,7 +114,7 @@ void BM_Ours_RepaintNewRange(benchmark::State& state) {
 // curve: the pixels within the pen's reach of the whole undecimated line (anti-aliased,
 // Qt's 3 px round pen along one polyline of every point).
 void BM_EveryPointOurPen(benchmark::State& state) {
-    EnsureApplication();
+    EnsureBenchApplication();
     const Trace& trace = TraceOf(int(state.range(0)));
     MainWindowGraph window(trace, false, 0);
     QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
@@ -185,7 +175,7 @@ enum Interaction { kNothing, kWheel, kDrag, kHover, kStatusUpdate };
 // zoomed to half the run; a hover move to the next column and back. For comparison, the
 // repaint of a status update (a new speed range) through the same paint.
 void BM_Interaction(benchmark::State& state) {
-    EnsureApplication();
+    EnsureBenchApplication();
     const Trace& trace = TraceOf(int(state.range(0)));
     MainWindowGraph window(trace, true, int(state.range(1)));
     CVexGraphWnd& graph = window.graph;
@@ -236,7 +226,7 @@ void SetData(QCustomPlot& plot, QCPGraph* graph, const Trace& trace) {
 // QCustomPlot drawing what our graph draws: same size, colours, grids, titles, font,
 // pen and anti-aliasing of the curve (adaptive sampling, its default, on).
 void BM_QCustomPlot_Matched(benchmark::State& state) {
-    EnsureApplication();
+    EnsureBenchApplication();
     const Trace& trace = TraceOf(int(state.range(0)));
     QCustomPlot plot;
     plot.resize(kWidth, kHeight);
@@ -264,7 +254,7 @@ void BM_QCustomPlot_Matched(benchmark::State& state) {
 
 // QCustomPlot as it comes: its default pen (1 px), anti-aliasing and look.
 void BM_QCustomPlot_Defaults(benchmark::State& state) {
-    EnsureApplication();
+    EnsureBenchApplication();
     const Trace& trace = TraceOf(int(state.range(0)));
     QCustomPlot plot;
     plot.resize(kWidth, kHeight);

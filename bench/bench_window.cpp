@@ -10,22 +10,12 @@
 #include <cmath>
 #include <random>
 
+#include "bench/bench_app.h"
 #include "ui/run_display.h"
 #include "widgets/digit_st.h"
 #include "widgets/vex_graph_wnd.h"
 
 namespace {
-
-void EnsureApplication() {
-    if (QApplication::instance() != nullptr)
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "velmora_bench";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives as long as the process
-}
 
 // The main window's readouts and graph where its template puts them (dialog units of
 // Liberation Sans 12 px: 7 x 14 base units).
@@ -53,7 +43,7 @@ struct MainWindowDisplays {
 };
 
 void BM_WindowStatusUpdate(benchmark::State& state) {
-    EnsureApplication();
+    EnsureBenchApplication();
     MainWindowDisplays displays;
     std::mt19937 random(42);
     std::normal_distribution<double> noise(0.0, 1.5);

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include "run/stop_signals.h"
+
 namespace {
 
 // Written by the signal handler, read by the event loop.
@@ -38,12 +40,7 @@ CInterruptWatch::CInterruptWatch(QObject* parent) : QObject(parent) {
     }
     m_notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &CInterruptWatch::Drain);
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    CatchStopSignals(OnSignal);
 }
 
 CInterruptWatch::~CInterruptWatch() {

@@ -1,11 +1,24 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
 
 // Hands one piece of the new content to the file; false once a write has failed.
 using FileChunkSink = std::function<bool(std::string_view chunk)>;
+
+// Text formatted into `out` goes on in pieces: once `out` has grown past `chunkBytes` it is
+// handed to `flush` and emptied. False when that flush failed.
+template <typename Flush>
+bool FlushWhenFull(std::string& out, std::size_t chunkBytes, Flush& flush) {
+    if (out.size() < chunkBytes)
+        return true;
+    if (!flush(out))
+        return false;
+    out.clear();
+    return true;
+}
 
 // Replaces (or creates) the regular file at `path` with what `produce` hands to its sink, in
 // as many pieces as it likes. The content goes to a new file in the same directory, which is

@@ -35,11 +35,8 @@ bool FormatInChunks(const CsvSamples& samples, std::size_t chunkBytes, std::stri
             out += FormatLocalTimestamp(samples.times[i]);
         }
         out += "\r\n";
-        if (out.size() >= chunkBytes) {
-            if (!flush(out)) {
-                return false;
-            }
-            out.clear();
+        if (!FlushWhenFull(out, chunkBytes, flush)) {
+            return false;
         }
     }
     return flush(out);

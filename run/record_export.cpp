@@ -45,11 +45,8 @@ bool FormatInChunks(const CRunRecord& record, DeviceType type, std::size_t chunk
             AppendDecimal(out, times[i]);
         }
         out += kLineEnd;
-        if (out.size() >= chunkBytes) {
-            if (!flush(out)) {
-                return false;
-            }
-            out.clear();
+        if (!FlushWhenFull(out, chunkBytes, flush)) {
+            return false;
         }
     }
     return flush(out);

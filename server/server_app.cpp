@@ -3,7 +3,6 @@
 #include <grpcpp/security/server_credentials.h>
 #include <grpcpp/server.h>
 #include <grpcpp/server_builder.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <chrono>
 #include <thread>
 
+#include "run/stop_signals.h"
 #include "server/call_log.h"
 #include "server/discovery.h"
 #include "server/server_identity.h"
@@ -115,12 +115,7 @@ int CServerApp::Run() {
     Impl& d = *m_impl;
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return d.Fail("can't make the signal pipe");
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    CatchStopSignals(OnSignal);
     // A signal during start-up (the connection runs an event loop too) must not be lost.
     bool stopRequested = false;
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
