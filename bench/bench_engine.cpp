@@ -4,27 +4,11 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QTemporaryDir>
 #include <chrono>
 
-#include "link/serial_channel.h"
-#include "run/run_controller.h"
-#include "sim/simulated_shaker.h"
+#include "bench/bench_engine_run.h"
 
 namespace {
-
-struct Quiet : IRunObserver {
-    std::string port;
-    int samples = 0;
-    void ChoosePort(CSerialChannel& channel) override {
-        channel.SetPortName(port);
-        channel.SetBytePause(std::chrono::milliseconds(0));
-    }
-    void ShowInformation(int) override {}
-    void SampleRecorded(int, int, int) override { ++samples; }
-};
 
 double ProcessCpuSeconds() {
     rusage usage{};
@@ -34,44 +18,18 @@ double ProcessCpuSeconds() {
 }
 
 void BM_EnginePollCycle(benchmark::State& state) {
-    int argc = 0;
-    QCoreApplication* app = QCoreApplication::instance();
-    std::unique_ptr<QCoreApplication> own;
-    if (app == nullptr) {
-        own = std::make_unique<QCoreApplication>(argc, nullptr);
+    CBenchEngineRun run(std::chrono::milliseconds(100), std::chrono::milliseconds(0));
+    const double cpuBefore = ProcessCpuSeconds();
+    const int samplesBefore = run.Samples();
+    for (auto _ : state) {
+        run.WaitForSamples(run.Samples() + 1);
     }
-    QTemporaryDir folder;
-    SimOptions options;
-    options.timeUnit = std::chrono::milliseconds(100000);
-    CSimulatedShaker shaker(options);
-    shaker.Start();
-    Quiet observer;
-    observer.port = shaker.SlavePath();
-    CSerialChannel::Instance()->SetLogDirectory(folder.path().toStdString());
-    {
-        CRunController engine(observer);
-        engine.SetJournalFolder((folder.path() + "/runs").toStdString());
-        engine.SetCyclePeriod(std::chrono::milliseconds(100));
-        engine.Connect();
-        engine.Start(300, 60000);
-        const double cpuBefore = ProcessCpuSeconds();
-        const int samplesBefore = observer.samples;
-        for (auto _ : state) {
-            const int target = observer.samples + 1;
-            while (observer.samples < target) {
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            }
-        }
-        const int cycles = observer.samples - samplesBefore;
-        state.counters["cpu_us_per_cycle"] =
-            cycles > 0 ? (ProcessCpuSeconds() - cpuBefore) * 1e6 / cycles : 0.0;
-        // At one cycle a second, the share of one core the run costs.
-        state.counters["core_percent_at_1Hz"] =
-            cycles > 0 ? (ProcessCpuSeconds() - cpuBefore) / cycles * 100.0 : 0.0;
-        engine.Stop(300);
-        engine.Shutdown();
-    }
-    shaker.Stop();
+    const int cycles = run.Samples() - samplesBefore;
+    state.counters["cpu_us_per_cycle"] =
+        cycles > 0 ? (ProcessCpuSeconds() - cpuBefore) * 1e6 / cycles : 0.0;
+    // At one cycle a second, the share of one core the run costs.
+    state.counters["core_percent_at_1Hz"] =
+        cycles > 0 ? (ProcessCpuSeconds() - cpuBefore) / cycles * 100.0 : 0.0;
 }
 BENCHMARK(BM_EnginePollCycle)->Iterations(30)->Unit(benchmark::kMicrosecond);
 

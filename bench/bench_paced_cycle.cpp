@@ -16,14 +16,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <thread>
 
+#include "bench/bench_engine_run.h"
 #include "link/frames.h"
 #include "link/serial_channel.h"
 #include "link/traffic_log.h"
-#include "run/run_controller.h"
+#include "run/status_poller.h"
 #include "sim/simulated_shaker.h"
 
 namespace {
@@ -123,51 +123,16 @@ double FloorMsPerCycle() {
     return ms;
 }
 
-struct Counting : IRunObserver {
-    std::string port;
-    int samples = 0;
-    void ChoosePort(CSerialChannel& channel) override { channel.SetPortName(port); }
-    void ShowInformation(int) override {}
-    void SampleRecorded(int, int, int) override { ++samples; }
-};
-
 // The engine as the window drives it, less the painting: the poller thread and the thread that
 // takes its notifications (record, journal line made durable).
 double EngineMsPerCycle() {
-    int argc = 0;
-    std::unique_ptr<QCoreApplication> own;
-    if (QCoreApplication::instance() == nullptr) {
-        own = std::make_unique<QCoreApplication>(argc, nullptr);
-    }
-    double ms = -1;
-    QTemporaryDir folder;
-    SimOptions options;
-    options.timeUnit = std::chrono::milliseconds(100000);
-    CSimulatedShaker shaker(options);
-    shaker.Start();
-    Counting observer;
-    observer.port = shaker.SlavePath();
-    CSerialChannel::Instance()->SetLogDirectory(folder.path().toStdString());
-    {
-        CRunController engine(observer);
-        engine.SetJournalFolder((folder.path() + "/runs").toStdString());
-        engine.Connect();
-        engine.Start(300, 60000);
-        // The first samples include the poller's start.
-        while (observer.samples < 2) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        const int first = observer.samples;
-        const double before = OwnRunNs() + ThreadRunNs("velmora-poller");
-        while (observer.samples < first + kCycles) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        ms = (OwnRunNs() + ThreadRunNs("velmora-poller") - before) / 1e6 / kCycles;
-        engine.Stop(300);
-        engine.Shutdown();
-    }
-    shaker.Stop();
-    return ms;
+    CBenchEngineRun run(CStatusPoller::kCyclePeriod, std::chrono::milliseconds(-1));
+    // The first samples include the poller's start.
+    run.WaitForSamples(2);
+    const int first = run.Samples();
+    const double before = OwnRunNs() + ThreadRunNs("velmora-poller");
+    run.WaitForSamples(first + kCycles);
+    return (OwnRunNs() + ThreadRunNs("velmora-poller") - before) / 1e6 / kCycles;
 }
 
 // Both in turn, in one process: the cost of each and the engine's share above the floor.
