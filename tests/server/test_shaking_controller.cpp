@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "ShakingController.grpc.pb.h"
@@ -113,6 +115,8 @@ TEST_F(ShakingController, RunsToTheEndAsTheWindowsStartDoes) {
     auto other = sc::ShakingController::NewStub(server.InsecureChannel());
     std::vector<std::int64_t> speeds;
     std::vector<bool> running;
+    std::mutex runningMutex;  // guards running while its watcher fills it
+    std::condition_variable runningGrew;
     grpc::ClientContext speedContext, runningContext;
     std::thread speedWatcher([&] {
         auto reader = other->Subscribe_CurrentSpeed(&speedContext, {});
@@ -123,8 +127,11 @@ TEST_F(ShakingController, RunsToTheEndAsTheWindowsStartDoes) {
     std::thread runningWatcher([&] {
         auto reader = other->Subscribe_Running(&runningContext, {});
         sc::Subscribe_Running_Responses response;
-        while (reader->Read(&response))
+        while (reader->Read(&response)) {
+            std::lock_guard<std::mutex> lock(runningMutex);
             running.push_back(response.running().value());
+            runningGrew.notify_all();
+        }
     });
 
     // KW41: 100 ... 500.
@@ -133,6 +140,12 @@ TEST_F(ShakingController, RunsToTheEndAsTheWindowsStartDoes) {
     ASSERT_TRUE(Start(250, 10, &uuid).ok());
     Watch watch(*stub, uuid);
     watch.Join();
+    {
+        // The property travels on a stream of its own: its last change may arrive after the
+        // command's streams have ended.
+        std::unique_lock<std::mutex> lock(runningMutex);
+        runningGrew.wait_for(lock, std::chrono::seconds(10), [&] { return running.size() >= 3; });
+    }
     speedContext.TryCancel();
     runningContext.TryCancel();
     speedWatcher.join();
