@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "link/serial_channel.h"
@@ -15,8 +16,9 @@
 // stopped in the destructor.
 class CBenchEngineRun : private IRunObserver {
   public:
-    // A negative `bytePause` keeps the channel's own pause after each request byte.
-    CBenchEngineRun(std::chrono::milliseconds cyclePeriod, std::chrono::milliseconds bytePause)
+    // Without a `bytePause` the channel keeps its own pause after each request byte.
+    CBenchEngineRun(std::chrono::milliseconds cyclePeriod,
+                    std::optional<std::chrono::milliseconds> bytePause)
         : m_bytePause(bytePause) {
         if (QCoreApplication::instance() == nullptr) {
             m_application = std::make_unique<QCoreApplication>(m_argc, nullptr);
@@ -52,8 +54,8 @@ class CBenchEngineRun : private IRunObserver {
   private:
     void ChoosePort(CSerialChannel& channel) override {
         channel.SetPortName(m_shaker->SlavePath());
-        if (m_bytePause.count() >= 0) {
-            channel.SetBytePause(m_bytePause);
+        if (m_bytePause) {
+            channel.SetBytePause(*m_bytePause);
         }
     }
     void ShowInformation(int) override {}
@@ -62,7 +64,7 @@ class CBenchEngineRun : private IRunObserver {
     int m_argc = 0;
     std::unique_ptr<QCoreApplication> m_application;
     QTemporaryDir m_folder;
-    std::chrono::milliseconds m_bytePause;
+    std::optional<std::chrono::milliseconds> m_bytePause;
     std::unique_ptr<CSimulatedShaker> m_shaker;
     std::unique_ptr<CRunController> m_engine;
     int m_samples = 0;

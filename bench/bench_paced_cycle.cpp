@@ -11,7 +11,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <chrono>
 #include <filesystem>
@@ -21,7 +20,6 @@
 
 #include "bench/bench_engine_run.h"
 #include "link/frames.h"
-#include "link/serial_channel.h"
 #include "link/traffic_log.h"
 #include "run/status_poller.h"
 #include "sim/simulated_shaker.h"
@@ -126,7 +124,7 @@ double FloorMsPerCycle() {
 // The engine as the window drives it, less the painting: the poller thread and the thread that
 // takes its notifications (record, journal line made durable).
 double EngineMsPerCycle() {
-    CBenchEngineRun run(CStatusPoller::kCyclePeriod, std::chrono::milliseconds(-1));
+    CBenchEngineRun run(CStatusPoller::kCyclePeriod, std::nullopt);
     // The first samples include the poller's start.
     run.WaitForSamples(2);
     const int first = run.Samples();

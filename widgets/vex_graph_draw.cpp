@@ -32,12 +32,8 @@ void FillInBands(QPainter& painter, const QRect& area, const QBrush& brush) {
             brush);
 }
 
-// `area` but for `hole` (inside it, or empty), in up to four bands.
+// `area` but for `hole` (inside it), in up to four bands.
 void FillAround(QPainter& painter, const QRect& area, const QRect& hole, const QBrush& brush) {
-    if (hole.isEmpty()) {
-        FillInBands(painter, area, brush);
-        return;
-    }
     FillInBands(painter, QRect(area.left(), area.top(), area.width(), hole.top() - area.top()),
                 brush);
     FillInBands(painter,
@@ -223,10 +219,10 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
             reinterpret_cast<QRgb*>(tile.scanLine(0))[px] = dot;
         });
     }
-    FillAround(painter, area, tiled, QBrush(background));
     if (tile.isNull()) {
-        FillInBands(painter, tiled, QBrush(background));
+        FillInBands(painter, area, QBrush(background));
     } else {
+        FillAround(painter, area, tiled, QBrush(background));
         painter.setBrushOrigin(tiled.left(), 0);
         FillInBands(painter, tiled, QBrush(tile));
         painter.setBrushOrigin(0, 0);
