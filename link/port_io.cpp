@@ -172,7 +172,8 @@ PortIo WriteByte(int fd, std::uint8_t byte, PortDeadline deadline, int wakeFd) {
         }
         return PortIo::Failed;
     }
-    return WaitUntilDrained(fd, deadline, wakeFd);
+    // Written: the byte is on its way, and a cancel no longer stops it.
+    return WaitUntilDrained(fd, deadline, -1);
 }
 
 PortIo ReadBlock(int fd, std::vector<std::uint8_t>& block, PortDeadline deadline, int wakeFd) {

@@ -15,6 +15,7 @@ enum class PortIo { Ok, TimedOut, Failed, Cancelled };
 using PortDeadline = std::chrono::steady_clock::time_point;
 
 // Writes one byte and waits until it has left the driver's output queue, all by the deadline.
+// `wakeFd` ends only the wait for room to write it: a byte once written is waited for.
 PortIo WriteByte(int fd, std::uint8_t byte, PortDeadline deadline, int wakeFd = -1);
 
 // Waits until bytes are queued, then reads every queued byte as one block.

@@ -8,43 +8,12 @@
 #include "link/port_name.h"
 #include "link/serial_line.h"
 
-namespace {
-
-// Protects s_instance: the first Instance() may come from either thread.
-std::mutex s_instanceMutex;
-CSerialChannel* s_instance = nullptr;
-
-}  // namespace
-
-CSerialChannel* CSerialChannel::Instance() {
-    std::lock_guard lock(s_instanceMutex);
-    if (s_instance == nullptr) {
-        s_instance = new CSerialChannel();
-    }
-    return s_instance;
-}
-
-void CSerialChannel::DestroyInstance() {
-    std::lock_guard lock(s_instanceMutex);
-    delete s_instance;
-    s_instance = nullptr;
-}
-
 CSerialChannel::CSerialChannel() = default;
 
 // The descriptor and its lock must not outlive the object, even if Close was skipped.
 CSerialChannel::~CSerialChannel() {
     std::lock_guard lock(m_exchangeMutex);
     CloseLocked();
-}
-
-void CSerialChannel::SetPortName(const std::string& name) {
-    std::lock_guard lock(m_settingsMutex);
-    m_portName = name;
-}
-
-void CSerialChannel::SetBaudRate(int baud) {
-    m_baudRate = baud;
 }
 
 std::string CSerialChannel::PortName() const {
@@ -70,21 +39,26 @@ int CSerialChannel::ReceivedCount() const {
 
 // A failed Open leaves the channel closed: a half-configured descriptor would let later
 // sends "succeed" into something that is not the instrument's line.
-int CSerialChannel::Open() {
-    return OpenPort(true);
+int CSerialChannel::Open(const std::string& portName, int baud) {
+    {
+        std::lock_guard lock(m_settingsMutex);
+        m_portName = portName;
+    }
+    m_baudRate = baud;
+    return OpenPort(SerialDevicePath(portName), true);
 }
 
-int CSerialChannel::Reopen() {
-    return OpenPort(false);
+int CSerialChannel::Reopen(const std::string& path) {
+    return OpenPort(SerialDevicePath(path), false);
 }
 
-int CSerialChannel::OpenPort(bool emptyLog) {
+int CSerialChannel::OpenPort(const std::string& path, bool emptyLog) {
     std::lock_guard lock(m_exchangeMutex);
     CloseLocked();
     if (emptyLog) {
         ResetLog();
     }
-    const int fd = OpenSerialDevice(SerialDevicePath(PortName()));
+    const int fd = OpenSerialDevice(path);
     if (fd < 0) {
         return 0;
     }
@@ -149,6 +123,16 @@ int CSerialChannel::Receive(std::uint8_t* buffer, int length, int timeoutMs,
     return ReceiveLocked(buffer, length, timeoutMs, cancel);
 }
 
+int CSerialChannel::Exchange(std::span<const std::uint8_t> request,
+                             std::vector<std::uint8_t>& reply, int timeoutMs,
+                             const CExchangeCancel* cancel) {
+    std::lock_guard lock(m_exchangeMutex);
+    if (!SendLocked(request.data(), static_cast<int>(request.size()), cancel)) {
+        return 0;
+    }
+    return ReceiveLocked(reply.data(), static_cast<int>(reply.size()), timeoutMs, cancel);
+}
+
 bool CSerialChannel::DiscardStaleInput() {
     const int fd = m_fd;
     std::vector<std::uint8_t> stale;
@@ -191,28 +175,32 @@ int CSerialChannel::SendLocked(const std::uint8_t* bytes, int length,
     if (length == 0) {
         return 0;
     }
-    const int wakeFd = WakeFdOf(cancel);
     const std::chrono::milliseconds pause{m_bytePauseMs.load()};
     const std::chrono::milliseconds writeTimeout{m_writeTimeoutMs.load()};
     for (int i = 0; i < length; ++i) {
         if (i == length - 1 && !DiscardStaleInput()) {
             return 0;
         }
-        if (Cancelled(cancel)) {
+        // Once the first byte is out, the frame is finished whatever happens: a cancel waits
+        // for it (at most five bytes and their pauses), so the line never carries half a frame.
+        if (i == 0 && Cancelled(cancel)) {
             return 0;
         }
         if (const PortIo result =
-                WriteByte(fd, bytes[i], std::chrono::steady_clock::now() + writeTimeout, wakeFd);
+                WriteByte(fd, bytes[i], std::chrono::steady_clock::now() + writeTimeout,
+                          i == 0 ? WakeFdOf(cancel) : -1);
             result != PortIo::Ok) {
             NoteIo(result);
             return 0;
         }
-        // The pause counts from the byte having left, so no two bytes are closer than it.
-        if (PauseUntil(std::chrono::steady_clock::now() + pause, wakeFd) != PortIo::Ok) {
+        // The pause counts from the byte having left, so no two bytes are closer than it. Only
+        // the pause after the last byte may be cut short.
+        const int pauseWakeFd = i == length - 1 ? WakeFdOf(cancel) : -1;
+        if (PauseUntil(std::chrono::steady_clock::now() + pause, pauseWakeFd) != PortIo::Ok) {
             return 0;
         }
     }
-    return 1;
+    return Cancelled(cancel) ? 0 : 1;
 }
 
 int CSerialChannel::ReceiveLocked(std::uint8_t* buffer, int length, int timeoutMs,

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,21 +12,28 @@
 #include "link/port_io.h"
 #include "link/traffic_log.h"
 
-// The program's one serial connection to the instrument, with its traffic log.
-// Every operation returns 1 on success and 0 on failure; nothing throws.
+// One serial connection to an instrument, with its traffic log: the transport. It knows
+// nothing of the instrument's frames beyond their length (CShakerProtocol speaks them). Each
+// instrument's engine owns one; every operation returns 1 on success and 0 on failure.
 class CSerialChannel {
   public:
-    static CSerialChannel* Instance();
-    static void DestroyInstance();
+    static constexpr const char* kDefaultPortName = "com1";
+    static constexpr int kDefaultBaudRate = 9600;
 
-    void SetPortName(const std::string& name);
-    void SetBaudRate(int baud);
+    CSerialChannel();
+    ~CSerialChannel();
+    CSerialChannel(const CSerialChannel&) = delete;
+    CSerialChannel& operator=(const CSerialChannel&) = delete;
+
+    // The port last handed to Open (COMn, a /dev name or a path), and its line speed.
     std::string PortName() const;
     int BaudRate() const;
 
-    int Open();
-    // Opens the port again after it went away, keeping the traffic log of the session.
-    int Reopen();
+    // Empties the traffic log and opens the port at `baud`.
+    int Open(const std::string& portName, int baud);
+    // Opens `path` after the port went away (a reconnection), at the same line speed and
+    // keeping the traffic log of the session. The port name Open was given stays as it was.
+    int Reopen(const std::string& path);
     int Configure(int fd);
     int Close();
     bool IsOpen() const;
@@ -33,31 +41,23 @@ class CSerialChannel {
     // it won't answer again until it is opened anew.
     bool PortLost() const;
 
-    // Raw halves of an exchange. The command set below runs both halves under the
-    // channel lock; these are public for callers that speak a protocol of their own.
-    // A cancelled `cancel` ends any wait at once with 0; see CExchangeCancel.
+    // Raw halves of an exchange, for callers that speak a protocol of their own.
+    // A cancelled `cancel` ends a wait at once with 0, but never inside a request: once its
+    // first byte has left, the rest of the frame follows at the usual pace (the instrument
+    // would take a cut frame and the next request together as one garbled frame).
     int Send(const std::uint8_t* bytes, int length, const CExchangeCancel* cancel = nullptr);
     int Receive(std::uint8_t* buffer, int length, int timeoutMs,
                 const CExchangeCancel* cancel = nullptr);
     // Bytes taken by the last Receive, including any beyond the length it asked for.
     int ReceivedCount() const;
 
-    // The instrument's command set. The reply blocks are sized by the command
-    // (8 and 11 bytes) and hold whatever arrived, whatever the outcome. An exchange handed a
-    // `cancel` that is or gets cancelled fails at once: it sends nothing more and stops
-    // waiting for its reply, which the next exchange then discards as stale.
-    int Handshake(const CExchangeCancel* cancel = nullptr);
-    int QueryRunState(std::vector<std::uint8_t>& block, const CExchangeCancel* cancel = nullptr);
-    // A reply with a speed above kHighestPlausibleSpeed fails like a bad checksum: it is line
-    // noise that happened to match, not anything an instrument could report.
-    int QueryStatus(std::vector<std::uint8_t>& block, const CExchangeCancel* cancel = nullptr);
-    // On failure `character` is set to '\0'.
-    int QueryIdChar(int index, char& character, const CExchangeCancel* cancel = nullptr);
-    int SetSpeed(int speed, const CExchangeCancel* cancel = nullptr);
-    int SetTime(int time, const CExchangeCancel* cancel = nullptr);
+    // A request and a reply of reply.size() bytes as one exchange, under the channel's lock:
+    // no other exchange can read this one's reply. The reply holds whatever arrived. A cancel
+    // before the first byte sends nothing; a cancel after it completes the request and stops
+    // waiting for the reply, which the next exchange then discards as stale.
+    int Exchange(std::span<const std::uint8_t> request, std::vector<std::uint8_t>& reply,
+                 int timeoutMs, const CExchangeCancel* cancel = nullptr);
 
-    // Twice the highest speed any entry accepts, 1/min.
-    static constexpr int kHighestPlausibleSpeed = 1600;
     // Stale input read and logged before one request; whatever is beyond is flushed unread.
     static constexpr int kStaleInputLimit = 64 * 1024;
 
@@ -70,24 +70,17 @@ class CSerialChannel {
     // Test seam: the pause after every request byte (50 ms on a real line).
     void SetBytePause(std::chrono::milliseconds pause);
 
-    ~CSerialChannel();
-
   private:
-    CSerialChannel();
-
     // Both take m_exchangeMutex as held by the caller.
     int SendLocked(const std::uint8_t* bytes, int length, const CExchangeCancel* cancel);
     int ReceiveLocked(std::uint8_t* buffer, int length, int timeoutMs,
                       const CExchangeCancel* cancel);
-    // Sends a request and collects a reply of reply.size() bytes as one exchange.
-    int Exchange(std::uint8_t code, int param, std::vector<std::uint8_t>& reply, int timeoutMs,
-                 const CExchangeCancel* cancel);
     // Reads and logs whatever is waiting before a request's last byte goes out: nothing the
     // instrument sent before then can be the reply to it. At most kStaleInputLimit bytes are
     // read; a flood beyond that is flushed unread.
     bool DiscardStaleInput();
     void CloseLocked();
-    int OpenPort(bool emptyLog);
+    int OpenPort(const std::string& path, bool emptyLog);
     void NoteIo(PortIo result);
 
     // Held for a whole exchange, from a request's first byte until its reply is judged, and
@@ -99,8 +92,8 @@ class CSerialChannel {
 
     // Protects m_portName; the other settings are atomics of their own.
     mutable std::mutex m_settingsMutex;
-    std::string m_portName = "com1";
-    std::atomic<int> m_baudRate{9600};
+    std::string m_portName = kDefaultPortName;
+    std::atomic<int> m_baudRate{kDefaultBaudRate};
     std::atomic<int> m_writeTimeoutMs{2000};
     std::atomic<long long> m_bytePauseMs{50};
 

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <optional>
-#include <string>
-
-// The instrument's type, learned from its device ID. Stored and compared as an int 0..4.
+// The instrument's type, learned from its device ID. Stored and compared as an int 0..4; the
+// journal, the command line and the server report it by this number.
 enum DeviceType : int {
     DeviceKV41 = 0,
     DeviceKW41 = 1,
@@ -12,16 +10,10 @@ enum DeviceType : int {
     DeviceUnlisted = 4,  // an instrument of no listed type: no command is ever sent to it
 };
 
-// Inclusive speed setpoint range in 1/min accepted by Start.
+// An inclusive range of whole numbers (speeds in 1/min, times in the instrument's units).
 struct SpeedLimits {
     int low;
     int high;
+
+    constexpr bool Contains(int value) const { return value >= low && value <= high; }
 };
-
-// Upper-cases the ID, then looks for a type token together with the edition token "VTX";
-// the first matching type in the order KV41, KW41, KV27, KW27 wins.
-DeviceType ClassifyDeviceId(const std::string& deviceId);
-
-// Types 3 and 4 have no limits of their own: type 3 relies on the speed field's bounds,
-// type 4 never starts.
-std::optional<SpeedLimits> SpeedLimitsFor(DeviceType type);

@@ -1,47 +1,15 @@
+// Run control: Start, Stop, the setpoints and the poller's samples.
 #include "run/run_controller.h"
 
-#include <QDateTime>
-#include <QEventLoop>
-#include <filesystem>
-#include <thread>
+#include <algorithm>
 
 #include "link/frames.h"
-#include "link/open_failure.h"
-#include "link/port_name.h"
-#include "link/serial_channel.h"
-#include "run/run_journal.h"
-#include "run/serial_port_list.h"
-
-namespace {
-
-constexpr int kConnectFailedString = 102;
-constexpr int kConnectFailedRestartString = 103;
-constexpr int kSpeedOutOfRangeString = 109;
-constexpr int kStopNotConfirmedString = 111;
-
-std::string ReadDeviceId(CSerialChannel& channel, const CExchangeCancel* cancel) {
-    std::string id;
-    for (int index = CInstrumentConnection::kFirstIdIndex;
-         index <= CInstrumentConnection::kLastIdIndex; ++index) {
-        char character = 0;
-        if (channel.QueryIdChar(index, character, cancel) == 0) {
-            return {};
-        }
-        if (character == '\0') {
-            break;
-        }
-        id.push_back(character);
-    }
-    return id;
-}
-
-}  // namespace
+#include "run/instrument_models.h"
 
 CRunController::CRunController(IRunObserver& observer, QObject* parent)
     : QObject(parent),
-      m_connection(*this),
       m_observer(observer),
-      m_journalFolder(CRunJournal::DefaultFolder()) {
+      m_journal([this](const std::string& text) { m_observer.StatusNote(text); }) {
     m_reconnectTimer.setInterval(kReconnectPeriod);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &CRunController::TryReconnect);
     m_watchdog.setSingleShot(true);
@@ -52,160 +20,181 @@ CRunController::~CRunController() {
     Shutdown();
 }
 
-// ---- connection -------------------------------------------------------------------------
-
-void CRunController::Connect() {
-    ReportUnfinishedRun();
-    m_reconnectTimer.stop();
-    m_connection.Reset();
-    CSerialChannel& channel = *CSerialChannel::Instance();
-    ChoosePort(channel);
-    SetLink(LinkState::Connecting);
-    m_connectCancel.Reset();
-
-    bool connected = false;
-    DeviceType type = DeviceKV41;
-    RunOffThread(
-        [this, &channel, &connected, &type] {
-            Step("Handshake");
-            connected = channel.Open() != 0 && channel.Handshake(&m_connectCancel) != 0;
-            if (connected) {
-                type = m_connection.Identify(&m_connectCancel, [this](int index, int count) {
-                    Step("Device ID " + std::to_string(index) + " of " + std::to_string(count));
-                });
-            }
-            connected = connected && !m_connectCancel.IsCancelled();
-        },
-        true);
-    if (!connected) {
-        m_connection.SetOutcome(true, type);
-        SetLink(LinkState::NotConnected);
-        ShowInformation(kConnectFailedString);
-        // String 102 says that it failed; the status line says why, and what to do.
-        if (!m_connectCancel.IsCancelled()) {
-            m_observer.StatusNote(ExplainPortOpenFailure(SerialDevicePath(channel.PortName())));
-        }
-        return;
-    }
-    m_connection.SetOutcome(false, type);
-    const std::vector<std::string> links = ByIdLinksTo(SerialDevicePath(channel.PortName()));
-    m_byIdLink = links.empty() ? std::string() : links.front();
-    m_portPath = SerialDevicePath(channel.PortName());
-    SetLink(LinkState::Answering);
-    m_observer.ConnectionStep("Setpoints");
-    QueryAndShowSetpoints();
-    const bool listed = type != DeviceUnlisted;
-    for (int controlId : {kTimeEntry, kTimeSpin, kSpeedEntry, kSpeedSpin, kStartButton}) {
-        m_observer.EnableControl(controlId, listed);
-    }
-}
-
-void CRunController::CancelConnect() {
-    m_connectCancel.Cancel();
-}
-
-void CRunController::Step(const std::string& step) {
-    // Crosses threads: the connection's worker hands each step to the engine's thread.
-    QMetaObject::invokeMethod(
-        this, [this, step] { m_observer.ConnectionStep(step); }, Qt::QueuedConnection);
-}
-
-std::string CRunController::PortName() const {
-    return CSerialChannel::Instance()->PortName();
+template <typename Result>
+void CRunController::OffThread(std::function<Result()> job, std::function<void(Result)> done) {
+    // Crosses threads: the job runs on the worker; its result is queued to the engine's thread,
+    // and dropped with the engine if that is gone first.
+    m_worker.Post([this, job = std::move(job), done = std::move(done)] {
+        Result result = job();
+        QMetaObject::invokeMethod(
+            this,
+            [this, done, result = std::move(result)] {
+                if (!m_shutDown) {
+                    done(result);
+                }
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 // ---- run control ------------------------------------------------------------------------
 
-bool CRunController::CheckConnected() {
-    if (m_connection.ConnectionFailed()) {
-        ShowInformation(kConnectFailedRestartString);
-        return false;
+void CRunController::Start(int speed, int time) {
+    StartOutcome outcome;
+    if (m_state != EngineState::Idle) {
+        outcome.result = StartOutcome::Result::Busy;
+        m_observer.StartFinished(outcome);
+        return;
     }
-    return true;
+    if (m_connectionFailed) {
+        outcome.result = StartOutcome::Result::NotConnected;
+        m_observer.StartFinished(outcome);
+        return;
+    }
+    const InstrumentModel& model = ModelOf(m_deviceType);
+    if (model.startLimits && !model.startLimits->Contains(speed)) {
+        outcome.result = StartOutcome::Result::SpeedOutOfRange;
+        outcome.limits = model.startLimits;
+        m_observer.StartFinished(outcome);
+        return;
+    }
+    if (!model.sendsCommands) {
+        outcome.result = StartOutcome::Result::Unlisted;
+        m_observer.StartFinished(outcome);
+        return;
+    }
+    m_lastStartSpeed = speed;
+    SetState(EngineState::Starting);
+    struct Acks {
+        bool speed = false;
+        bool time = false;
+    };
+    OffThread<Acks>(
+        [this, speed, time] {
+            Acks acks;
+            acks.speed = m_protocol.SetSpeed(speed, &m_workCancel) != 0;
+            acks.time = m_protocol.SetTime(time, &m_workCancel) != 0;
+            return acks;
+        },
+        [this, speed, time](Acks acks) { StartFinished(speed, time, acks.speed, acks.time); });
 }
 
-CRunController::StartOutcome CRunController::Start(int speed, int time) {
-    if (m_connection.ConnectionFailed()) {
-        return StartOutcome::NotConnected;
-    }
-    const auto limits = SpeedLimitsFor(GetDeviceType());
-    if (limits && (speed < limits->low || speed > limits->high)) {
-        ShowInformation(kSpeedOutOfRangeString);
-        return StartOutcome::SpeedOutOfRange;
-    }
-    if (GetDeviceType() == DeviceUnlisted) {
-        return StartOutcome::Unlisted;
-    }
-    CSerialChannel* channel = CSerialChannel::Instance();
-    const int speedAcknowledged = channel->SetSpeed(speed);
-    m_lastStartSpeed = speed;
-    const int timeAcknowledged = channel->SetTime(time);
+void CRunController::StartFinished(int speed, int time, bool speedAcknowledged,
+                                   bool timeAcknowledged) {
+    StartOutcome outcome;
+    outcome.speedAcknowledged = speedAcknowledged;
+    outcome.timeAcknowledged = timeAcknowledged;
     if (!speedAcknowledged && !timeAcknowledged) {
-        return StartOutcome::Refused;
+        SetState(EngineState::Idle);
+        outcome.result = StartOutcome::Result::Refused;
+        m_observer.StartFinished(outcome);
+        return;
     }
-
     m_record.ResetSpeedExtent();
     m_observer.ResetGraph();
     m_record.ResetRecord();
     m_speedAtStart = speed;
     m_timeAtStart = time;
-    BeginJournal();
+    JournalHeader header;
+    header.start = std::chrono::system_clock::now();
+    header.port = m_portName;
+    header.deviceId = m_deviceId;
+    header.deviceType = m_deviceType;
+    header.speedSetpoint = speed;
+    header.timeSetpoint = time;
+    header.programVersion = VELMORA_VERSION;
+    m_journal.Begin(header);
     m_failedCycles = 0;
     m_lastAnswer = std::chrono::steady_clock::now();
-    m_poller.SetOwner(this, this);
-    m_poller.Start();
+    StartPoller();
     ArmWatchdog();
+    SetState(EngineState::Running);
     SetRunning(true);
-    return StartOutcome::Started;
+    outcome.result = StartOutcome::Result::Started;
+    m_observer.StartFinished(outcome);
 }
 
 std::optional<int> CRunController::FallbackStopSpeed() const {
     return m_lastStartSpeed ? m_lastStartSpeed : m_shownSpeedSetpoint;
 }
 
-// Stop's exchanges can take 13 s with a silent instrument, so they leave the engine's thread;
-// what is sent, and in which order, stays the same.
+// Stop's exchanges can take 13 s with a silent instrument; they run on the worker, and the
+// setpoints query follows them in the same job so that idle always shows the setpoints.
 void CRunController::Stop(std::optional<int> speed) {
+    if (m_state == EngineState::Connecting || m_state == EngineState::Starting ||
+        m_state == EngineState::Stopping) {
+        StopOutcome outcome;
+        outcome.result = StopOutcome::Result::Busy;
+        m_observer.StopFinished(outcome);
+        return;
+    }
     m_poller.RequestStop();
     StopReconnecting();
     const bool wasRunning = Running();
-    if (GetDeviceType() != DeviceUnlisted && speed) {
+    const bool send = ModelOf(m_deviceType).sendsCommands && speed.has_value();
+    SetState(EngineState::Stopping);
+    struct StopResult {
         bool confirmed = false;
-        RunOffThread([&confirmed, speed] {
-            CSerialChannel* channel = CSerialChannel::Instance();
-            for (int send = 0; send < kStopRetries && !confirmed; ++send) {
-                confirmed = channel->SetSpeed(*speed) != 0;
+        std::optional<std::vector<std::uint8_t>> status;
+    };
+    OffThread<StopResult>(
+        [this, send, speed] {
+            StopResult result;
+            for (int attempt = 0; send && attempt < kStopRetries && !result.confirmed; ++attempt) {
+                result.confirmed = m_protocol.SetSpeed(*speed, &m_workCancel) != 0;
             }
+            std::vector<std::uint8_t> block;
+            if (m_protocol.QueryStatus(block, &m_workCancel) != 0) {
+                result.status = std::move(block);
+            }
+            return result;
+        },
+        [this, send, wasRunning](StopResult result) {
+            StopFinished(send, result.confirmed, wasRunning, result.status);
         });
-        // A shaker behind a pulled cable goes on running: the operator must hear of it.
-        if (!confirmed) {
-            ShowInformation(kStopNotConfirmedString);
-        }
-    }
-    if (wasRunning) {
+}
+
+void CRunController::StopFinished(bool sent, bool confirmed, bool wasRunning,
+                                  const std::optional<std::vector<std::uint8_t>>& status) {
+    if (wasRunning && Running()) {
         EndRun(RunEnd::Stopped);
     }
     SetRunning(false);
-    m_poller.RequestStop();
-    QueryAndShowSetpoints();
+    if (status) {
+        ShowSetpoints(*status);
+    }
+    SetState(EngineState::Idle);
+    StopOutcome outcome;
+    outcome.endedRun = wasRunning;
+    outcome.result = !sent       ? StopOutcome::Result::NothingSent
+                     : confirmed ? StopOutcome::Result::Confirmed
+                                 : StopOutcome::Result::NotConfirmed;
+    m_observer.StopFinished(outcome);
 }
 
 void CRunController::ShowSettings() {
+    if (m_state == EngineState::Connecting || m_state == EngineState::Starting ||
+        m_state == EngineState::Stopping) {
+        return;
+    }
     m_poller.RequestStop();
-    SetRunning(false);
-    std::vector<std::uint8_t> block;
-    if (CSerialChannel::Instance()->QueryStatus(block)) {
-        ShowSetpoints(block);
-    }
-}
-
-void CRunController::QueryAndShowSetpoints() {
-    std::vector<std::uint8_t> block;
-    int good = 0;
-    RunOffThread([&block, &good] { good = CSerialChannel::Instance()->QueryStatus(block); });
-    if (good) {
-        ShowSetpoints(block);
-    }
+    m_watchdog.stop();
+    SetState(EngineState::Stopping);
+    OffThread<std::optional<std::vector<std::uint8_t>>>(
+        [this]() -> std::optional<std::vector<std::uint8_t>> {
+            std::vector<std::uint8_t> block;
+            if (m_protocol.QueryStatus(block, &m_workCancel) == 0) {
+                return std::nullopt;
+            }
+            return block;
+        },
+        [this](std::optional<std::vector<std::uint8_t>> status) {
+            SetRunning(false);
+            if (status) {
+                ShowSetpoints(*status);
+            }
+            SetState(EngineState::Idle);
+        });
 }
 
 void CRunController::ShowSetpoints(const std::vector<std::uint8_t>& block) {
@@ -218,11 +207,41 @@ void CRunController::ShowSetpoints(const std::vector<std::uint8_t>& block) {
     m_observer.ShowTime(*m_shownTimeSetpoint);
 }
 
-int CRunController::OnStatusUpdate(long wParam, long lParam) {
-    const int speed = static_cast<int>(wParam);
-    const int remaining = static_cast<int>(lParam);
+// ---- the poller's samples ---------------------------------------------------------------
+
+void CRunController::StartPoller() {
+    const int pollRun = ++m_pollRun;
+    // Crosses threads: each sample is queued to the engine's thread; one from a poller run
+    // that has ended by then is dropped there.
+    CStatusPoller::Sink sink;
+    sink.status = [this](const StatusSample& sample) {
+        QMetaObject::invokeMethod(
+            this, [this, sample] { OnStatusSample(sample); }, Qt::QueuedConnection);
+    };
+    sink.runState = [this](const RunStateSample& sample) {
+        QMetaObject::invokeMethod(
+            this, [this, sample] { OnRunStateSample(sample); }, Qt::QueuedConnection);
+    };
+    sink.failure = [this](const PollFailure& failure) {
+        QMetaObject::invokeMethod(
+            this, [this, failure] { OnPollFailure(failure); }, Qt::QueuedConnection);
+    };
+    m_poller.Start(pollRun, std::move(sink));
+}
+
+void CRunController::OnStatusSample(const StatusSample& sample) {
+    if (m_shutDown || sample.pollRun != m_pollRun || m_state != EngineState::Running) {
+        return;
+    }
+    m_failedCycles = 0;
+    m_lastAnswer = std::chrono::steady_clock::now();
+    ArmWatchdog();
+    SetLink(LinkState::Answering);
+
+    const int speed = sample.displayed;
+    const int remaining = sample.remaining;
     double largestX = 0.0;
-    if (GetDeviceType() != DeviceUnlisted) {
+    if (ModelOf(m_deviceType).sendsCommands) {
         m_observer.ShowSpeed(speed);
         m_record.AppendSpeed(static_cast<std::uint32_t>(speed));
         const int x = static_cast<int>(m_record.SpeedSeries().size());
@@ -233,51 +252,23 @@ int CRunController::OnStatusUpdate(long wParam, long lParam) {
         const auto now = std::chrono::system_clock::now();
         m_record.AppendSampleTime(now);
         largestX = std::max(largestX, static_cast<double>(m_record.TimeSeries().size()));
-        if (Running()) {
-            JournalSample(x, speed, remaining, now);
-            m_observer.SampleRecorded(x, speed, remaining);
-        }
+        m_journal.Sample(x, speed, remaining, now);
+        m_observer.SampleRecorded(x, speed, remaining);
         if (remaining <= 0) {
-            if (Running()) {
-                EndRun(RunEnd::TimeUp);
-            }
+            EndRun(RunEnd::TimeUp);
             ShowSettings();
         }
     }
     m_observer.RescaleGraph(m_record.SpeedMinimum(), m_record.SpeedMaximum(), largestX);
-    return 1;
 }
 
-int CRunController::OnRunState(long wParam, long) {
-    if (wParam == 0) {
-        if (Running()) {
-            EndRun(RunEnd::InstrumentStopped);
-        }
+void CRunController::OnRunStateSample(const RunStateSample& sample) {
+    if (m_shutDown || sample.pollRun != m_pollRun || m_state != EngineState::Running) {
+        return;
+    }
+    if (sample.runFlag == 0) {
+        EndRun(RunEnd::InstrumentStopped);
         ShowSettings();
-    }
-    return 1;
-}
-
-int CRunController::OnPollerMessage(unsigned message, long wParam, long lParam) {
-    // Stop's exchanges are under way: what the poller read before it heard of the stop would
-    // put a running speed back on the readouts after the setpoints.
-    if (m_busy) {
-        return 1;
-    }
-    switch (message) {
-        case WM_STATUS_UPDATE:
-            m_failedCycles = 0;
-            m_lastAnswer = std::chrono::steady_clock::now();
-            ArmWatchdog();
-            SetLink(LinkState::Answering);
-            return OnStatusUpdate(wParam, lParam);
-        case WM_RUN_STATE:
-            return OnRunState(wParam, lParam);
-        case WM_POLL_FAILED:
-            PollFailed(wParam != 0);
-            return 1;
-        default:
-            return 0;
     }
 }
 
@@ -288,6 +279,9 @@ void CRunController::Abandon(RunEnd why) {
         EndRun(why);
     }
     SetRunning(false);
+    if (m_state == EngineState::Running || m_state == EngineState::Reconnecting) {
+        SetState(EngineState::Idle);
+    }
 }
 
 void CRunController::Shutdown() {
@@ -295,209 +289,44 @@ void CRunController::Shutdown() {
         return;
     }
     m_shutDown = true;
+    m_reconnectTimer.stop();
+    m_watchdog.stop();
+    m_workCancel.Cancel();
+    m_connectCancel.Cancel();
+    m_reconnectCancel.Cancel();
     m_poller.RequestStop();
     m_poller.Join();
-    StopReconnecting();
+    m_worker.Finish();
     if (Running()) {
-        EndRun(RunEnd::Closed);
-        m_nRunning = 0;
+        m_journal.End(RunEnd::Closed);
+        m_running = false;
     }
-    if (CSerialChannel* channel = CSerialChannel::Instance()) {
-        channel->Close();
+    m_channel.Close();
+}
+
+void CRunController::SetState(EngineState state) {
+    if (state == m_state) {
+        return;
     }
-    CSerialChannel::DestroyInstance();
+    m_state = state;
+    m_observer.StateChanged(state);
 }
 
 void CRunController::SetRunning(bool running) {
-    m_nRunning = running ? 1 : 0;
     if (!running) {
         m_watchdog.stop();
     }
+    if (running == m_running) {
+        return;
+    }
+    m_running = running;
     m_observer.RunningChanged(running);
 }
 
 void CRunController::EndRun(RunEnd why) {
-    if (m_journal) {
-        if (!m_journal->End(why)) {
-            m_observer.StatusNote(m_journal->LastError());
-        }
-        m_lastJournalPath = m_journal->Path();
-        m_journal.reset();
-    }
+    m_journal.End(why);
     StopReconnecting();
     m_observer.RunEnded(why);
-}
-
-// ---- the watched link -------------------------------------------------------------------
-
-void CRunController::SetLink(LinkState state) {
-    if (state == m_link) {
-        return;
-    }
-    m_link = state;
-    m_observer.LinkStateChanged(state);
-}
-
-void CRunController::PollFailed(bool portLost) {
-    if (portLost) {
-        // The poller would only fail once a second on a port that is gone; the engine tries
-        // to open the same instrument again instead.
-        m_poller.RequestStop();
-        CSerialChannel::Instance()->Close();
-        SetLink(LinkState::Disconnected);
-        JournalNote("link lost");
-        if (Running()) {
-            m_reconnectTimer.start();
-        }
-        return;
-    }
-    if (++m_failedCycles >= kCyclesBeforeNoReply) {
-        SetLink(LinkState::NoReply);
-    }
-}
-
-void CRunController::ArmWatchdog() {
-    m_watchdog.start(kCyclesBeforeNoReply * m_cyclePeriod);
-}
-
-void CRunController::CheckAnswering() {
-    if (!Running() || m_link != LinkState::Answering) {
-        return;
-    }
-    const auto silent = std::chrono::steady_clock::now() - m_lastAnswer;
-    const auto limit = kCyclesBeforeNoReply * m_cyclePeriod;
-    if (silent >= limit) {
-        SetLink(LinkState::NoReply);
-        return;
-    }
-    // A coarse timer may fire a little early: wait out the rest.
-    m_watchdog.start(std::chrono::ceil<std::chrono::milliseconds>(limit - silent));
-}
-
-void CRunController::TryReconnect() {
-    if (m_reconnectWorker.joinable() || !Running()) {
-        return;
-    }
-    m_reconnectCancel.Reset();
-    const std::string path =
-        !m_byIdLink.empty() && std::filesystem::exists(m_byIdLink) ? m_byIdLink : m_portPath;
-    const std::string expectedId = DeviceId();
-    m_reconnectWorker = std::thread([this, path, expectedId] {
-        CSerialChannel& channel = *CSerialChannel::Instance();
-        const std::string configured = channel.PortName();
-        channel.SetPortName(path);
-        bool same = channel.Reopen() != 0 && channel.Handshake(&m_reconnectCancel) != 0 &&
-                    ReadDeviceId(channel, &m_reconnectCancel) == expectedId;
-        channel.SetPortName(configured);
-        if (!same) {
-            channel.Close();
-        }
-        // Crosses threads: the outcome is handled on the engine's thread.
-        QMetaObject::invokeMethod(
-            this, [this, same] { ReconnectFinished(same); }, Qt::QueuedConnection);
-    });
-}
-
-void CRunController::ReconnectFinished(bool same) {
-    if (m_reconnectWorker.joinable()) {
-        m_reconnectWorker.join();
-    }
-    if (!same || !Running() || m_reconnectCancel.IsCancelled()) {
-        return;
-    }
-    m_reconnectTimer.stop();
-    m_failedCycles = 0;
-    m_lastAnswer = std::chrono::steady_clock::now();
-    ArmWatchdog();
-    SetLink(LinkState::Answering);
-    JournalNote("link back");
-    m_poller.SetOwner(this, this);
-    m_poller.Start();
-}
-
-void CRunController::StopReconnecting() {
-    m_reconnectTimer.stop();
-    m_reconnectCancel.Cancel();
-    if (m_reconnectWorker.joinable()) {
-        m_reconnectWorker.join();
-    }
-}
-
-// ---- journal ----------------------------------------------------------------------------
-
-void CRunController::BeginJournal() {
-    m_journal = std::make_unique<CRunJournal>(m_journalFolder);
-    JournalHeader header;
-    header.start = std::chrono::system_clock::now();
-    header.port = PortName();
-    header.deviceId = DeviceId();
-    header.deviceType = GetDeviceType();
-    header.speedSetpoint = m_speedAtStart;
-    header.timeSetpoint = m_timeAtStart;
-    header.programVersion = VELMORA_VERSION;
-    m_journalHealthy = m_journal->Begin(header);
-    m_lastJournalPath = m_journal->Path();
-    if (!m_journalHealthy) {
-        m_observer.StatusNote(m_journal->LastError());
-    }
-}
-
-void CRunController::JournalSample(int number, int speed, int remaining,
-                                   std::chrono::system_clock::time_point when) {
-    if (!m_journal || !m_journalHealthy) {
-        return;
-    }
-    if (!m_journal->Append(number, speed, remaining, when)) {
-        m_journalHealthy = false;
-        m_observer.StatusNote(m_journal->LastError());
-    }
-}
-
-void CRunController::JournalNote(const std::string& text) {
-    if (m_journal && m_journalHealthy) {
-        m_journal->Note(text);
-    }
-}
-
-std::string CRunController::JournalPath() const {
-    return m_journal ? m_journal->Path() : m_lastJournalPath;
-}
-
-void CRunController::SetJournalFolder(const std::string& folder) {
-    m_journalFolder = folder;
-}
-
-std::string CRunController::JournalFolder() const {
-    return m_journalFolder;
-}
-
-void CRunController::ReportUnfinishedRun() {
-    if (m_unfinishedReported) {
-        return;
-    }
-    m_unfinishedReported = true;
-    if (const auto unfinished = CRunJournal::TakeUnfinished(m_journalFolder)) {
-        const auto start = QDateTime::fromSecsSinceEpoch(
-            std::chrono::duration_cast<std::chrono::seconds>(unfinished->start.time_since_epoch())
-                .count());
-        m_observer.StatusNote("The run of " +
-                              start.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString() +
-                              " ended unexpectedly: its samples are in " + unfinished->path);
-    }
-}
-
-// ---- plumbing ---------------------------------------------------------------------------
-
-void CRunController::ChoosePort(CSerialChannel& channel) {
-    m_observer.ChoosePort(channel);
-}
-
-void CRunController::ShowInformation(int stringId) {
-    m_observer.ShowInformation(stringId);
-}
-
-void CRunController::EnableControl(int controlId, bool enable) {
-    m_observer.EnableControl(controlId, enable);
 }
 
 void CRunController::SetCyclePeriod(std::chrono::milliseconds period) {
@@ -507,19 +336,4 @@ void CRunController::SetCyclePeriod(std::chrono::milliseconds period) {
 
 void CRunController::SetReconnectPeriod(std::chrono::milliseconds period) {
     m_reconnectTimer.setInterval(period);
-}
-
-void CRunController::RunOffThread(const std::function<void()>& work, bool allowInput) {
-    m_busy = true;
-    m_observer.Busy(true);
-    QEventLoop loop;
-    // Crosses threads: the worker only posts the loop's end to the engine's thread.
-    std::thread worker([&work, &loop] {
-        work();
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec(allowInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-    worker.join();
-    m_observer.Busy(false);
-    m_busy = false;
 }

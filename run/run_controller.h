@@ -3,30 +3,34 @@
 #include <QObject>
 #include <QTimer>
 #include <chrono>
-#include <functional>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/exchange_cancel.h"
-#include "run/connection_host.h"
+#include "link/serial_channel.h"
+#include "link/shaker_protocol.h"
 #include "run/device_type.h"
-#include "run/instrument_connection.h"
-#include "run/poller_messages.h"
+#include "run/exchange_worker.h"
+#include "run/journal_keeper.h"
+#include "run/poll_samples.h"
 #include "run/run_observer.h"
+#include "run/run_outcomes.h"
 #include "run/run_record.h"
 #include "run/status_poller.h"
 
-class CRunJournal;
-
-// The run engine: the connection, the poller, the run record and the journal, and the steps of
-// Start, Stop, ShowSettings and the poller's two notifications. It tells its observer what to
-// show and never shows anything itself, so the window, the command line and the server run the
-// same runs. It lives on one thread with an event loop (the window's, or a QCoreApplication's);
-// every call to it comes on that thread.
-class CRunController : public QObject, public IConnectionHost, public IPollerReceiver {
+// The run engine of one instrument: its channel and protocol, the poller, the run record and
+// the journal, and the steps of Connect, Start, Stop, ShowSettings and the poller's samples.
+// It tells its observer what to show and what its requests came to, and never shows anything
+// itself, so the window, the command line and the server run the same runs.
+//
+// It lives on one thread with an event loop (the window's, or a QCoreApplication's); every
+// call to it comes on that thread and returns at once: the exchanges run on the engine's
+// exchange worker and their results come back through that thread's event loop. A request the
+// engine's state doesn't allow is refused with a Busy outcome.
+class CRunController : public QObject {
     Q_OBJECT
   public:
     static constexpr int kStopRetries = 4;
@@ -37,116 +41,137 @@ class CRunController : public QObject, public IConnectionHost, public IPollerRec
     explicit CRunController(IRunObserver& observer, QObject* parent = nullptr);
     ~CRunController() override;
 
-    // Chooses the port (through the observer), opens it, shakes hands, reads the device ID and
-    // shows the setpoints, as the window does while it initialises; string 102 on failure.
-    // The exchanges run off the engine's thread. Again later: a new connection (Connect...).
-    void Connect();
-    // Gives up a connection under way: it ends as a failed one.
+    // Opens the port, shakes hands, reads the device ID and shows the setpoints; ends with
+    // ConnectFinished. Again later: a new connection (Connect...). Idle only.
+    void Connect(const PortChoice& port);
+    // Gives up a connection under way: it ends as Cancelled.
     void CancelConnect();
 
-    // Start's first step: false (and string 103 shown) when the connection failed.
-    bool CheckConnected();
-    enum class StartOutcome { Started, NotConnected, SpeedOutOfRange, Unlisted, Refused };
-    // The rest of Start with the fields as read: the type's speed limits (string 109), then
-    // SetSpeed and SetTime, then the run. Refused: neither command was acknowledged.
-    StartOutcome Start(int speed, int time);
-    // Stop with the speed to send (none: nothing is sent): up to four sends of SetSpeed off
-    // the engine's thread, string 111 when none was confirmed, then the setpoints. Works while
-    // the link is down too; the run ends all the same.
+    // Start with the fields as read: the type's speed limits, then SetSpeed and SetTime, then
+    // the run; ends with StartFinished. Idle only.
+    void Start(int speed, int time);
+    // Stop with the speed to send (none: nothing is sent): up to four sends of SetSpeed, then
+    // the setpoints; ends with StopFinished. Works while the link is down too; the run ends
+    // all the same. Refused while connecting, starting or stopping.
     void Stop(std::optional<int> speed);
     // The speed Stop sends when the operator's field holds no valid one: the one sent at
     // Start, else the setpoint shown.
     std::optional<int> FallbackStopSpeed() const;
     // Shows the instrument's setpoints and leaves the engine idle (the end of every run).
-    void ShowSettings() override;
-    int OnStatusUpdate(long wParam, long lParam);
-    int OnRunState(long wParam, long lParam);
+    void ShowSettings();
     // Gives a run up without sending anything (its link never came back): the journal ends
     // with `why` and the engine is idle.
     void Abandon(RunEnd why);
-    // The program is closing: the poller is stopped and joined, a run in progress ends its
-    // journal as closed (the instrument runs on: nothing is sent), the channel goes.
+    // The program is closing: the exchange in flight ends at its frame boundary, the poller
+    // and the worker are joined, a run in progress ends its journal as closed (the instrument
+    // runs on: nothing is sent), the port is closed. Nothing is reported after this.
     void Shutdown();
 
-    int ConnectionFailed() const { return m_connection.ConnectionFailed(); }
-    DeviceType GetDeviceType() const { return m_connection.GetDeviceType(); }
-    const std::string& DeviceId() const { return m_connection.LastDeviceId(); }
-    std::string PortName() const;
-    bool Running() const { return m_nRunning == 1; }
+    EngineState State() const { return m_state; }
+    bool ConnectionFailed() const { return m_connectionFailed; }
+    DeviceType GetDeviceType() const { return m_deviceType; }
+    const std::string& DeviceId() const { return m_deviceId; }
+    // The port last connected to, as named, and the device it opens.
+    std::string PortName() const { return m_portName; }
+    std::string DevicePath() const { return m_portPath; }
+    bool Running() const { return m_running; }
     LinkState Link() const { return m_link; }
+    const CRunRecord& Record() const { return m_record; }
     // The journal of the run in progress or of the last run; empty before the first.
-    std::string JournalPath() const;
+    std::string JournalPath() const { return m_journal.Path(); }
     // The setpoints last shown (speed, time).
     std::optional<int> ShownSpeedSetpoint() const { return m_shownSpeedSetpoint; }
     std::optional<int> ShownTimeSetpoint() const { return m_shownTimeSetpoint; }
     int SpeedSetAtStart() const { return m_speedAtStart; }
     int TimeSetAtStart() const { return m_timeAtStart; }
+    // The traffic log of this engine's channel.
+    std::string TrafficLogPath() const { return m_channel.LogPath(); }
 
     // Where the journals go; the user's data folder unless set (tests).
-    void SetJournalFolder(const std::string& folder);
-    std::string JournalFolder() const;
-    // Test seam: the length of a poll cycle, and of the wait between reconnection attempts.
+    void SetJournalFolder(const std::string& folder) { m_journal.SetFolder(folder); }
+    std::string JournalFolder() const { return m_journal.Folder(); }
+    // Where the traffic log goes; beside the executable unless set.
+    void SetLogDirectory(const std::string& directory) { m_channel.SetLogDirectory(directory); }
+    // Test seams: the pause after every request byte (50 ms on a real line), the length of a
+    // poll cycle, and of the wait between reconnection attempts.
+    void SetBytePause(std::chrono::milliseconds pause) { m_channel.SetBytePause(pause); }
     void SetCyclePeriod(std::chrono::milliseconds period);
     void SetReconnectPeriod(std::chrono::milliseconds period);
 
-    CRunRecord m_record;
-    CInstrumentConnection m_connection;
-    CStatusPoller m_poller;
-    int m_nRunning = 0;
-
   private:
-    // IConnectionHost: the connection sequence's requests, passed on to the observer.
-    void ChoosePort(CSerialChannel& channel) override;
-    void ShowInformation(int stringId) override;
-    void EnableControl(int controlId, bool enable) override;
-    // IPollerReceiver: the poller's notifications, on the engine's thread.
-    int OnPollerMessage(unsigned message, long wParam, long lParam) override;
+    // What the connection's exchanges found, handed from the worker to the engine's thread.
+    struct ConnectResult {
+        bool connected = false;
+        bool cancelled = false;
+        std::string deviceId;
+        std::string reason;
+        std::string byIdLink;
+        std::optional<std::vector<std::uint8_t>> status;
+    };
 
+    void SetState(EngineState state);
     void SetRunning(bool running);
-    void EndRun(RunEnd why);
     void SetLink(LinkState state);
+    void EndRun(RunEnd why);
     void ShowSetpoints(const std::vector<std::uint8_t>& statusReply);
-    // Asks for the setpoints off the engine's thread and shows them.
-    void QueryAndShowSetpoints();
-    // Runs `work` on a thread of its own while this thread's event loop goes on (without user
-    // input unless allowed: a connection's Cancel is input); returns when the work is done.
-    void RunOffThread(const std::function<void()>& work, bool allowInput = false);
-    // Called from the connection's worker thread.
-    void Step(const std::string& step);
-    void PollFailed(bool portLost);
-    // Waits for the next answer, or for the link to be judged silent.
+    // Runs `job` on the exchange worker; `done` gets its result on the engine's thread,
+    // unless the engine has shut down by then.
+    template <typename Result>
+    void OffThread(std::function<Result()> job, std::function<void(Result)> done);
+
+    void ConnectFinished(const PortChoice& port, const ConnectResult& result);
+    void StartFinished(int speed, int time, bool speedAcknowledged, bool timeAcknowledged);
+    void StopFinished(bool sent, bool confirmed, bool wasRunning,
+                      const std::optional<std::vector<std::uint8_t>>& status);
+    void StartPoller();
+    void OnStatusSample(const StatusSample& sample);
+    void OnRunStateSample(const RunStateSample& sample);
+    void OnPollFailure(const PollFailure& failure);
+
+    // The watched link: silence, a port gone, and reconnecting to the same instrument.
     void ArmWatchdog();
     void CheckAnswering();
     void TryReconnect();
     void ReconnectFinished(bool sameInstrument);
     void StopReconnecting();
     void ReportUnfinishedRun();
-    void BeginJournal();
-    void JournalSample(int number, int speed, int remaining,
-                       std::chrono::system_clock::time_point when);
-    void JournalNote(const std::string& text);
 
     IRunObserver& m_observer;
-    std::unique_ptr<CRunJournal> m_journal;
-    std::string m_journalFolder;
-    std::string m_lastJournalPath;
+    // The transport, the protocol on it, and the two threads that use them.
+    CSerialChannel m_channel;
+    CShakerProtocol m_protocol{m_channel};
+    CStatusPoller m_poller{m_protocol};
+    CExchangeWorker m_worker;
+    // Cancelled by Shutdown: every exchange of the worker ends at its next frame boundary.
+    CExchangeCancel m_workCancel;
+    CExchangeCancel m_connectCancel;
+    CExchangeCancel m_reconnectCancel;
+
+    CRunRecord m_record;
+    CJournalKeeper m_journal;
+
+    EngineState m_state = EngineState::Idle;
     LinkState m_link = LinkState::NotConnected;
+    bool m_running = false;
+    bool m_shutDown = false;
+    bool m_connectionFailed = false;
+    // Left as is by a failed connection. Any of types 0..3 keeps the entries and Start
+    // enabled, so Start can still tell the operator to restart.
+    DeviceType m_deviceType = DeviceKV41;
+    std::string m_deviceId;
+    std::string m_portName;
+    std::string m_portPath;  // the device the instrument was found on
+    std::string m_byIdLink;  // its /dev/serial/by-id name, when it has one
+    int m_pollRun = 0;       // the poller run whose samples are taken
     int m_failedCycles = 0;
-    bool m_busy = false;
+    bool m_reconnecting = false;  // a reconnection attempt is on the worker
     bool m_unfinishedReported = false;
     std::optional<int> m_lastStartSpeed;
     std::optional<int> m_shownSpeedSetpoint;
     std::optional<int> m_shownTimeSetpoint;
     int m_speedAtStart = 0;
     int m_timeAtStart = 0;
-    bool m_journalHealthy = false;
-    bool m_shutDown = false;
-    std::string m_portPath;  // the device the instrument was found on
-    std::string m_byIdLink;  // its /dev/serial/by-id name, when it has one
-    CExchangeCancel m_connectCancel;
-    CExchangeCancel m_reconnectCancel;
-    // Reopens the port while the engine's thread goes on; joined on the engine's thread.
-    std::thread m_reconnectWorker;
+
     QTimer m_reconnectTimer;
     // During a run, notices a link that has stopped answering even while every exchange
     // waits out its limit (a silent instrument holds a cycle for 10 s). Restarted by every

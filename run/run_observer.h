@@ -2,7 +2,7 @@
 
 #include <string>
 
-class CSerialChannel;
+#include "run/run_outcomes.h"
 
 // How a link to the instrument is faring.
 enum class LinkState {
@@ -25,20 +25,19 @@ enum class RunEnd {
 const char* RunEndText(RunEnd why);
 const char* LinkStateText(LinkState state);
 
-// What a front end (the window, the command line, the server) is told by the run engine, and
-// what the engine asks of it. Every call comes on the engine's thread. The display calls are
-// the window's readout and graph operations, in the order the window makes them.
+// What a front end (the window, the command line, the server) is told by the run engine.
+// Every call comes on the engine's thread, never from inside a request (except a request
+// refused at once, whose outcome comes before the request returns). The display calls are the
+// window's readout and graph operations, in the order the window makes them.
 class IRunObserver {
   public:
-    // Connecting: fills in the channel's port name and baud rate (the port dialog, or a
-    // command line's options); leaves them as they are to keep the defaults.
-    virtual void ChoosePort(CSerialChannel& channel) = 0;
     // The step the connection is at ("Handshake", "Device ID 7 of 16", "Setpoints").
     virtual void ConnectionStep(const std::string& /*step*/) {}
-    // One of the program's strings for the operator (the information dialog's).
-    virtual void ShowInformation(int stringId) = 0;
-    // A control of the window enabled or disabled (an instrument of no listed type).
-    virtual void EnableControl(int /*controlId*/, bool /*enable*/) {}
+    virtual void ConnectFinished(const ConnectOutcome& /*outcome*/) {}
+    virtual void StartFinished(const StartOutcome& /*outcome*/) {}
+    // After the run (if any) has ended and the setpoints are shown.
+    virtual void StopFinished(const StopOutcome& /*outcome*/) {}
+    virtual void StateChanged(EngineState /*state*/) {}
 
     virtual void ShowSpeed(int /*speed*/) {}
     virtual void ShowTime(int /*time*/) {}
@@ -55,8 +54,6 @@ class IRunObserver {
     virtual void LinkStateChanged(LinkState /*state*/) {}
     // A note for the status line: the journal can't be written, a run ended unexpectedly.
     virtual void StatusNote(const std::string& /*text*/) {}
-    // Exchanges are under way off the engine's thread; input waits until they end.
-    virtual void Busy(bool /*busy*/) {}
 
   protected:
     ~IRunObserver() = default;

@@ -4,40 +4,26 @@
 
 #include "link/frames.h"
 #include "link/serial_channel.h"
-#include "run/cross_thread_notifier.h"
+#include "link/shaker_protocol.h"
 
 CStatusPoller::~CStatusPoller() {
     RequestStop();
-    CancelNotifications();
     Join();
 }
 
-void CStatusPoller::SetOwner(IPollerReceiver* owner, QObject* context) {
-    m_pOwner = owner;
-    m_pContext = context;
-}
-
-void CStatusPoller::Start() {
+void CStatusPoller::Start(int pollRun, Sink sink) {
     std::lock_guard lifecycle(m_lifecycleMutex);
     if (m_worker.joinable()) {
         RequestStop();
-        CancelNotifications();
         m_worker.join();
     }
-
     m_nStop.store(0);
     m_cancel.Reset();
     m_nSettled.store(0);
     m_nLastSetpoint.store(0);
-    auto notifier = CCrossThreadNotifier::Create(m_pOwner, m_pContext);
-    {
-        std::lock_guard lock(m_notifierMutex);
-        m_notifier = notifier;
-    }
     // Counted from here, so the count is exact as soon as Start returns.
     s_nRunningWorkers.fetch_add(1);
-    m_worker = std::thread(&CStatusPoller::Run, this, CSerialChannel::Instance(),
-                           std::move(notifier), m_cyclePeriod);
+    m_worker = std::thread(&CStatusPoller::Run, this, pollRun, std::move(sink), m_cyclePeriod);
 }
 
 void CStatusPoller::RequestStop() {
@@ -51,22 +37,8 @@ void CStatusPoller::RequestStop() {
 
 void CStatusPoller::Join() {
     std::lock_guard lifecycle(m_lifecycleMutex);
-    if (!m_worker.joinable()) {
-        return;
-    }
-    {
-        std::lock_guard lock(m_notifierMutex);
-        if (m_notifier && m_notifier->OnReceiverThread()) {
-            m_notifier->Cancel();
-        }
-    }
-    m_worker.join();
-}
-
-void CStatusPoller::CancelNotifications() {
-    std::lock_guard lock(m_notifierMutex);
-    if (m_notifier) {
-        m_notifier->Cancel();
+    if (m_worker.joinable()) {
+        m_worker.join();
     }
 }
 
@@ -75,21 +47,19 @@ bool CStatusPoller::HasThread() const {
     return m_worker.joinable();
 }
 
-int CStatusPoller::Run(CSerialChannel* channel, std::shared_ptr<CCrossThreadNotifier> notifier,
-                       std::chrono::milliseconds period) {
+void CStatusPoller::Run(int pollRun, Sink sink, std::chrono::milliseconds period) {
     pthread_setname_np(pthread_self(), "velmora-poller");
-
     SpeedSmoothing smoothing;
     auto cycleStart = std::chrono::steady_clock::now();
     while (!StopRequested()) {
         // Deadlines are absolute, so time spent in the exchanges never shifts the schedule.
         const auto deadline = cycleStart + period;
-        PollStatus(*channel, *notifier, smoothing);
+        PollStatus(pollRun, sink, smoothing);
         // Nobody takes the answer to a run-state query asked after a stop.
         if (StopRequested()) {
             break;
         }
-        PollRunState(*channel, *notifier);
+        PollRunState(pollRun, sink);
         if (std::chrono::steady_clock::now() >= deadline) {
             // The exchanges took a whole cycle or more: start the next one at once, from now.
             cycleStart = std::chrono::steady_clock::now();
@@ -99,35 +69,40 @@ int CStatusPoller::Run(CSerialChannel* channel, std::shared_ptr<CCrossThreadNoti
         cycleStart = deadline;
     }
     s_nRunningWorkers.fetch_sub(1);
-    return 1;
 }
 
-void CStatusPoller::PollStatus(CSerialChannel& channel, CCrossThreadNotifier& notifier,
-                               SpeedSmoothing& smoothing) {
+void CStatusPoller::PollStatus(int pollRun, const Sink& sink, SpeedSmoothing& smoothing) {
     std::vector<std::uint8_t> block;
-    if (channel.QueryStatus(block, &m_cancel) == 0 || block.size() < StatusFrame::kLength) {
+    if (m_protocol.QueryStatus(block, &m_cancel) == 0 || block.size() < StatusFrame::kLength) {
         // A stop cut the exchange short: that is no news about the link.
-        if (!StopRequested()) {
-            notifier.Deliver(WM_POLL_FAILED, channel.PortLost() ? 1 : 0, 0);
+        if (!StopRequested() && sink.failure) {
+            sink.failure(PollFailure{pollRun, m_protocol.Channel().PortLost()});
         }
         return;
     }
-    const int setpoint = ReadU16(block, StatusFrame::kSpeedSetpoint);
-    const int actual = ReadU16(block, StatusFrame::kActualSpeed);
-    const int remaining = ReadU16(block, StatusFrame::kRemaining);
-    const int displayed = SmoothDisplayedSpeed(smoothing, setpoint, actual);
+    StatusSample sample;
+    sample.pollRun = pollRun;
+    sample.speedSetpoint = ReadU16(block, StatusFrame::kSpeedSetpoint);
+    sample.actual = ReadU16(block, StatusFrame::kActualSpeed);
+    sample.timeSetpoint = ReadU16(block, StatusFrame::kTimeSetpoint);
+    sample.remaining = ReadU16(block, StatusFrame::kRemaining);
+    sample.displayed = SmoothDisplayedSpeed(smoothing, sample.speedSetpoint, sample.actual);
     m_nSettled.store(smoothing.settled);
     m_nLastSetpoint.store(smoothing.lastSetpoint);
-    notifier.Deliver(WM_STATUS_UPDATE, displayed, remaining);
+    if (sink.status) {
+        sink.status(sample);
+    }
 }
 
-void CStatusPoller::PollRunState(CSerialChannel& channel, CCrossThreadNotifier& notifier) {
+void CStatusPoller::PollRunState(int pollRun, const Sink& sink) {
     std::vector<std::uint8_t> block;
-    if (channel.QueryRunState(block, &m_cancel) == 0 || block.size() < RunStateFrame::kLength) {
+    if (m_protocol.QueryRunState(block, &m_cancel) == 0 || block.size() < RunStateFrame::kLength) {
         return;
     }
-    notifier.Deliver(WM_RUN_STATE, block[RunStateFrame::kRunFlag],
-                     block[RunStateFrame::kSecondState]);
+    if (sink.runState) {
+        sink.runState(RunStateSample{pollRun, block[RunStateFrame::kRunFlag],
+                                     block[RunStateFrame::kSecondState]});
+    }
 }
 
 void CStatusPoller::WaitForNextCycle(std::chrono::steady_clock::time_point deadline) {

@@ -4,6 +4,7 @@
 
 bool CRequestAssembler::Push(std::uint8_t byte, Frame& frame) {
     if (m_partial.empty() && byte != kFrameStartByte) {
+        ++m_malformed;
         return false;
     }
     m_partial.push_back(byte);
@@ -21,5 +22,6 @@ bool CRequestAssembler::Push(std::uint8_t byte, Frame& frame) {
 
 void CRequestAssembler::Resynchronise() {
     const auto next = std::find(m_partial.begin() + 1, m_partial.end(), kFrameStartByte);
+    m_malformed += next - m_partial.begin();
     m_partial.erase(m_partial.begin(), next);
 }

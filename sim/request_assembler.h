@@ -16,8 +16,13 @@ class CRequestAssembler {
     // True when `byte` completes a request, which is then in `frame`.
     bool Push(std::uint8_t byte, Frame& frame);
 
+    // Bytes that were part of no request: strays before a start byte, and the bytes given up
+    // when six in a row failed their checksum (a frame cut short, or two run together).
+    long long MalformedBytes() const { return m_malformed; }
+
   private:
     void Resynchronise();
 
     std::vector<std::uint8_t> m_partial;
+    long long m_malformed = 0;
 };

@@ -107,6 +107,9 @@ struct CSimulatedShaker::Impl {
 
     // The responder thread's own.
     CRequestAssembler assembler;
+    // Kept from every assembler this shaker had (Replug starts a new one).
+    std::atomic<long long> malformed{0};
+    std::atomic<long long> malformedBefore{0};
     std::vector<PendingWrite> pending;  // ordered by due time
 };
 
@@ -155,6 +158,7 @@ void CSimulatedShaker::Impl::TakeBytes(const std::uint8_t* bytes, int count,
             Answer(request, now);
         }
     }
+    malformed.store(assembler.MalformedBytes());
 }
 
 // The fault for this reply: a "next reply" fault first, then one set for the command code.
@@ -233,6 +237,8 @@ void CSimulatedShaker::Impl::Shutdown() {
     // Closing the master hangs the line up for whoever has the slave side open.
     ClosePtyPair(pty);
     pending.clear();
+    malformedBefore += assembler.MalformedBytes();
+    malformed.store(0);
     assembler = CRequestAssembler{};
 }
 
@@ -361,6 +367,10 @@ std::vector<CSimulatedShaker::ByteStamp> CSimulatedShaker::ReceivedBytes() const
 std::vector<std::array<std::uint8_t, 6>> CSimulatedShaker::Requests() const {
     std::lock_guard lock(m_impl->stateMutex);
     return m_impl->requests;
+}
+
+long long CSimulatedShaker::MalformedBytes() const {
+    return m_impl->malformedBefore + m_impl->malformed.load();
 }
 
 int CSimulatedShaker::RequestCount(std::uint8_t code) const {

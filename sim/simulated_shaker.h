@@ -93,6 +93,8 @@ class CSimulatedShaker {
     std::vector<ByteStamp> ReceivedBytes() const;
     std::vector<std::array<std::uint8_t, 6>> Requests() const;  // complete request frames, in order
     int RequestCount(std::uint8_t code) const;
+    // Bytes received that were part of no well-formed request (a frame cut short shows here).
+    long long MalformedBytes() const;
     // Forgets the recorded bytes and requests (not the faults or the state).
     void ClearRecords();
 

@@ -36,15 +36,12 @@ std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
 
 void ChannelOnSimulator::SetUp() {
     ASSERT_TRUE(m_shaker.Start());
-    CSerialChannel& channel = *CSerialChannel::Instance();
-    channel.SetLogDirectory(m_logDir.Path());
-    channel.SetPortName(m_shaker.SlavePath());
-    channel.SetBytePause(std::chrono::milliseconds(0));
-    ASSERT_EQ(channel.Open(), 1);
+    m_channel.SetLogDirectory(m_logDir.Path());
+    m_channel.SetBytePause(std::chrono::milliseconds(0));
+    ASSERT_EQ(OpenAgain(), 1);
 }
 
 void ChannelOnSimulator::TearDown() {
-    CSerialChannel::Instance()->Close();
-    CSerialChannel::DestroyInstance();
+    m_channel.Close();
     m_shaker.Stop();
 }

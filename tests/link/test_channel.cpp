@@ -16,24 +16,24 @@ namespace {
 using SerialChannel = ChannelOnSimulator;
 
 TEST_F(SerialChannel, LogsAWholeExchangeByteForByte) {
-    ASSERT_EQ(Channel().SetSpeed(300), 1);
+    ASSERT_EQ(Protocol().SetSpeed(300), 1);
     EXPECT_EQ(Log(), "Send:FE B1 01 2C 00 DE \r\nReceive:FE B1 00 00 00 B1 \r\n");
     ASSERT_EQ(Shaker().Requests().size(), 1u);
     EXPECT_EQ(Shaker().Requests()[0], BuildCommand(kCodeSetSpeed, 300));
 }
 
 TEST_F(SerialChannel, EveryOpenEmptiesTheLogAndLaterExchangesGrowIt) {
-    ASSERT_EQ(Channel().Handshake(), 1);
+    ASSERT_EQ(Protocol().Handshake(), 1);
     EXPECT_FALSE(Log().empty());
 
     Channel().Close();
-    ASSERT_EQ(Channel().Open(), 1);
+    ASSERT_EQ(OpenAgain(), 1);
     EXPECT_EQ(Log(), "");
 
     std::vector<std::uint8_t> block;
-    ASSERT_EQ(Channel().QueryStatus(block), 1);
+    ASSERT_EQ(Protocol().QueryStatus(block), 1);
     const std::string afterStatus = Log();
-    ASSERT_EQ(Channel().QueryRunState(block), 1);
+    ASSERT_EQ(Protocol().QueryRunState(block), 1);
     const std::string afterRunState = Log();
     EXPECT_EQ(afterRunState.substr(0, afterStatus.size()), afterStatus);
     EXPECT_EQ(afterRunState.substr(afterStatus.size()),
@@ -48,7 +48,7 @@ TEST_F(SerialChannel, SendNeedsAnOpenPortAndSomethingToSend) {
 
     Channel().Close();
     EXPECT_EQ(Channel().Send(request.data(), 6), 0);
-    EXPECT_EQ(Channel().Handshake(), 0);
+    EXPECT_EQ(Protocol().Handshake(), 0);
     EXPECT_EQ(Log(), "Send:\r\n");
     EXPECT_EQ(Shaker().ReceivedBytes().size(), 0u);
 }
@@ -56,15 +56,15 @@ TEST_F(SerialChannel, SendNeedsAnOpenPortAndSomethingToSend) {
 // The log stays open between lines, yet appends go to whatever file is at its path.
 TEST_F(SerialChannel, OnlyOpenCreatesTheLogAndAppendsGoToTheFileAtItsPath) {
     std::filesystem::remove(Channel().LogPath());
-    ASSERT_EQ(Channel().Handshake(), 1);
+    ASSERT_EQ(Protocol().Handshake(), 1);
     EXPECT_FALSE(std::filesystem::exists(Channel().LogPath()));
 
     std::ofstream(Channel().LogPath()) << "new\n";
-    ASSERT_EQ(Channel().Handshake(), 1);
+    ASSERT_EQ(Protocol().Handshake(), 1);
     EXPECT_EQ(Log(), "new\nSend:FE A0 00 00 00 A0 \r\nReceive:FE A0 00 00 00 A0 \r\n");
 
     Channel().Close();
-    ASSERT_EQ(Channel().Open(), 1);
+    ASSERT_EQ(OpenAgain(), 1);
     EXPECT_EQ(Log(), "");
 }
 
@@ -78,8 +78,8 @@ TEST_F(SerialChannel, ALinkOrAFifoAtTheLogPathMeansNoLog) {
     fs::create_symlink(target, path);
     Channel().SetLogDirectory(dir.Path());
     Channel().Close();
-    ASSERT_EQ(Channel().Open(), 1);
-    ASSERT_EQ(Channel().Handshake(), 1);
+    ASSERT_EQ(OpenAgain(), 1);
+    ASSERT_EQ(Protocol().Handshake(), 1);
     EXPECT_EQ(ReadWholeFile(target), "keep");
     EXPECT_TRUE(fs::is_symlink(path));
 
@@ -87,7 +87,7 @@ TEST_F(SerialChannel, ALinkOrAFifoAtTheLogPathMeansNoLog) {
     ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
     Channel().Close();
     auto open = std::async(std::launch::async,
-                           [this] { return Channel().Open() == 1 && Channel().Handshake() == 1; });
+                           [this] { return OpenAgain() == 1 && Protocol().Handshake() == 1; });
     int reader = -1;
     if (open.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
         ADD_FAILURE() << "opening the log blocked on the FIFO";
@@ -105,8 +105,7 @@ TEST_F(SerialChannel, CloseIsSafeTwiceAndOnANeverOpenedChannel) {
     EXPECT_EQ(Channel().Close(), 1);
     EXPECT_EQ(Channel().Close(), 1);
     EXPECT_FALSE(Channel().IsOpen());
-    CSerialChannel::DestroyInstance();
-    EXPECT_EQ(CSerialChannel::Instance()->Close(), 1);
+    EXPECT_EQ(CSerialChannel().Close(), 1);
 }
 
 // flock conflicts between two open descriptions of one file exactly as between two processes.
@@ -118,28 +117,26 @@ TEST_F(SerialChannel, APortInUseCannotBeOpenedAgain) {
 
     Channel().Close();
     ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(Channel().Open(), 0);
+    EXPECT_EQ(OpenAgain(), 0);
     EXPECT_FALSE(Channel().IsOpen());
     close(other);
-    EXPECT_EQ(Channel().Open(), 1);
+    EXPECT_EQ(OpenAgain(), 1);
 }
 
 TEST_F(SerialChannel, BaudRatesTheLineCannotUseAreRefusedWithoutHoldingThePort) {
     Channel().Close();
     for (const int baud : {0, -9600}) {
-        Channel().SetBaudRate(baud);
-        EXPECT_EQ(Channel().Open(), 0) << baud;
+        EXPECT_EQ(OpenAgain(baud), 0) << baud;
         EXPECT_FALSE(Channel().IsOpen());
     }
     // A rate outside the standard set goes through the arbitrary-rate interface.
-    Channel().SetBaudRate(14400);
-    EXPECT_EQ(Channel().Open(), 1);
-    EXPECT_EQ(Channel().Handshake(), 1);
+    EXPECT_EQ(OpenAgain(14400), 1);
+    EXPECT_EQ(Protocol().Handshake(), 1);
 }
 
 TEST(ChannelOpen, ThingsThatAreNotSerialPortsAreRefusedAndNothingIsCreated) {
     CTempDir dir;
-    CSerialChannel& channel = *CSerialChannel::Instance();
+    CSerialChannel channel;
     channel.SetLogDirectory(dir.Path());
     const std::string missing = dir.Path() + "/ttyMissing";
     const std::string regular = dir.Path() + "/plain.txt";
@@ -147,24 +144,21 @@ TEST(ChannelOpen, ThingsThatAreNotSerialPortsAreRefusedAndNothingIsCreated) {
 
     for (const std::string& name : {std::string(), std::string("/dev/null"), missing, regular,
                                     std::string("no-such-device-velmora")}) {
-        channel.SetPortName(name);
-        EXPECT_EQ(channel.Open(), 0) << name;
+        EXPECT_EQ(channel.Open(name, 9600), 0) << name;
         EXPECT_FALSE(channel.IsOpen()) << name;
         EXPECT_EQ(channel.Send(BuildCommand(kCodeStatus).data(), 6), 0) << name;
     }
     EXPECT_FALSE(std::filesystem::exists(missing));
     EXPECT_FALSE(std::filesystem::exists("/dev/no-such-device-velmora"));
     EXPECT_EQ(ReadWholeFile(regular), "keep");
-    CSerialChannel::DestroyInstance();
 }
 
 TEST(ChannelDefaults, ComOneAtNineThousandSixHundredBaud) {
-    CSerialChannel& channel = *CSerialChannel::Instance();
+    CSerialChannel channel;
     EXPECT_EQ(channel.PortName(), "com1");
     EXPECT_EQ(channel.BaudRate(), 9600);
     EXPECT_FALSE(channel.IsOpen());
     EXPECT_EQ(channel.LogPath().substr(channel.LogPath().rfind('/')), "/Zet_CommOutput.txt");
-    CSerialChannel::DestroyInstance();
 }
 
 }  // namespace

@@ -25,39 +25,39 @@ TEST_F(CommandSet, AcknowledgementsAreJudgedByChecksumAndStatusByteOnly) {
     };
     for (const auto& c : cases) {
         Shaker().QueueReply(kCodeSetSpeed, c.reply);
-        EXPECT_EQ(Channel().SetSpeed(800), c.expected) << ::testing::PrintToString(c.reply);
+        EXPECT_EQ(Protocol().SetSpeed(800), c.expected) << ::testing::PrintToString(c.reply);
     }
     EXPECT_EQ(Shaker().Requests().back(), BuildCommand(kCodeSetSpeed, 800));
 }
 
 TEST_F(CommandSet, IdCharacterIsByteTwoAndZeroIsAnAnswer) {
     char character = 'x';
-    ASSERT_EQ(Channel().QueryIdChar(16, character), 1);
+    ASSERT_EQ(Protocol().QueryIdChar(16, character), 1);
     EXPECT_EQ(character, 'K');
     EXPECT_EQ(Shaker().Requests().back(), BuildCommand(kCodeIdChar, 16));
 
-    ASSERT_EQ(Channel().QueryIdChar(16 + 12, character), 1);  // past "KW41-VTX-SIM"
+    ASSERT_EQ(Protocol().QueryIdChar(16 + 12, character), 1);  // past "KW41-VTX-SIM"
     EXPECT_EQ(character, '\0');
 
     Shaker().InjectNext(Fault::BadChecksum);
     character = 'x';
-    EXPECT_EQ(Channel().QueryIdChar(17, character), 0);
+    EXPECT_EQ(Protocol().QueryIdChar(17, character), 0);
     EXPECT_EQ(character, '\0');
 }
 
 TEST_F(CommandSet, StatusAndRunStateAreJudgedByChecksumAndKeepWhatArrived) {
     std::vector<std::uint8_t> block;
-    ASSERT_EQ(Channel().QueryStatus(block), 1);
+    ASSERT_EQ(Protocol().QueryStatus(block), 1);
     ASSERT_EQ(block.size(), 11u);
     EXPECT_EQ(ReadU16(block, StatusFrame::kSpeedSetpoint), 300);
     EXPECT_EQ(ReadU16(block, StatusFrame::kRemaining), 6);
 
     const auto badSum = Bytes({0xFE, 0xA2, 0x01, 0x2C, 0x00, 0x00, 0x00, 0x06, 0x00, 0x06, 0x00});
     Shaker().QueueReply(kCodeStatus, badSum);
-    EXPECT_EQ(Channel().QueryStatus(block), 0);
+    EXPECT_EQ(Protocol().QueryStatus(block), 0);
     EXPECT_EQ(block, badSum);
 
-    ASSERT_EQ(Channel().QueryRunState(block), 1);
+    ASSERT_EQ(Protocol().QueryRunState(block), 1);
     ASSERT_EQ(block.size(), 8u);
     EXPECT_EQ(block[RunStateFrame::kRunFlag], 0);
 }
@@ -73,48 +73,48 @@ TEST_F(CommandSet, AStatusWithASpeedAboveSixteenHundredIsRefused) {
     };
     std::vector<std::uint8_t> block;
     Shaker().QueueReply(kCodeStatus, status(300, 1700));
-    EXPECT_EQ(Channel().QueryStatus(block), 0);
+    EXPECT_EQ(Protocol().QueryStatus(block), 0);
     Shaker().QueueReply(kCodeStatus, status(1601, 300));
-    EXPECT_EQ(Channel().QueryStatus(block), 0);
+    EXPECT_EQ(Protocol().QueryStatus(block), 0);
     Shaker().QueueReply(kCodeStatus, status(1600, 1600));
-    EXPECT_EQ(Channel().QueryStatus(block), 1);
+    EXPECT_EQ(Protocol().QueryStatus(block), 1);
 }
 
 TEST_F(CommandSet, InjectedFaultsAreRefusedAndHarmlessOnesAccepted) {
     std::vector<std::uint8_t> block;
     Shaker().InjectNext(Fault::BadChecksum);
-    EXPECT_EQ(Channel().QueryStatus(block), 0);
+    EXPECT_EQ(Protocol().QueryStatus(block), 0);
     Shaker().InjectNext(Fault::NonZeroStatus, 3);
-    EXPECT_EQ(Channel().SetTime(10), 0);
+    EXPECT_EQ(Protocol().SetTime(10), 0);
     Shaker().InjectNext(Fault::WrongStartByte);
-    EXPECT_EQ(Channel().Handshake(), 1);
+    EXPECT_EQ(Protocol().Handshake(), 1);
     Shaker().InjectFor(kCodeRunState, Fault::BadChecksum, 2);
-    EXPECT_EQ(Channel().QueryRunState(block), 0);
-    EXPECT_EQ(Channel().QueryStatus(block), 1);
-    EXPECT_EQ(Channel().QueryRunState(block), 0);
-    EXPECT_EQ(Channel().QueryRunState(block), 1);
+    EXPECT_EQ(Protocol().QueryRunState(block), 0);
+    EXPECT_EQ(Protocol().QueryStatus(block), 1);
+    EXPECT_EQ(Protocol().QueryRunState(block), 0);
+    EXPECT_EQ(Protocol().QueryRunState(block), 1);
 }
 
 TEST_F(CommandSet, AReplyInBlocksIsCollectedOntoOneLogLine) {
     std::vector<std::uint8_t> whole;
-    ASSERT_EQ(Channel().QueryStatus(whole), 1);
+    ASSERT_EQ(Protocol().QueryStatus(whole), 1);
     Channel().Close();
-    ASSERT_EQ(Channel().Open(), 1);
+    ASSERT_EQ(OpenAgain(), 1);
 
     Shaker().InjectNext(Fault::Split, 4);
     std::vector<std::uint8_t> split;
-    ASSERT_EQ(Channel().QueryStatus(split), 1);
+    ASSERT_EQ(Protocol().QueryStatus(split), 1);
     EXPECT_EQ(split, whole);
     EXPECT_EQ(Log(), "Send:FE A2 00 00 00 A2 \r\nReceive:FE A2 01 2C 00 00 00 06 00 06 DB \r\n");
 }
 
 TEST_F(CommandSet, ABlockLongerThanTheReplyFillsItAndTheRestIsDropped) {
     Shaker().InjectNext(Fault::ExtraBytes, 2);
-    ASSERT_EQ(Channel().Handshake(), 1);
+    ASSERT_EQ(Protocol().Handshake(), 1);
     EXPECT_EQ(Channel().ReceivedCount(), 8);
     EXPECT_EQ(Log(), "Send:FE A0 00 00 00 A0 \r\nReceive:FE A0 00 00 00 A0 EE EE \r\n");
     // The two extra bytes went with the block, so nothing is left over for the next reply.
-    ASSERT_EQ(Channel().Handshake(), 1);
+    ASSERT_EQ(Protocol().Handshake(), 1);
     EXPECT_EQ(Log().find("Discard:"), std::string::npos);
 }
 
@@ -134,7 +134,7 @@ TEST_F(CommandSet, AReceiveThatGetsNothingEndsAtItsLimit) {
     // The command set waits as long as the command allows: two seconds for an acknowledgement.
     Shaker().InjectNext(Fault::NoReply);
     start = Clock::now();
-    EXPECT_EQ(Channel().Handshake(), 0);
+    EXPECT_EQ(Protocol().Handshake(), 0);
     elapsed = Clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::milliseconds(2000));
     EXPECT_LT(elapsed, std::chrono::milliseconds(3500));
@@ -144,7 +144,7 @@ TEST_F(CommandSet, AReceiveThatGetsNothingEndsAtItsLimit) {
 struct SilentCase {
     const char* name;
     int limitMs;
-    std::function<int(CSerialChannel&)> exchange;
+    std::function<int(CShakerProtocol&)> exchange;
 };
 
 void PrintTo(const SilentCase& c, std::ostream* out) {
@@ -157,25 +157,26 @@ class SilentInstrument : public ChannelOnSimulator,
 TEST_P(SilentInstrument, TheExchangeFailsNoEarlierThanItsLimit) {
     Shaker().SetSilent(true);
     const auto start = Clock::now();
-    EXPECT_EQ(GetParam().exchange(Channel()), 0);
+    EXPECT_EQ(GetParam().exchange(Protocol()), 0);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(GetParam().limitMs));
 }
 
 INSTANTIATE_TEST_SUITE_P(Limits, SilentInstrument,
                          ::testing::Values(SilentCase{"Status", 5000,
-                                                      [](CSerialChannel& channel) {
+                                                      [](CShakerProtocol& protocol) {
                                                           std::vector<std::uint8_t> block;
-                                                          return channel.QueryStatus(block);
+                                                          return protocol.QueryStatus(block);
                                                       }},
                                            SilentCase{"RunState", 5000,
-                                                      [](CSerialChannel& channel) {
+                                                      [](CShakerProtocol& protocol) {
                                                           std::vector<std::uint8_t> block;
-                                                          return channel.QueryRunState(block);
+                                                          return protocol.QueryRunState(block);
                                                       }},
                                            SilentCase{"IdChar", 10000,
-                                                      [](CSerialChannel& channel) {
+                                                      [](CShakerProtocol& protocol) {
                                                           char character = 0;
-                                                          return channel.QueryIdChar(16, character);
+                                                          return protocol.QueryIdChar(16,
+                                                                                      character);
                                                       }}),
                          [](const ::testing::TestParamInfo<SilentCase>& info) {
                              return info.param.name;

@@ -29,8 +29,8 @@ TEST_F(ExchangeSafety, TwoThreadsNeverGetEachOthersReply) {
         int good = 0;
         std::vector<std::uint8_t> block;
         for (int i = 0; i < kRounds; ++i) {
-            const int ok =
-                code == kCodeStatus ? Channel().QueryStatus(block) : Channel().QueryRunState(block);
+            const int ok = code == kCodeStatus ? Protocol().QueryStatus(block)
+                                               : Protocol().QueryRunState(block);
             if (ok != 1 || block[1] != code) {
                 break;
             }
@@ -56,7 +56,7 @@ TEST_F(ExchangeSafety, ALateReplyLandingDuringTheNextRequestIsDiscarded) {
     ASSERT_EQ(Channel().Receive(reply, 8, 50), 0);
 
     std::vector<std::uint8_t> block;
-    ASSERT_EQ(Channel().QueryStatus(block), 1);
+    ASSERT_EQ(Protocol().QueryStatus(block), 1);
     EXPECT_EQ(block[1], kCodeStatus);
     EXPECT_EQ(Log(),
               "Send:FE A1 00 00 00 A1 \r\nReceive:\r\n"
@@ -69,7 +69,7 @@ TEST_F(ExchangeSafety, AnUnpluggedInstrumentFailsTheExchangeAtOnce) {
     const auto start = Clock::now();
     auto status = std::async(std::launch::async, [this] {
         std::vector<std::uint8_t> block;
-        return Channel().QueryStatus(block);
+        return Protocol().QueryStatus(block);
     });
     while (Shaker().RequestCount(kCodeStatus) == 0 && Clock::now() - start < 2s) {
         std::this_thread::sleep_for(1ms);
@@ -80,7 +80,7 @@ TEST_F(ExchangeSafety, AnUnpluggedInstrumentFailsTheExchangeAtOnce) {
     EXPECT_LT(Clock::now() - start, 2s);
 
     const auto again = Clock::now();
-    EXPECT_EQ(Channel().Handshake(), 0);
+    EXPECT_EQ(Protocol().Handshake(), 0);
     EXPECT_LT(Clock::now() - again, 1s);
     EXPECT_EQ(Channel().Close(), 1);
 }
@@ -99,14 +99,14 @@ TEST_F(ExchangeSafety, AByteThatCannotLeaveFailsByItsTimeOutOrAtOnceWhenCancelle
     EXPECT_LT(elapsed, 5s);
 
     CExchangeCancel cancel;
-    auto send = std::async(std::launch::async, [&] { return Channel().SetSpeed(300, &cancel); });
+    auto send = std::async(std::launch::async, [&] { return Protocol().SetSpeed(300, &cancel); });
     std::this_thread::sleep_for(100ms);
     start = Clock::now();
     cancel.Cancel();
     ASSERT_EQ(send.wait_for(1s), std::future_status::ready);
     EXPECT_EQ(send.get(), 0);
     // Cancelled stays cancelled: the party's next exchange sends nothing at all.
-    EXPECT_EQ(Channel().Handshake(&cancel), 0);
+    EXPECT_EQ(Protocol().Handshake(&cancel), 0);
     EXPECT_LT(Clock::now() - start, 1s);
 }
 
@@ -136,7 +136,7 @@ TEST_F(ExchangeSafety, AFloodIsDiscardedAtMostSixtyFourKibibytesPerExchange) {
     std::this_thread::sleep_for(50ms);
     std::vector<std::uint8_t> block;
     for (int i = 0; i < 3; ++i) {
-        Channel().QueryStatus(block);
+        Protocol().QueryStatus(block);
     }
 
     std::istringstream log(Log());
@@ -162,8 +162,8 @@ TEST_F(ExchangeSafety, RequestBytesAreAtLeastFiftyMillisecondsApart) {
     Channel().SetBytePause(50ms);
     const auto start = Clock::now();
     std::vector<std::uint8_t> block;
-    ASSERT_EQ(Channel().QueryStatus(block), 1);
-    ASSERT_EQ(Channel().SetSpeed(300), 1);
+    ASSERT_EQ(Protocol().QueryStatus(block), 1);
+    ASSERT_EQ(Protocol().SetSpeed(300), 1);
     const auto bytes = Shaker().ReceivedBytes();
     ASSERT_EQ(bytes.size(), 12u);  // both requests, the pause after the first one's last byte too
 
@@ -176,6 +176,24 @@ TEST_F(ExchangeSafety, RequestBytesAreAtLeastFiftyMillisecondsApart) {
     }
     std::sort(gaps.begin(), gaps.end());
     EXPECT_GE(gaps[gaps.size() / 2], 49ms);
+}
+
+// A cancel that comes while a request is on the line lets the request finish: half a frame
+// followed by the next request would reach the instrument as one garbled frame.
+TEST_F(ExchangeSafety, ACancelMidRequestFinishesTheFrameAndSkipsTheReply) {
+    Shaker().SetByteStampsRecorded(true);
+    Channel().SetBytePause(50ms);
+    CExchangeCancel cancel;
+    auto send = std::async(std::launch::async, [&] { return Protocol().SetSpeed(300, &cancel); });
+    const auto limit = Clock::now() + 5s;
+    while (Shaker().ReceivedBytes().size() < 2 && Clock::now() < limit) {
+        std::this_thread::sleep_for(1ms);
+    }
+    cancel.Cancel();
+    EXPECT_EQ(send.get(), 0);
+    EXPECT_EQ(Protocol().Handshake(), 1);
+    EXPECT_EQ(Shaker().RequestCount(kCodeSetSpeed), 1);
+    EXPECT_EQ(Shaker().MalformedBytes(), 0);
 }
 
 }  // namespace

@@ -69,10 +69,10 @@ class Simulator : public ChannelOnSimulator {
 };
 
 TEST_F(Simulator, ARunStartedOverTheLineEndsOnItsOwn) {
-    ASSERT_EQ(Channel().SetSpeed(250), 1);
-    ASSERT_EQ(Channel().SetTime(5), 1);
+    ASSERT_EQ(Protocol().SetSpeed(250), 1);
+    ASSERT_EQ(Protocol().SetTime(5), 1);
     std::vector<std::uint8_t> block;
-    ASSERT_EQ(Channel().QueryStatus(block), 1);
+    ASSERT_EQ(Protocol().QueryStatus(block), 1);
     EXPECT_EQ(ReadU16(block, StatusFrame::kSpeedSetpoint), 250);
     EXPECT_EQ(ReadU16(block, StatusFrame::kTimeSetpoint), 5);
 
@@ -80,9 +80,9 @@ TEST_F(Simulator, ARunStartedOverTheLineEndsOnItsOwn) {
     while (Shaker().CurrentState().running && Clock::now() < giveUp) {
         std::this_thread::sleep_for(10ms);
     }
-    ASSERT_EQ(Channel().QueryRunState(block), 1);
+    ASSERT_EQ(Protocol().QueryRunState(block), 1);
     EXPECT_EQ(block[RunStateFrame::kRunFlag], 0);
-    ASSERT_EQ(Channel().QueryStatus(block), 1);
+    ASSERT_EQ(Protocol().QueryStatus(block), 1);
     EXPECT_EQ(ReadU16(block, StatusFrame::kRemaining), 0);
     EXPECT_EQ(ReadU16(block, StatusFrame::kTimeSetpoint), 5);
 }
@@ -90,21 +90,20 @@ TEST_F(Simulator, ARunStartedOverTheLineEndsOnItsOwn) {
 // The remaining time says 0 while the run state still says running; unplugged and plugged
 // back the shaker answers again where it left off.
 TEST_F(Simulator, NoTimeLeftWhileRunningAndUnplugThenReplug) {
-    ASSERT_EQ(Channel().SetTime(200), 1);
+    ASSERT_EQ(Protocol().SetTime(200), 1);
     Shaker().SetReportNoTimeLeft(true);
     std::vector<std::uint8_t> block;
-    ASSERT_EQ(Channel().QueryStatus(block), 1);
+    ASSERT_EQ(Protocol().QueryStatus(block), 1);
     EXPECT_EQ(ReadU16(block, StatusFrame::kRemaining), 0);
-    ASSERT_EQ(Channel().QueryRunState(block), 1);
+    ASSERT_EQ(Protocol().QueryRunState(block), 1);
     EXPECT_EQ(block[RunStateFrame::kRunFlag], 1);
 
     Shaker().Unplug();
-    EXPECT_EQ(Channel().Handshake(), 0);
+    EXPECT_EQ(Protocol().Handshake(), 0);
     Channel().Close();
     ASSERT_TRUE(Shaker().Replug());
-    Channel().SetPortName(Shaker().SlavePath());
-    ASSERT_EQ(Channel().Open(), 1);
-    ASSERT_EQ(Channel().QueryRunState(block), 1);
+    ASSERT_EQ(OpenAgain(), 1);
+    ASSERT_EQ(Protocol().QueryRunState(block), 1);
     EXPECT_EQ(block[RunStateFrame::kRunFlag], 1);
 }
 
@@ -117,7 +116,7 @@ TEST_F(Simulator, BadRequestsGetNoReplyAndDoNotUpsetTheNextOne) {
     EXPECT_EQ(Shaker().RequestCount(kCodeStatus), 0);
 
     std::vector<std::uint8_t> block;
-    EXPECT_EQ(Channel().QueryStatus(block), 1);
+    EXPECT_EQ(Protocol().QueryStatus(block), 1);
     EXPECT_EQ(Shaker().Requests().back(), BuildCommand(kCodeStatus));
 }
 

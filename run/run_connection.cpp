@@ -1,0 +1,197 @@
+// The connection sequence and the watched link: connecting, noticing silence or a port that
+// went away, and reconnecting to the same instrument during a run.
+#include <filesystem>
+
+#include "link/open_failure.h"
+#include "link/port_name.h"
+#include "run/instrument_models.h"
+#include "run/run_controller.h"
+#include "run/serial_port_list.h"
+
+void CRunController::Connect(const PortChoice& port) {
+    if (m_state != EngineState::Idle || m_running) {
+        ConnectOutcome outcome;
+        outcome.result = ConnectOutcome::Result::Busy;
+        m_observer.ConnectFinished(outcome);
+        return;
+    }
+    ReportUnfinishedRun();
+    m_reconnectTimer.stop();
+    m_connectionFailed = false;
+    m_deviceType = DeviceKV41;
+    m_deviceId.clear();
+    m_portName = port.portName;
+    m_connectCancel.Reset();
+    SetState(EngineState::Connecting);
+    SetLink(LinkState::Connecting);
+    // Crosses threads: each step is queued to the engine's thread as it is reached.
+    const auto step = [this](const std::string& text) {
+        QMetaObject::invokeMethod(
+            this, [this, text] { m_observer.ConnectionStep(text); }, Qt::QueuedConnection);
+    };
+    OffThread<ConnectResult>(
+        [this, port, step] {
+            ConnectResult result;
+            step("Handshake");
+            const std::string path = SerialDevicePath(port.portName);
+            result.connected = m_channel.Open(port.portName, port.baud) != 0 &&
+                               m_protocol.Handshake(&m_connectCancel) != 0;
+            if (result.connected) {
+                result.deviceId = m_protocol.ReadDeviceId(&m_connectCancel, [&](int n, int of) {
+                    step("Device ID " + std::to_string(n) + " of " + std::to_string(of));
+                });
+            }
+            result.cancelled = m_connectCancel.IsCancelled();
+            result.connected = result.connected && !result.cancelled;
+            if (!result.connected) {
+                // Said after string 102: why it failed, and what to do.
+                if (!result.cancelled) {
+                    result.reason = ExplainPortOpenFailure(path);
+                }
+                return result;
+            }
+            const std::vector<std::string> links = ByIdLinksTo(path);
+            result.byIdLink = links.empty() ? std::string() : links.front();
+            step("Setpoints");
+            std::vector<std::uint8_t> block;
+            if (m_protocol.QueryStatus(block, &m_workCancel) != 0) {
+                result.status = std::move(block);
+            }
+            return result;
+        },
+        [this, port](ConnectResult result) { ConnectFinished(port, result); });
+}
+
+void CRunController::CancelConnect() {
+    m_connectCancel.Cancel();
+}
+
+void CRunController::ConnectFinished(const PortChoice& port, const ConnectResult& result) {
+    ConnectOutcome outcome;
+    outcome.devicePath = SerialDevicePath(port.portName);
+    if (!result.connected) {
+        m_connectionFailed = true;
+        SetLink(LinkState::NotConnected);
+        SetState(EngineState::Idle);
+        outcome.result =
+            result.cancelled ? ConnectOutcome::Result::Cancelled : ConnectOutcome::Result::Failed;
+        outcome.reason = result.reason;
+        m_observer.ConnectFinished(outcome);
+        return;
+    }
+    m_deviceId = result.deviceId;
+    m_deviceType = ClassifyDeviceId(result.deviceId);
+    m_portPath = outcome.devicePath;
+    m_byIdLink = result.byIdLink;
+    SetLink(LinkState::Answering);
+    if (result.status) {
+        ShowSetpoints(*result.status);
+    }
+    SetState(EngineState::Idle);
+    outcome.result = ConnectOutcome::Result::Connected;
+    outcome.type = m_deviceType;
+    outcome.deviceId = m_deviceId;
+    m_observer.ConnectFinished(outcome);
+}
+
+void CRunController::ReportUnfinishedRun() {
+    if (m_unfinishedReported) {
+        return;
+    }
+    m_unfinishedReported = true;
+    if (const auto report = m_journal.TakeUnfinishedReport()) {
+        m_observer.StatusNote(*report);
+    }
+}
+
+// ---- the watched link -------------------------------------------------------------------
+
+void CRunController::SetLink(LinkState state) {
+    if (state == m_link) {
+        return;
+    }
+    m_link = state;
+    m_observer.LinkStateChanged(state);
+}
+
+void CRunController::OnPollFailure(const PollFailure& failure) {
+    if (m_shutDown || failure.pollRun != m_pollRun || m_state != EngineState::Running) {
+        return;
+    }
+    if (failure.portLost) {
+        // The poller would only fail once a second on a port that is gone; the engine tries
+        // to open the same instrument again instead.
+        m_poller.RequestStop();
+        m_watchdog.stop();
+        m_worker.Post([this] { m_channel.Close(); });
+        SetLink(LinkState::Disconnected);
+        m_journal.Note("link lost");
+        SetState(EngineState::Reconnecting);
+        m_reconnectTimer.start();
+        return;
+    }
+    if (++m_failedCycles >= kCyclesBeforeNoReply) {
+        SetLink(LinkState::NoReply);
+    }
+}
+
+void CRunController::ArmWatchdog() {
+    m_watchdog.start(kCyclesBeforeNoReply * m_cyclePeriod);
+}
+
+void CRunController::CheckAnswering() {
+    if (m_state != EngineState::Running || m_link != LinkState::Answering) {
+        return;
+    }
+    const auto silent = std::chrono::steady_clock::now() - m_lastAnswer;
+    const auto limit = kCyclesBeforeNoReply * m_cyclePeriod;
+    if (silent >= limit) {
+        SetLink(LinkState::NoReply);
+        return;
+    }
+    // A coarse timer may fire a little early: wait out the rest.
+    m_watchdog.start(std::chrono::ceil<std::chrono::milliseconds>(limit - silent));
+}
+
+void CRunController::TryReconnect() {
+    if (m_reconnecting || m_state != EngineState::Reconnecting) {
+        return;
+    }
+    m_reconnecting = true;
+    m_reconnectCancel.Reset();
+    const std::string path =
+        !m_byIdLink.empty() && std::filesystem::exists(m_byIdLink) ? m_byIdLink : m_portPath;
+    const std::string expectedId = m_deviceId;
+    OffThread<bool>(
+        [this, path, expectedId] {
+            const bool same = m_channel.Reopen(path) != 0 &&
+                              m_protocol.Handshake(&m_reconnectCancel) != 0 &&
+                              m_protocol.ReadDeviceId(&m_reconnectCancel) == expectedId &&
+                              !m_reconnectCancel.IsCancelled();
+            if (!same) {
+                m_channel.Close();
+            }
+            return same;
+        },
+        [this](bool same) { ReconnectFinished(same); });
+}
+
+void CRunController::ReconnectFinished(bool same) {
+    m_reconnecting = false;
+    if (!same || m_state != EngineState::Reconnecting || m_reconnectCancel.IsCancelled()) {
+        return;
+    }
+    m_reconnectTimer.stop();
+    m_failedCycles = 0;
+    m_lastAnswer = std::chrono::steady_clock::now();
+    SetState(EngineState::Running);
+    ArmWatchdog();
+    SetLink(LinkState::Answering);
+    m_journal.Note("link back");
+    StartPoller();
+}
+
+void CRunController::StopReconnecting() {
+    m_reconnectTimer.stop();
+    m_reconnectCancel.Cancel();
+}
