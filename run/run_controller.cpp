@@ -20,23 +20,6 @@ CRunController::~CRunController() {
     Shutdown();
 }
 
-template <typename Result>
-void CRunController::OffThread(std::function<Result()> job, std::function<void(Result)> done) {
-    // Crosses threads: the job runs on the worker; its result is queued to the engine's thread,
-    // and dropped with the engine if that is gone first.
-    m_worker.Post([this, job = std::move(job), done = std::move(done)] {
-        Result result = job();
-        QMetaObject::invokeMethod(
-            this,
-            [this, done, result = std::move(result)] {
-                if (!m_shutDown) {
-                    done(result);
-                }
-            },
-            Qt::QueuedConnection);
-    });
-}
-
 // ---- run control ------------------------------------------------------------------------
 
 void CRunController::Start(int speed, int time) {

@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "link/serial_channel.h"
+#include "link/shaker_protocol.h"
 #include "sim/simulated_shaker.h"
 
-// A simulated shaker on a fresh pseudo-terminal and the process's channel aimed at it, with
-// the byte pause shortened and the traffic log in a directory of its own. The destructor
-// closes and destroys the channel, then stops the shaker.
+// A simulated shaker on a fresh pseudo-terminal and a channel with its protocol aimed at it,
+// with the byte pause shortened and the traffic log in a directory of its own. The destructor
+// closes the channel, then stops the shaker.
 class CSimSession {
   public:
     explicit CSimSession(SimOptions options = {});
@@ -19,12 +21,15 @@ class CSimSession {
     CSimSession& operator=(const CSimSession&) = delete;
 
     CSimulatedShaker& Shaker() { return m_shaker; }
+    CShakerProtocol& Protocol() { return m_protocol; }
     bool Started() const { return m_bStarted; }
-    // Sets the channel's port to the shaker and opens it.
+    // Opens the channel on the shaker's port.
     bool OpenChannel();
 
   private:
     CSimulatedShaker m_shaker;
+    CSerialChannel m_channel;
+    CShakerProtocol m_protocol{m_channel};
     bool m_bStarted = false;
     std::string m_logDirectory;
 };

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "link/frames.h"
-#include "link/serial_channel.h"
 
 CSimSession::CSimSession(SimOptions options) : m_shaker(std::move(options)) {
     m_bStarted = m_shaker.Start();
@@ -15,16 +14,14 @@ CSimSession::CSimSession(SimOptions options) : m_shaker(std::move(options)) {
     if (mkdtemp(pattern) != nullptr) {
         m_logDirectory = pattern;
     }
-    CSerialChannel* channel = CSerialChannel::Instance();
-    channel->SetBytePause(std::chrono::milliseconds(0));
+    m_channel.SetBytePause(std::chrono::milliseconds(0));
     if (!m_logDirectory.empty()) {
-        channel->SetLogDirectory(m_logDirectory);
+        m_channel.SetLogDirectory(m_logDirectory);
     }
 }
 
 CSimSession::~CSimSession() {
-    CSerialChannel::Instance()->Close();
-    CSerialChannel::DestroyInstance();
+    m_channel.Close();
     m_shaker.Stop();
     if (!m_logDirectory.empty()) {
         std::error_code ignored;
@@ -33,9 +30,7 @@ CSimSession::~CSimSession() {
 }
 
 bool CSimSession::OpenChannel() {
-    CSerialChannel* channel = CSerialChannel::Instance();
-    channel->SetPortName(m_shaker.SlavePath());
-    return channel->Open() == 1;
+    return m_channel.Open(m_shaker.SlavePath(), CSerialChannel::kDefaultBaudRate) == 1;
 }
 
 std::vector<std::uint8_t> StatusReply(int speedSetpoint, int actualSpeed, int timeSetpoint,

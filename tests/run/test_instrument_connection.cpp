@@ -1,45 +1,42 @@
+// Connecting and identifying: the device ID's rules, and the engine's connection outcomes.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "link/frames.h"
-#include "link/serial_channel.h"
-#include "run/connection_host.h"
-#include "run/instrument_connection.h"
+#include "run/instrument_models.h"
+#include "run/run_controller.h"
 #include "sim_session.h"
 
 namespace {
 
-// Stands in for the main window: records what the connection sequence asks of it.
-class CFakeHost : public IConnectionHost {
-  public:
-    std::string port;
-    std::vector<std::string> calls;
-    std::vector<int> disabled;
-
-    void ChoosePort(CSerialChannel& channel) override {
-        calls.push_back("ChoosePort");
-        channel.SetPortName(port);
-    }
-    void ShowInformation(int id) override { calls.push_back("Info " + std::to_string(id)); }
-    void ShowSettings() override { calls.push_back("ShowSettings"); }
-    void EnableControl(int id, bool enable) override {
-        if (!enable) {
-            disabled.push_back(id);
-        }
-    }
+struct ConnectRecorder : IRunObserver {
+    std::optional<ConnectOutcome> outcome;
+    std::vector<int> shownSpeeds;
+    void ConnectFinished(const ConnectOutcome& o) override { outcome = o; }
+    void ShowSpeed(int speed) override { shownSpeeds.push_back(speed); }
 };
 
 class ConnectionTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(session.Started());
-        host.port = session.Shaker().SlavePath();
+    void SetUp() override { ASSERT_TRUE(session.Started()); }
+    // Connects an engine to the shaker and waits for the outcome.
+    ConnectOutcome Connect() {
+        CRunController engine(recorder);
+        engine.SetBytePause(std::chrono::milliseconds(0));
+        engine.SetJournalFolder(session.Shaker().SlavePath() + "-no-journals");
+        engine.Connect(PortChoice{session.Shaker().SlavePath(), 9600});
+        EXPECT_TRUE(ProcessEventsUntil([&] { return recorder.outcome.has_value(); }));
+        failedAfter = engine.ConnectionFailed();
+        typeAfter = engine.GetDeviceType();
+        return recorder.outcome.value_or(ConnectOutcome{});
     }
     CSimSession session;
-    CFakeHost host;
-    CInstrumentConnection connection{host};
+    ConnectRecorder recorder;
+    bool failedAfter = false;
+    DeviceType typeAfter = DeviceUnlisted;
 };
 
 }  // namespace
@@ -52,38 +49,37 @@ TEST(DeviceIdClassification, TokensNeedTheEditionAndTheFirstListedTypeWins) {
     EXPECT_EQ(ClassifyDeviceId(""), DeviceUnlisted);
 }
 
-TEST_F(ConnectionTest, LowerCaseIdIsIdentifiedFromAllSixteenCharacters) {
+TEST_F(ConnectionTest, LowerCaseIdIsIdentifiedFromAllSixteenCharactersAndTheSetpointsShown) {
     session.Shaker().SetDeviceId("xx-kw41-vtx");
-    connection.ConnectInstrument();
+    const ConnectOutcome outcome = Connect();
 
-    EXPECT_EQ(connection.ConnectionFailed(), 0);
-    EXPECT_EQ(connection.GetDeviceType(), DeviceKW41);
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"ChoosePort", "ShowSettings"}));
+    EXPECT_EQ(outcome.result, ConnectOutcome::Result::Connected);
+    EXPECT_EQ(outcome.type, DeviceKW41);
+    EXPECT_EQ(outcome.deviceId, "xx-kw41-vtx");
+    EXPECT_FALSE(failedAfter);
     EXPECT_EQ(session.Shaker().RequestCount(kCodeIdChar), 16);
-    connection.DisableIfUnknown(connection.GetDeviceType());
-    EXPECT_TRUE(host.disabled.empty());
+    EXPECT_EQ(recorder.shownSpeeds, (std::vector<int>{300}));
 }
 
 TEST_F(ConnectionTest, RefusedHandshakeFailsButLeavesStartUsable) {
     session.Shaker().QueueReply(kCodeHandshake, AckReply(kCodeHandshake, 1));
-    connection.ConnectInstrument();
+    const ConnectOutcome outcome = Connect();
 
-    EXPECT_EQ(connection.ConnectionFailed(), 1);
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"ChoosePort", "Info 102"}));
+    EXPECT_EQ(outcome.result, ConnectOutcome::Result::Failed);
+    EXPECT_FALSE(outcome.reason.empty());
+    EXPECT_TRUE(failedAfter);
     EXPECT_EQ(session.Shaker().RequestCount(kCodeIdChar), 0);
-    // Start must stay enabled to tell the operator to restart.
-    connection.DisableIfUnknown(connection.GetDeviceType());
-    EXPECT_TRUE(host.disabled.empty());
+    // A type that takes commands keeps Start enabled, so it can tell the operator to restart.
+    EXPECT_TRUE(ModelOf(typeAfter).sendsCommands);
 }
 
-TEST_F(ConnectionTest, FirstIdReadFailingGivesTheUnlistedTypeAndDisablesTheEntries) {
+TEST_F(ConnectionTest, FirstIdReadFailingGivesAnEmptyIdOfNoListedType) {
     ASSERT_TRUE(session.OpenChannel());
     session.Shaker().InjectFor(kCodeIdChar, CSimulatedShaker::Fault::BadChecksum);
 
-    EXPECT_EQ(connection.Identify(), DeviceUnlisted);
+    EXPECT_EQ(session.Protocol().ReadDeviceId(), "");
     EXPECT_EQ(session.Shaker().RequestCount(kCodeIdChar), 1);
-    connection.DisableIfUnknown(DeviceUnlisted);
-    EXPECT_EQ(host.disabled, (std::vector<int>{1002, 1003, 1004, 1005, 1006}));
+    EXPECT_FALSE(ModelOf(ClassifyDeviceId("")).sendsCommands);
 }
 
 TEST_F(ConnectionTest, ReplyErrorHalfwayKeepsTheCharactersRead) {
@@ -95,8 +91,7 @@ TEST_F(ConnectionTest, ReplyErrorHalfwayKeepsTheCharactersRead) {
     ++broken.back();
     session.Shaker().QueueReply(kCodeIdChar, broken);
 
-    EXPECT_EQ(connection.Identify(), DeviceKW41);
-    EXPECT_EQ(connection.LastDeviceId(), "KW41-VTX");
+    EXPECT_EQ(session.Protocol().ReadDeviceId(), "KW41-VTX");
     EXPECT_EQ(session.Shaker().RequestCount(kCodeIdChar), 9);
 }
 
@@ -104,7 +99,6 @@ TEST_F(ConnectionTest, ZeroByteEndsTheIdButEveryIndexIsStillRead) {
     ASSERT_TRUE(session.OpenChannel());
     session.Shaker().SetDeviceId(std::string("KW41\0VTX", 8));
 
-    EXPECT_EQ(connection.Identify(), DeviceUnlisted);
-    EXPECT_EQ(connection.LastDeviceId(), "KW41");
+    EXPECT_EQ(session.Protocol().ReadDeviceId(), "KW41");
     EXPECT_EQ(session.Shaker().RequestCount(kCodeIdChar), 16);
 }

@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
-#include "link/serial_channel.h"
 #include "run/run_controller.h"
 #include "run/run_journal.h"
 #include "sim_session.h"
@@ -23,23 +23,43 @@ namespace {
 using namespace std::chrono_literals;
 
 struct Recorder : IRunObserver {
-    std::vector<std::string> ports;  // the port each connection is given, in turn
     std::vector<LinkState> links;
-    std::vector<int> messages;
     std::vector<std::string> notes;
     std::vector<int> samples;
+    std::optional<ConnectOutcome> connected;
+    std::optional<StartOutcome> started;
+    std::optional<StopOutcome> stopped;
 
-    void ChoosePort(CSerialChannel& channel) override {
-        if (!ports.empty()) {
-            channel.SetPortName(ports.front());
-            ports.erase(ports.begin());
-        }
-    }
-    void ShowInformation(int stringId) override { messages.push_back(stringId); }
+    void ConnectFinished(const ConnectOutcome& outcome) override { connected = outcome; }
+    void StartFinished(const StartOutcome& outcome) override { started = outcome; }
+    void StopFinished(const StopOutcome& outcome) override { stopped = outcome; }
     void SampleRecorded(int number, int, int) override { samples.push_back(number); }
     void LinkStateChanged(LinkState state) override { links.push_back(state); }
     void StatusNote(const std::string& text) override { notes.push_back(text); }
 };
+
+// Each request of the engine, waited for until its outcome is in.
+ConnectOutcome::Result ConnectTo(CRunController& engine, Recorder& recorder,
+                                 const std::string& port) {
+    recorder.connected.reset();
+    engine.Connect(PortChoice{port, 9600});
+    EXPECT_TRUE(ProcessEventsUntil([&] { return recorder.connected.has_value(); }));
+    return recorder.connected ? recorder.connected->result : ConnectOutcome::Result::Busy;
+}
+
+StartOutcome::Result StartRun(CRunController& engine, Recorder& recorder, int speed, int time) {
+    recorder.started.reset();
+    engine.Start(speed, time);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return recorder.started.has_value(); }));
+    return recorder.started ? recorder.started->result : StartOutcome::Result::Busy;
+}
+
+StopOutcome::Result StopRun(CRunController& engine, Recorder& recorder, int speed) {
+    recorder.stopped.reset();
+    engine.Stop(speed);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return recorder.stopped.has_value(); }));
+    return recorder.stopped ? recorder.stopped->result : StopOutcome::Result::Busy;
+}
 
 std::string ReadAll(const std::string& path) {
     std::ifstream file(path);
@@ -57,11 +77,19 @@ SimOptions LongRun() {
 class RunEngine : public ::testing::Test {
   protected:
     RunEngine() : session(LongRun()), engine(recorder) {
-        recorder.ports.push_back(session.Shaker().SlavePath());
         engine.SetJournalFolder(journals.path().toStdString());
+        engine.SetBytePause(0ms);
+        engine.SetLogDirectory(journals.path().toStdString());
         engine.SetCyclePeriod(100ms);
         engine.SetReconnectPeriod(100ms);
     }
+
+    ConnectOutcome::Result Connect() { return ConnectTo(engine, recorder, Port()); }
+    StartOutcome::Result Start(int speed, int time) {
+        return StartRun(engine, recorder, speed, time);
+    }
+    StopOutcome::Result Stop(int speed) { return StopRun(engine, recorder, speed); }
+    std::string Port() { return session.Shaker().SlavePath(); }
 
     bool HasLink(LinkState state) const {
         return std::find(recorder.links.begin(), recorder.links.end(), state) !=
@@ -77,8 +105,8 @@ class RunEngine : public ::testing::Test {
 }  // namespace
 
 TEST_F(RunEngine, ASilentInstrumentIsNoReplyWithinThreeCyclesAndAnsweringAgainAfter) {
-    engine.Connect();
-    ASSERT_EQ(engine.Start(300, 600), CRunController::StartOutcome::Started);
+    ASSERT_EQ(Connect(), ConnectOutcome::Result::Connected);
+    ASSERT_EQ(Start(300, 600), StartOutcome::Result::Started);
     ASSERT_TRUE(ProcessEventsUntil([&] { return recorder.samples.size() >= 2; }));
     session.Shaker().SetSilent(true);
     // Every silent exchange waits out its 5 s limit; the link is judged long before that.
@@ -86,12 +114,12 @@ TEST_F(RunEngine, ASilentInstrumentIsNoReplyWithinThreeCyclesAndAnsweringAgainAf
     session.Shaker().SetSilent(false);
     ASSERT_TRUE(ProcessEventsUntil([&] { return engine.Link() == LinkState::Answering; }));
     EXPECT_TRUE(engine.Running());
-    engine.Stop(300);
+    Stop(300);
 }
 
 TEST_F(RunEngine, APulledCableIsReopenedAndTheRunGoesOnWithTheNextSampleNumbers) {
-    engine.Connect();
-    ASSERT_EQ(engine.Start(300, 600), CRunController::StartOutcome::Started);
+    ASSERT_EQ(Connect(), ConnectOutcome::Result::Connected);
+    ASSERT_EQ(Start(300, 600), StartOutcome::Result::Started);
     ASSERT_TRUE(ProcessEventsUntil([&] { return recorder.samples.size() >= 3; }));
     session.Shaker().Unplug();
     ASSERT_TRUE(ProcessEventsUntil([&] { return engine.Link() == LinkState::Disconnected; }));
@@ -113,7 +141,7 @@ TEST_F(RunEngine, APulledCableIsReopenedAndTheRunGoesOnWithTheNextSampleNumbers)
     const std::string journal = ReadAll(engine.JournalPath());
     EXPECT_NE(journal.find("# link lost\n"), std::string::npos);
     EXPECT_NE(journal.find("# link back\n"), std::string::npos);
-    engine.Stop(300);
+    Stop(300);
     EXPECT_NE(ReadAll(engine.JournalPath()).find("# end\tStop"), std::string::npos);
 }
 
@@ -122,25 +150,24 @@ TEST_F(RunEngine, AJournalThatCantBeWrittenNeverStopsTheRun) {
     const QString blocked = journals.path() + "/blocked";
     QFile(blocked).open(QIODevice::WriteOnly);
     engine.SetJournalFolder((blocked + "/runs").toStdString());
-    engine.Connect();
-    ASSERT_EQ(engine.Start(300, 600), CRunController::StartOutcome::Started);
+    ASSERT_EQ(Connect(), ConnectOutcome::Result::Connected);
+    ASSERT_EQ(Start(300, 600), StartOutcome::Result::Started);
     ASSERT_TRUE(ProcessEventsUntil([&] { return recorder.samples.size() >= 2; }));
     ASSERT_FALSE(recorder.notes.empty());
     EXPECT_NE(recorder.notes.front().find("can't be written"), std::string::npos);
-    engine.Stop(300);
+    Stop(300);
 }
 
 TEST_F(RunEngine, ConnectAgainAfterAFailedConnectionThenAWholeRun) {
-    recorder.ports.insert(recorder.ports.begin(), journals.path().toStdString() + "/no-such-port");
-    engine.Connect();
-    EXPECT_EQ(engine.ConnectionFailed(), 1);
-    EXPECT_EQ(recorder.messages, std::vector<int>{102});
-    EXPECT_FALSE(engine.CheckConnected());
+    EXPECT_EQ(ConnectTo(engine, recorder, journals.path().toStdString() + "/no-such-port"),
+              ConnectOutcome::Result::Failed);
+    EXPECT_TRUE(engine.ConnectionFailed());
+    EXPECT_EQ(Start(300, 5), StartOutcome::Result::NotConnected);
 
-    engine.Connect();
-    ASSERT_EQ(engine.ConnectionFailed(), 0);
+    ASSERT_EQ(Connect(), ConnectOutcome::Result::Connected);
+    ASSERT_FALSE(engine.ConnectionFailed());
     EXPECT_EQ(engine.DeviceId(), "KW41-VTX-SIM");
-    ASSERT_EQ(engine.Start(300, 5), CRunController::StartOutcome::Started);
+    ASSERT_EQ(Start(300, 5), StartOutcome::Result::Started);
     ASSERT_TRUE(ProcessEventsUntil([&] { return !engine.Running(); }));
     EXPECT_NE(ReadAll(engine.JournalPath()).find("# end\ttime 0"), std::string::npos);
 }
@@ -176,8 +203,56 @@ TEST(RunEngineJournal, KillNineMidRunKeepsEverySampleAndTheNextStartReportsIt) {
     Recorder recorder;
     CRunController engine(recorder);
     engine.SetJournalFolder(folder.toStdString());
-    recorder.ports.push_back("/nonexistent-port");
-    engine.Connect();
+    ConnectTo(engine, recorder, "/nonexistent-port");
     ASSERT_FALSE(recorder.notes.empty());
     EXPECT_NE(recorder.notes.front().find("ended unexpectedly"), std::string::npos);
+}
+
+// Nothing is shared between two engines: each drives its own shaker on its own port, at once,
+// and each journal and traffic log holds only its own instrument's bytes.
+TEST(TwoEngines, RunAtOnceEachOnItsOwnShakerWithItsOwnJournalAndLog) {
+    struct Side {
+        explicit Side(const char* id) : shaker(LongRun()), engine(recorder) {
+            shaker.SetDeviceId(id);
+            EXPECT_TRUE(shaker.Start());
+            engine.SetJournalFolder(folder.path().toStdString());
+            engine.SetLogDirectory(folder.path().toStdString());
+            engine.SetBytePause(1ms);
+            engine.SetCyclePeriod(100ms);
+        }
+        QTemporaryDir folder;
+        CSimulatedShaker shaker;
+        Recorder recorder;
+        CRunController engine;
+    };
+    Side one("KW41-VTX-ONE");
+    Side two("KV41-VTX-TWO");
+    one.engine.Connect(PortChoice{one.shaker.SlavePath(), 9600});
+    two.engine.Connect(PortChoice{two.shaker.SlavePath(), 9600});
+    ASSERT_TRUE(
+        ProcessEventsUntil([&] { return one.recorder.connected && two.recorder.connected; }));
+    one.engine.Start(300, 8);
+    two.engine.Start(250, 6);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return one.recorder.started && two.recorder.started; }));
+    ASSERT_EQ(one.recorder.started->result, StartOutcome::Result::Started);
+    ASSERT_EQ(two.recorder.started->result, StartOutcome::Result::Started);
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        return one.engine.State() == EngineState::Idle && two.engine.State() == EngineState::Idle;
+    }));
+
+    const std::string journalOne = ReadAll(one.engine.JournalPath());
+    const std::string journalTwo = ReadAll(two.engine.JournalPath());
+    EXPECT_NE(journalOne.find("KW41-VTX-ONE"), std::string::npos);
+    EXPECT_EQ(journalOne.find("KV41-VTX-TWO"), std::string::npos);
+    EXPECT_NE(journalTwo.find("KV41-VTX-TWO"), std::string::npos);
+    EXPECT_EQ(journalTwo.find("KW41-VTX-ONE"), std::string::npos);
+    // SetSpeed(300) and SetSpeed(250) as each log shows them.
+    const std::string logOne = ReadAll(one.engine.TrafficLogPath());
+    const std::string logTwo = ReadAll(two.engine.TrafficLogPath());
+    EXPECT_NE(logOne.find("FE B1 01 2C"), std::string::npos);
+    EXPECT_EQ(logOne.find("FE B1 00 FA"), std::string::npos);
+    EXPECT_NE(logTwo.find("FE B1 00 FA"), std::string::npos);
+    EXPECT_EQ(logTwo.find("FE B1 01 2C"), std::string::npos);
+    EXPECT_EQ(one.shaker.CurrentState().speedSetpoint, 300);
+    EXPECT_EQ(two.shaker.CurrentState().speedSetpoint, 250);
 }

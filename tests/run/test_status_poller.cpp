@@ -1,15 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QObject>
 #include <algorithm>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "link/frames.h"
-#include "link/serial_channel.h"
 #include "run/status_poller.h"
 #include "sim_session.h"
 
@@ -17,43 +15,61 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Notification {
-    unsigned message;
-    long wParam;
-    long lParam;
-};
-
-// Stands in for the main window; everything here runs on the test's main thread.
-class CRecordingReceiver : public IPollerReceiver {
+// Stands in for the engine: records what the poller hands over, on the poller's thread.
+class CRecordingSink {
   public:
-    std::vector<Notification> received;
-    std::function<void(const Notification&)> onMessage;
+    // Called on the poller's thread with each entry once it is recorded.
+    std::function<void(const std::string&)> onSample;
 
-    int OnPollerMessage(unsigned message, long wParam, long lParam) override {
-        received.push_back({message, wParam, lParam});
-        if (onMessage) {
-            onMessage(received.back());
-        }
-        return 1;
+    CStatusPoller::Sink Sink() {
+        CStatusPoller::Sink sink;
+        sink.status = [this](const StatusSample& s) {
+            Add('S', "S" + std::to_string(s.displayed) + ":" + std::to_string(s.remaining));
+        };
+        sink.runState = [this](const RunStateSample& s) {
+            Add('R', "R" + std::to_string(s.runFlag) + ":" + std::to_string(s.secondState));
+        };
+        sink.failure = [this](const PollFailure& f) {
+            Add('F', "F" + std::to_string(f.portLost ? 1 : 0));
+        };
+        return sink;
     }
-    long Count(unsigned message) const {
-        return std::count_if(received.begin(), received.end(),
-                             [&](const Notification& n) { return n.message == message; });
+    std::size_t Count(char kind) const {
+        std::lock_guard lock(m_mutex);
+        return std::count_if(m_entries.begin(), m_entries.end(),
+                             [&](const std::string& e) { return e[0] == kind; });
     }
-    // "S<speed>:<remaining>" and "R<flag>:<second byte>", space separated.
+    std::size_t Size() const {
+        std::lock_guard lock(m_mutex);
+        return m_entries.size();
+    }
+    // The first entries, space separated: "S<speed>:<remaining>", "R<flag>:<byte>", "F<lost>".
     std::string Transcript(std::size_t first) const {
+        std::lock_guard lock(m_mutex);
         std::string text;
-        for (std::size_t i = 0; i < received.size() && i < first; ++i) {
-            const Notification& n = received[i];
-            text += (i > 0 ? " " : "");
-            text += (n.message == WM_STATUS_UPDATE ? "S"
-                     : n.message == WM_RUN_STATE   ? "R"
-                     : n.message == WM_POLL_FAILED ? "F"
-                                                   : "?");
-            text += std::to_string(n.wParam) + ":" + std::to_string(n.lParam);
+        for (std::size_t i = 0; i < m_entries.size() && i < first; ++i) {
+            text += (i > 0 ? " " : "") + m_entries[i];
         }
         return text;
     }
+
+  private:
+    std::string Last() const {
+        std::lock_guard lock(m_mutex);
+        return m_entries.back();
+    }
+    void Add(char, std::string entry) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_entries.push_back(std::move(entry));
+        }
+        if (onSample) {
+            onSample(Last());
+        }
+    }
+    // Protects m_entries: written on the poller's thread, read on the test's.
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_entries;
 };
 
 // Waits without running the event loop, so notifications stay unhandled meanwhile.
@@ -78,7 +94,6 @@ class StatusPollerTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(session.Started());
         ASSERT_TRUE(session.OpenChannel());
-        poller.SetOwner(&receiver, &context);
         poller.SetCyclePeriod(20ms);
     }
     void TearDown() override {
@@ -88,9 +103,8 @@ class StatusPollerTest : public ::testing::Test {
     }
 
     CSimSession session;
-    QObject context;
-    CRecordingReceiver receiver;
-    CStatusPoller poller;
+    CRecordingSink sink;
+    CStatusPoller poller{session.Protocol()};
 };
 
 }  // namespace
@@ -106,19 +120,24 @@ TEST_F(StatusPollerTest, StatusUpdatesCarryTheSmoothedSpeedAndTheRemainingTime) 
     for (const auto& step : steps) {
         session.Shaker().QueueReply(kCodeStatus, StatusReply(step[0], step[1], 6, remaining--));
     }
-    std::vector<std::vector<long>> shown;
-    receiver.onMessage = [&](const Notification& n) {
-        if (n.message == WM_STATUS_UPDATE && shown.size() < std::size(steps)) {
-            shown.push_back({n.wParam, n.lParam, poller.SettledFlag()});
+    std::mutex mutex;  // protects shown, written on the poller's thread
+    std::vector<std::string> shown;
+    sink.onSample = [&](const std::string& entry) {
+        std::lock_guard lock(mutex);
+        if (entry[0] == 'S') {
+            shown.push_back(entry + "/" + std::to_string(poller.SettledFlag()));
         }
     };
 
-    poller.Start();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return shown.size() == std::size(steps); }));
+    poller.Start(1, sink.Sink());
+    ASSERT_TRUE(WaitWithoutEvents([&] { return sink.Count('S') >= std::size(steps); }));
+    poller.RequestStop();
+    poller.Join();
 
     for (std::size_t i = 0; i < std::size(steps); ++i) {
-        EXPECT_EQ(shown[i],
-                  (std::vector<long>{steps[i][2], 60 - static_cast<long>(i), steps[i][3]}))
+        EXPECT_EQ(shown[i], "S" + std::to_string(steps[i][2]) + ":" +
+                                std::to_string(60 - static_cast<int>(i)) + "/" +
+                                std::to_string(steps[i][3]))
             << "reply " << i;
     }
 }
@@ -133,44 +152,29 @@ TEST_F(StatusPollerTest, FailedQueriesAreReportedOnlyForTheStatusAndTheLoopGoesO
     session.Shaker().QueueReply(kCodeRunState, RunStateReply(0, 7));
     session.Shaker().QueueReply(kCodeRunState, WithBadChecksum(RunStateReply(1, 0)));
 
-    poller.Start();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return receiver.received.size() >= 6; }));
+    poller.Start(1, sink.Sink());
+    ASSERT_TRUE(WaitWithoutEvents([&] { return sink.Size() >= 6; }));
 
     // Cycle 2 lost its status, cycle 3 its run state; values are unsigned 16-bit. The lost
     // reply left the smoothing alone: 295 settled it, so the shaker's own 0 shows as 225.
-    EXPECT_EQ(receiver.Transcript(6), "S150:60 R1:0 F0:0 R0:7 S295:65535 S225:6");
+    EXPECT_EQ(sink.Transcript(6), "S150:60 R1:0 F0 R0:7 S295:65535 S225:6");
 }
 
-TEST_F(StatusPollerTest, StopDuringANotificationEndsTheCycleWithoutAnotherExchange) {
+TEST_F(StatusPollerTest, AStopWhileASampleIsHandedOverEndsTheCycleWithoutAnotherExchange) {
     // A cycle far longer than the test may take: only a wake on the stop ends it early.
     poller.SetCyclePeriod(60s);
-    receiver.onMessage = [&](const Notification& n) {
-        if (n.message == WM_STATUS_UPDATE) {
+    sink.onSample = [&](const std::string& entry) {
+        if (entry[0] == 'S') {
             poller.RequestStop();
         }
     };
 
-    poller.Start();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return receiver.Count(WM_STATUS_UPDATE) == 1; }));
+    poller.Start(1, sink.Sink());
+    ASSERT_TRUE(WaitWithoutEvents([&] { return sink.Count('S') == 1; }));
     poller.Join();
 
-    EXPECT_EQ(receiver.Transcript(9), "S0:6");
+    EXPECT_EQ(sink.Transcript(9), "S0:6");
     EXPECT_EQ(session.Shaker().RequestCount(kCodeStatus), 1);
-    EXPECT_EQ(session.Shaker().RequestCount(kCodeRunState), 0);
-}
-
-TEST_F(StatusPollerTest, JoinOnTheReceiverThreadCancelsTheNotificationItWaitsFor) {
-    poller.Start();
-    ASSERT_TRUE(WaitWithoutEvents([&] { return session.Shaker().RequestCount(kCodeStatus) >= 1; }));
-    std::this_thread::sleep_for(100ms);
-    // The poller is held in its status notification, which this thread has not handled.
-    EXPECT_EQ(session.Shaker().RequestCount(kCodeRunState), 0);
-
-    poller.RequestStop();
-    poller.Join();
-    QCoreApplication::processEvents();
-
-    EXPECT_TRUE(receiver.received.empty());
     EXPECT_EQ(session.Shaker().RequestCount(kCodeRunState), 0);
 }
 
@@ -179,9 +183,8 @@ TEST_F(StatusPollerTest, JoinOnTheReceiverThreadCancelsTheNotificationItWaitsFor
 // more, and the command sent right after the stop is not cut short with it.
 TEST_F(StatusPollerTest, AStopCutsTheExchangeInFlightShortAndNotTheNextCommand) {
     session.Shaker().SetSilent(true);
-    poller.Start();
+    poller.Start(1, sink.Sink());
     ASSERT_TRUE(WaitWithoutEvents([&] { return session.Shaker().RequestCount(kCodeStatus) >= 1; }));
-    std::this_thread::sleep_for(50ms);
 
     const auto start = std::chrono::steady_clock::now();
     poller.RequestStop();
@@ -190,40 +193,17 @@ TEST_F(StatusPollerTest, AStopCutsTheExchangeInFlightShortAndNotTheNextCommand) 
     EXPECT_EQ(session.Shaker().RequestCount(kCodeRunState), 0);
 
     session.Shaker().SetSilent(false);
-    EXPECT_EQ(CSerialChannel::Instance()->SetSpeed(300), 1);
-}
-
-TEST_F(StatusPollerTest, ContextDestroyedWhileANotificationWaitsReleasesThePoller) {
-    auto* windowContext = new QObject;
-    poller.SetOwner(&receiver, windowContext);
-    poller.Start();
-    ASSERT_TRUE(WaitWithoutEvents([&] { return session.Shaker().RequestCount(kCodeStatus) >= 1; }));
-
-    delete windowContext;
-    EXPECT_TRUE(WaitWithoutEvents([&] { return session.Shaker().RequestCount(kCodeStatus) >= 3; }));
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(receiver.received.empty());
+    EXPECT_EQ(session.Protocol().SetSpeed(300), 1);
 }
 
 TEST_F(StatusPollerTest, StopStartStormNeverLeavesTwoPollers) {
-    // Restarts from a handler replace the very poller that waits for that handler.
     poller.SetCyclePeriod(1ms);
-    int restartsFromHandler = 0;
-    receiver.onMessage = [&](const Notification& n) {
-        if (n.message == WM_RUN_STATE && restartsFromHandler < 20) {
-            ++restartsFromHandler;
-            poller.RequestStop();
-            poller.Start();
-            EXPECT_EQ(CStatusPoller::RunningWorkers(), 1);
-        }
-    };
-
     for (int round = 0; round < 200; ++round) {
-        poller.Start();
+        poller.Start(round, sink.Sink());
         ASSERT_EQ(CStatusPoller::RunningWorkers(), 1);
         if (round % 4 == 0) {
-            const long before = receiver.Count(WM_RUN_STATE);
-            ASSERT_TRUE(ProcessEventsUntil([&] { return receiver.Count(WM_RUN_STATE) > before; }));
+            const std::size_t before = sink.Count('R');
+            ASSERT_TRUE(WaitWithoutEvents([&] { return sink.Count('R') > before; }));
         }
         poller.RequestStop();
         if (round % 5 == 0) {
@@ -231,5 +211,4 @@ TEST_F(StatusPollerTest, StopStartStormNeverLeavesTwoPollers) {
             ASSERT_EQ(CStatusPoller::RunningWorkers(), 0);
         }
     }
-    EXPECT_GT(restartsFromHandler, 0);
 }

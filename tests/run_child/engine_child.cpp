@@ -4,19 +4,25 @@
 #include <chrono>
 #include <cstdio>
 
-#include "link/serial_channel.h"
 #include "run/run_controller.h"
 #include "sim/simulated_shaker.h"
 
 namespace {
 
 struct Printer : IRunObserver {
-    std::string port;
-    void ChoosePort(CSerialChannel& channel) override {
-        channel.SetPortName(port);
-        channel.SetBytePause(std::chrono::milliseconds(0));
+    CRunController* engine = nullptr;
+    void ConnectFinished(const ConnectOutcome& outcome) override {
+        if (outcome.result != ConnectOutcome::Result::Connected) {
+            QCoreApplication::exit(1);
+            return;
+        }
+        engine->Start(300, 600);
     }
-    void ShowInformation(int) override {}
+    void StartFinished(const StartOutcome& outcome) override {
+        if (outcome.result != StartOutcome::Result::Started) {
+            QCoreApplication::exit(1);
+        }
+    }
     void SampleRecorded(int number, int, int) override {
         std::printf("%d\n", number);
         std::fflush(stdout);
@@ -37,14 +43,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     Printer printer;
-    printer.port = shaker.SlavePath();
     CRunController engine(printer);
+    printer.engine = &engine;
     engine.SetJournalFolder(argv[1] + std::string("/runs"));
     engine.SetCyclePeriod(std::chrono::milliseconds(50));
-    CSerialChannel::Instance()->SetLogDirectory(argv[1]);
-    engine.Connect();
-    if (engine.Start(300, 600) != CRunController::StartOutcome::Started) {
-        return 1;
-    }
+    engine.SetBytePause(std::chrono::milliseconds(0));
+    engine.SetLogDirectory(argv[1]);
+    engine.Connect(PortChoice{shaker.SlavePath(), 9600});
     return QCoreApplication::exec();
 }
