@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "link/serial_channel.h"
 #include "run/run_controller.h"
 #include "sim/simulated_shaker.h"
 
@@ -27,15 +26,21 @@ class CBenchEngineRun : private IRunObserver {
         options.timeUnit = std::chrono::milliseconds(100000);  // the run never ends by itself
         m_shaker = std::make_unique<CSimulatedShaker>(options);
         m_shaker->Start();
-        CSerialChannel::Instance()->SetLogDirectory(m_folder.path().toStdString());
         m_engine.reset(new CRunController(*this));  // make_unique can't see the private base
+        m_engine->SetLogDirectory(m_folder.path().toStdString());
         m_engine->SetJournalFolder((m_folder.path() + "/runs").toStdString());
         m_engine->SetCyclePeriod(cyclePeriod);
-        m_engine->Connect();
+        if (m_bytePause) {
+            m_engine->SetBytePause(*m_bytePause);
+        }
+        m_engine->Connect(PortChoice{m_shaker->SlavePath(), 9600});
+        WaitFor([this] { return m_engine->State() == EngineState::Idle; });
         m_engine->Start(300, 60000);
+        WaitFor([this] { return m_engine->State() != EngineState::Starting; });
     }
     ~CBenchEngineRun() {
         m_engine->Stop(300);
+        WaitFor([this] { return m_engine->State() == EngineState::Idle; });
         m_engine->Shutdown();
         m_engine.reset();
         m_shaker->Stop();
@@ -46,19 +51,16 @@ class CBenchEngineRun : private IRunObserver {
     int Samples() const { return m_samples; }
     // Handles the engine's events until `count` samples have been recorded in all.
     void WaitForSamples(int count) {
-        while (m_samples < count) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
+        WaitFor([this, count] { return m_samples >= count; });
     }
 
   private:
-    void ChoosePort(CSerialChannel& channel) override {
-        channel.SetPortName(m_shaker->SlavePath());
-        if (m_bytePause) {
-            channel.SetBytePause(*m_bytePause);
+    template <typename Done>
+    static void WaitFor(Done done) {
+        while (!done()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
     }
-    void ShowInformation(int) override {}
     void SampleRecorded(int, int, int) override { ++m_samples; }
 
     int m_argc = 0;

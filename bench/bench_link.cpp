@@ -12,6 +12,7 @@
 
 #include "link/frames.h"
 #include "link/serial_channel.h"
+#include "link/shaker_protocol.h"
 #include "link/traffic_log.h"
 #include "sim/simulated_shaker.h"
 
@@ -27,16 +28,16 @@ void BM_LinkStatusExchange(benchmark::State& state) {
         state.SkipWithError("no pseudo-terminal or temporary directory");
         return;
     }
-    CSerialChannel& channel = *CSerialChannel::Instance();
+    CSerialChannel channel;
+    CShakerProtocol protocol(channel);
     channel.SetLogDirectory(logDir);
-    channel.SetPortName(shaker.SlavePath());
     channel.SetBytePause(std::chrono::milliseconds(state.range(0)));
-    if (channel.Open() != 1) {
+    if (channel.Open(shaker.SlavePath(), CSerialChannel::kDefaultBaudRate) != 1) {
         state.SkipWithError("the simulator's port did not open");
     } else {
         std::vector<std::uint8_t> block;
         for (auto _ : state) {
-            if (channel.QueryStatus(block) != 1) {
+            if (protocol.QueryStatus(block) != 1) {
                 state.SkipWithError("status exchange failed");
                 break;
             }
@@ -53,7 +54,6 @@ void BM_LinkStatusExchange(benchmark::State& state) {
         state.counters["min_byte_gap_ms"] = shortestMs;
     }
     channel.Close();
-    CSerialChannel::DestroyInstance();
     shaker.Stop();
     std::error_code ignored;
     std::filesystem::remove_all(logDir, ignored);

@@ -13,6 +13,7 @@
 
 #include "link/frames.h"
 #include "link/serial_channel.h"
+#include "link/shaker_protocol.h"
 #include "run/atomic_file_writer.h"
 #include "run/record_export.h"
 #include "run/run_record.h"
@@ -143,11 +144,11 @@ void BM_PollerCycleTiming10s(benchmark::State& state) {
         state.SkipWithError("no pseudo-terminal or temporary directory");
         return;
     }
-    CSerialChannel& channel = *CSerialChannel::Instance();
+    CSerialChannel channel;
+    CShakerProtocol protocol(channel);
     channel.SetLogDirectory(logDir);
-    channel.SetPortName(shaker.SlavePath());
     channel.SetBytePause(std::chrono::milliseconds(50));
-    if (channel.Open() != 1) {
+    if (channel.Open(shaker.SlavePath(), CSerialChannel::kDefaultBaudRate) != 1) {
         state.SkipWithError("the simulator's port did not open");
     }
 
@@ -156,8 +157,8 @@ void BM_PollerCycleTiming10s(benchmark::State& state) {
         if (!channel.IsOpen()) {
             break;
         }
-        CStatusPoller poller;
-        poller.Start();
+        CStatusPoller poller(protocol);
+        poller.Start(1, {});
         std::this_thread::sleep_for(std::chrono::milliseconds(10500));
         poller.RequestStop();
         poller.Join();
@@ -175,7 +176,6 @@ void BM_PollerCycleTiming10s(benchmark::State& state) {
         }
     }
     channel.Close();
-    CSerialChannel::DestroyInstance();
     shaker.Stop();
     std::error_code ignored;
     std::filesystem::remove_all(logDir, ignored);
