@@ -1,5 +1,7 @@
 #include "link/traffic_log.h"
 
+#include "link/posix_io.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,20 +44,6 @@ void MakeDirectories(const std::string& directory) {
         if (slash == std::string::npos) {
             return;
         }
-    }
-}
-
-void WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        done += static_cast<std::size_t>(n);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "run/atomic_file_writer.h"
 
+#include "link/posix_io.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,23 +48,6 @@ int CreateTemporaryBeside(const std::filesystem::path& target, std::string& temp
     return -1;
 }
 
-bool WriteAll(int fd, std::string_view content) {
-    const char* next = content.data();
-    std::size_t left = content.size();
-    while (left > 0) {
-        const ssize_t written = write(fd, next, left);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        next += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Whether the permission bits let this process write the file. The rename needs only the
 // directory, so without this a file the operator made read-only would be replaced all the
 // same. Root counts as the owner: it bypasses the bits, but the operator's intent is in them.
@@ -82,18 +67,6 @@ bool PermissionBitsAllowWriting(const struct stat& file) {
         }
     }
     return (file.st_mode & (inGroup ? S_IWGRP : S_IWOTH)) != 0;
-}
-
-// The rename itself reaches the disk only with the directory; the file is already in place
-// if this fails, so its result does not change the outcome.
-void SyncDirectoryOf(const std::filesystem::path& target) {
-    const std::filesystem::path dir =
-        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
 }
 
 }  // namespace
@@ -139,7 +112,9 @@ int ReplaceFileAtomicallyWith(const std::string& path,
         unlink(tempPath.c_str());
         return 0;
     }
-    SyncDirectoryOf(target);
+    // The rename itself reaches the disk only with the directory; the file is already in place,
+    // so this does not change the outcome.
+    SyncFolder(target.has_parent_path() ? target.parent_path().string() : std::string("."));
     return 1;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "run/iso_time.h"
+
 #include <chrono>
 #include <cstdint>
 #include <span>
@@ -15,10 +17,6 @@ struct CsvSamples {
     std::span<const std::uint32_t> remainingTimes;
     std::span<const std::chrono::system_clock::time_point> times;
 };
-
-// `when` in the local time zone (TZ), ISO 8601 with milliseconds and the UTC offset:
-// 2026-12-08T10:41:16.123+01:00. The offset keeps an hour that a clock change repeats apart.
-std::string FormatLocalTimestamp(std::chrono::system_clock::time_point when);
 
 // The whole file's content.
 std::string FormatCsvExport(const CsvSamples& samples);

@@ -1,5 +1,8 @@
 #include "run/run_journal.h"
 
+#include "link/posix_io.h"
+#include "run/iso_time.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -56,20 +59,6 @@ LocalTime ToLocal(Clock::time_point when) {
     const time_t t = static_cast<time_t>(seconds.count());
     localtime_r(&t, &local.tm);
     return local;
-}
-
-// "2026-12-08T10:41:16.123+01:00": local time with the offset, so a reader can tell the
-// hour that a change to winter time repeats.
-std::string IsoTime(Clock::time_point when) {
-    const LocalTime local = ToLocal(when);
-    const long offset = local.tm.tm_gmtoff;
-    const long offsetMinutes = (offset < 0 ? -offset : offset) / 60;
-    char text[128];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld",
-                  local.tm.tm_year + 1900, local.tm.tm_mon + 1, local.tm.tm_mday, local.tm.tm_hour,
-                  local.tm.tm_min, local.tm.tm_sec, local.millis, offset < 0 ? '-' : '+',
-                  offsetMinutes / 60, offsetMinutes % 60);
-    return text;
 }
 
 std::string FileStamp(Clock::time_point when) {
@@ -155,43 +144,6 @@ std::vector<JournalFile> JournalsNewestFirst(const std::string& folder) {
     std::sort(journals.begin(), journals.end(),
               [](const JournalFile& a, const JournalFile& b) { return b.key < a.key; });
     return journals;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (written == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-bool SyncData(int fd) {
-    while (fdatasync(fd) != 0) {
-        if (errno != EINTR) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Makes the new file's name itself survive a power cut, not only its content.
-void SyncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
 }
 
 int OpenJournal(const std::string& path, int flags) {
@@ -348,7 +300,7 @@ struct CRunJournal::State {
             error = "The run journal is not open";
             return false;
         }
-        if (!WriteAll(fd, data, size) || !SyncData(fd)) {
+        if (!WriteAll(fd, std::string_view(data, size)) || !SyncData(fd)) {
             return Fail(errno, path);
         }
         return true;
@@ -435,11 +387,11 @@ bool CRunJournal::Begin(const JournalHeader& header) {
     flock(s.fd, LOCK_EX | LOCK_NB);
 
     const std::string text =
-        std::string(kStartTag) + IsoTime(header.start) + "\n" + "# port\t" + OneField(header.port) +
-        "\n" + "# device ID\t" + OneField(header.deviceId) + "\n" + "# device type\t" +
-        std::to_string(header.deviceType) + "\n" + "# speed setpoint (1/min)\t" +
-        std::to_string(header.speedSetpoint) + "\n" + "# time setpoint\t" +
-        std::to_string(header.timeSetpoint) + "\n" + "# program version\t" +
+        std::string(kStartTag) + FormatLocalTimestamp(header.start) + "\n" + "# port\t" +
+        OneField(header.port) + "\n" + "# device ID\t" + OneField(header.deviceId) + "\n" +
+        "# device type\t" + std::to_string(header.deviceType) + "\n" +
+        "# speed setpoint (1/min)\t" + std::to_string(header.speedSetpoint) + "\n" +
+        "# time setpoint\t" + std::to_string(header.timeSetpoint) + "\n" + "# program version\t" +
         OneField(header.programVersion) + "\n" + "#sample\tspeed\tremaining\tlocal time\n";
     if (!s.WriteDurably(text)) {
         // Without its header the file is no run's journal; left, it would be reported as a
@@ -455,7 +407,7 @@ bool CRunJournal::Begin(const JournalHeader& header) {
 
 bool CRunJournal::Append(int sampleNumber, int speed, int remaining, Clock::time_point when) {
     State& s = *m_state;
-    const std::string time = IsoTime(when);
+    const std::string time = FormatLocalTimestamp(when);
     char line[192];
     const int length = std::snprintf(line, sizeof line, "%d\t%d\t%d\t%s\n", sampleNumber, speed,
                                      remaining, time.c_str());
@@ -469,7 +421,7 @@ bool CRunJournal::Note(const std::string& text) {
 bool CRunJournal::End(RunEnd why) {
     State& s = *m_state;
     const bool written = s.WriteDurably(std::string(kEndTag) + RunEndText(why) + "\t" +
-                                        IsoTime(Clock::now()) + "\n");
+                                        FormatLocalTimestamp(Clock::now()) + "\n");
     s.Close();
     return written;
 }
@@ -512,8 +464,8 @@ std::optional<UnfinishedRun> CRunJournal::TakeUnfinished(const std::string& fold
         UnfinishedRun run{journal.path, StartOf(fd, journal.key)};
         // A torn last line keeps its own line; the mark starts a new one.
         std::string mark = (!tail.empty() && tail.back() != '\n') ? "\n" : "";
-        mark += std::string(kReportedTag) + IsoTime(Clock::now()) + "\n";
-        if (WriteAll(fd, mark.data(), mark.size())) {
+        mark += std::string(kReportedTag) + FormatLocalTimestamp(Clock::now()) + "\n";
+        if (WriteAll(fd, mark)) {
             SyncData(fd);
         }
         close(fd);
