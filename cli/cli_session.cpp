@@ -2,27 +2,26 @@
 
 #include <unistd.h>
 
-#include <QEventLoop>
-#include <algorithm>
+#include <QCoreApplication>
+#include <cerrno>
 #include <charconv>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 
 #include "link/open_failure.h"
 #include "link/port_name.h"
-#include "link/serial_channel.h"
-#include "resources/string_table.h"
+#include "run/instrument_models.h"
 #include "run/record_export.h"
 #include "sim/simulated_shaker.h"
 
 namespace {
 
-constexpr int kBarWidth = 30;
-// The speed entry's own bounds: what the field accepts, and type 3's only limits.
-constexpr int kFieldSpeedMin = 100;
-constexpr int kFieldSpeedMax = 800;
+// The window says these in its message boxes; the command line says the same on standard error.
+constexpr const char* kConnectFailed = "Failed to connect the instrument";
+constexpr const char* kSpeedOutOfRange = "The speed has exceeded the speed range, please reset";
+constexpr const char* kStopNotConfirmed = "The instrument did not confirm the stop";
+constexpr const char* kSaveFailed = "Failed to save the file";
 
 // A whole number of milliseconds from the environment, within [lowest, highest].
 std::optional<int> EnvMilliseconds(const char* name, int lowest, int highest) {
@@ -47,78 +46,13 @@ bool IsPseudoTerminal(const std::string& devicePath) {
     return !error && resolved.rfind("/dev/pts/", 0) == 0;
 }
 
-// The local time as the journal writes it: 2026-03-14T09:26:53.589+01:00.
-std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
-    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char date[32];
-    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-    const long offset = local.tm_gmtoff;
-    const long absOffset = offset < 0 ? -offset : offset;
-    char text[64];
-    std::snprintf(text, sizeof text, "%s.%03d%c%02ld:%02ld", date, static_cast<int>(ms % 1000),
-                  offset < 0 ? '-' : '+', absOffset / 3600, absOffset % 3600 / 60);
-    return text;
-}
-
-const char* TypeName(DeviceType type) {
-    switch (type) {
-        case DeviceKV41:
-            return "KV41";
-        case DeviceKW41:
-            return "KW41";
-        case DeviceKV27:
-            return "KV27";
-        case DeviceKW27:
-            return "KW27";
-        case DeviceUnlisted:
-            break;
-    }
-    return "of no listed type";
-}
-
-// The speeds a run may be started with: the type's limits, type 3's field bounds, none for 4.
-std::optional<SpeedLimits> RunSpeedLimits(DeviceType type) {
-    if (const auto limits = SpeedLimitsFor(type)) {
-        return limits;
-    }
-    if (type == DeviceKW27) {
-        return SpeedLimits{kFieldSpeedMin, kFieldSpeedMax};
-    }
-    return std::nullopt;
-}
-
-std::string JsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
-
-std::string JsonInt(const std::optional<int>& value) {
-    return value ? std::to_string(*value) : "null";
-}
-
 }  // namespace
 
 CCliSession::CCliSession(CliOptions options, QObject* parent)
     : QObject(parent), m_options(std::move(options)), m_engine(*this) {
     m_redrawTimer.setInterval(1000);
-    connect(&m_redrawTimer, &QTimer::timeout, this, &CCliSession::DrawStatusLine);
+    connect(&m_redrawTimer, &QTimer::timeout, this,
+            [this] { m_terminal.DrawStatusLine(LineState()); });
     m_linkTimer.setSingleShot(true);
     connect(&m_linkTimer, &QTimer::timeout, this, &CCliSession::LinkGaveUp);
 }
@@ -127,338 +61,348 @@ CCliSession::~CCliSession() {
     m_engine.Shutdown();
 }
 
+void CCliSession::Finish(int code) {
+    m_phase = Phase::Done;
+    m_redrawTimer.stop();
+    m_linkTimer.stop();
+    QCoreApplication::exit(code);
+}
+
 // ---- connecting ---------------------------------------------------------------------------
 
-void CCliSession::ChoosePort(CSerialChannel& channel) {
+PortChoice CCliSession::ChoosePort() {
     std::string name = m_options.port;
     if (name == kSimulatorPort) {
-        if (!m_simulator) {
-            SimOptions simOptions;
-            // A little noise, as the window's simulator has, so the speeds look like a platform's.
-            simOptions.noise = 2;
-            if (const auto unit = EnvMilliseconds("VELMORA_SIM_UNIT_MS", 1, 86'400'000)) {
-                simOptions.timeUnit = std::chrono::milliseconds(*unit);
-            }
-            m_simulator = std::make_unique<CSimulatedShaker>(simOptions);
-            if (!m_simulator->Start()) {
-                m_simulator.reset();
-                m_simulatorFailed = true;
-            }
+        SimOptions simOptions;
+        // A little noise, as the window's simulator has, so the speeds look like a platform's.
+        simOptions.noise = 2;
+        if (const auto unit = EnvMilliseconds("VELMORA_SIM_UNIT_MS", 1, 86'400'000)) {
+            simOptions.timeUnit = std::chrono::milliseconds(*unit);
+        }
+        m_simulator = std::make_unique<CSimulatedShaker>(simOptions);
+        if (!m_simulator->Start()) {
+            m_simulator.reset();
+            m_simulatorFailed = true;
         }
         name = m_simulator ? m_simulator->SlavePath() : std::string();
     }
-    channel.SetPortName(name);
-    channel.SetBaudRate(m_options.baud);
     m_devicePath = SerialDevicePath(name);
     if (const auto pause = EnvMilliseconds("VELMORA_BYTE_PAUSE_MS", 0, 1000);
         pause && IsPseudoTerminal(m_devicePath)) {
-        channel.SetBytePause(std::chrono::milliseconds(*pause));
+        m_engine.SetBytePause(std::chrono::milliseconds(*pause));
+    }
+    return PortChoice{name, m_options.baud};
+}
+
+void CCliSession::Begin() {
+    if (m_phase != Phase::NotBegun) {
+        return;
+    }
+    if (m_interrupted) {
+        Finish(kExitInterrupted);
+        return;
+    }
+    m_phase = Phase::Connecting;
+    m_engine.Connect(ChoosePort());
+}
+
+void CCliSession::ConnectFinished(const ConnectOutcome& outcome) {
+    if (m_phase != Phase::Connecting) {
+        return;
+    }
+    // A connection given up on an interrupt did not fail.
+    if (m_interrupted) {
+        Finish(kExitInterrupted);
+        return;
+    }
+    if (outcome.result != ConnectOutcome::Result::Connected) {
+        ConnectFailed(outcome);
+        return;
+    }
+    switch (m_options.command) {
+        case CliOptions::Command::Identify:
+            Identify();
+            break;
+        case CliOptions::Command::Stop:
+            SendStop();
+            break;
+        case CliOptions::Command::Run:
+            StartRun();
+            break;
+        case CliOptions::Command::Ports:
+            Finish(kExitOk);
+            break;
     }
 }
 
-int CCliSession::ConnectInstrument() {
-    m_connecting = true;
-    m_engine.Connect();
-    m_connecting = false;
-    if (m_interrupted) {
-        return kExitInterrupted;
+void CCliSession::ConnectFailed(const ConnectOutcome& outcome) {
+    m_terminal.Complain(kConnectFailed);
+    if (!outcome.reason.empty()) {
+        m_terminal.Complain("velmora-cli: " + outcome.reason);
     }
     if (m_simulatorFailed) {
-        Complain("velmora-cli: the simulator could not start: no pseudo-terminal is available");
-        return kExitNoInstrument;
+        m_terminal.Complain(
+            "velmora-cli: the simulator could not start: no pseudo-terminal is available");
+        Finish(kExitNoInstrument);
+        return;
     }
-    if (m_engine.ConnectionFailed()) {
-        const CSerialChannel* channel = CSerialChannel::Instance();
-        const OpenAttempt attempt = channel->IsOpen() ? OpenAttempt{} : ProbePortOpen(m_devicePath);
-        if (attempt.failedAt != OpenStep::kNone) {
-            Complain("velmora-cli: " + OpenFailureReason(attempt));
-        } else {
-            Complain("velmora-cli: the instrument on " + m_devicePath + " did not answer at " +
-                     std::to_string(m_options.baud) + " baud");
-        }
-        return kExitNoInstrument;
-    }
-    return kExitOk;
-}
-
-// ---- the commands -------------------------------------------------------------------------
-
-std::string CCliSession::SetpointsText() const {
-    const auto speed = m_engine.ShownSpeedSetpoint();
-    const auto time = m_engine.ShownTimeSetpoint();
-    if (!speed || !time) {
-        return "setpoints     unknown (the status query was not answered)\n";
-    }
-    return "setpoints     speed " + std::to_string(*speed) + " 1/min, time " +
-           std::to_string(*time) + "\n";
-}
-
-int CCliSession::Identify() {
-    if (const int code = ConnectInstrument(); code != kExitOk) {
-        return code;
-    }
-    const DeviceType type = m_engine.GetDeviceType();
-    const auto limits = RunSpeedLimits(type);
-    std::string text;
-    if (m_options.json) {
-        text = "{\"port\":" + JsonString(m_devicePath) +
-               ",\"device_id\":" + JsonString(m_engine.DeviceId()) +
-               ",\"device_type\":" + std::to_string(type) +
-               ",\"speed_min\":" + JsonInt(limits ? std::optional(limits->low) : std::nullopt) +
-               ",\"speed_max\":" + JsonInt(limits ? std::optional(limits->high) : std::nullopt) +
-               ",\"speed_setpoint\":" + JsonInt(m_engine.ShownSpeedSetpoint()) +
-               ",\"time_setpoint\":" + JsonInt(m_engine.ShownTimeSetpoint()) + "}\n";
+    // A port that opened had an instrument that did not answer; any other says why not.
+    const OpenAttempt attempt = outcome.portOpened ? OpenAttempt{} : ProbePortOpen(m_devicePath);
+    const bool opened = outcome.portOpened || attempt.failedAt == OpenStep::kNone;
+    if (opened) {
+        m_terminal.Complain("velmora-cli: the instrument on " + m_devicePath +
+                            " did not answer at " + std::to_string(m_options.baud) + " baud");
     } else {
-        text =
-            "port          " + m_devicePath + "\n" + "device ID     " + m_engine.DeviceId() + "\n" +
-            "device type   " + std::to_string(type) + " (" + TypeName(type) + ")\n" +
-            "speed limits  " +
-            (limits ? std::to_string(limits->low) + " to " + std::to_string(limits->high) + " 1/min"
-                    : std::string("none: no run can start")) +
-            "\n" + SetpointsText();
+        m_terminal.Complain("velmora-cli: " + OpenFailureReason(attempt));
     }
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
-    m_engine.Shutdown();
-    return type == DeviceUnlisted ? kExitUnlisted : kExitOk;
+    Finish(kExitNoInstrument);
 }
 
-int CCliSession::StopInstrument() {
-    if (const int code = ConnectInstrument(); code != kExitOk) {
-        return code;
-    }
-    if (m_engine.GetDeviceType() == DeviceUnlisted) {
-        Complain("velmora-cli: the instrument (ID \"" + m_engine.DeviceId() +
-                 "\") is of no listed type: nothing is sent to it");
-        return kExitUnlisted;
+// ---- identify and stop --------------------------------------------------------------------
+
+void CCliSession::Identify() {
+    const DeviceType type = m_engine.GetDeviceType();
+    m_terminal.Print(FormatIdentify(
+        InstrumentReport{m_devicePath, m_engine.DeviceId(), type, m_engine.ShownSpeedSetpoint(),
+                         m_engine.ShownTimeSetpoint()},
+        m_options.json));
+    Finish(type == DeviceUnlisted ? kExitUnlisted : kExitOk);
+}
+
+void CCliSession::SendStop() {
+    if (!ModelOf(m_engine.GetDeviceType()).sendsCommands) {
+        m_terminal.Complain("velmora-cli: the instrument (ID \"" + m_engine.DeviceId() +
+                            "\") is of no listed type: nothing is sent to it");
+        Finish(kExitUnlisted);
+        return;
     }
     const auto speed = m_options.speed ? m_options.speed : m_engine.FallbackStopSpeed();
     if (!speed) {
-        Complain("velmora-cli: no speed to send: give --speed");
-        return kExitNoInstrument;
+        m_terminal.Complain("velmora-cli: no speed to send: give --speed");
+        Finish(kExitNoInstrument);
+        return;
     }
+    m_phase = Phase::Stopping;
     m_engine.Stop(speed);
-    if (m_interrupted) {
-        return kExitInterrupted;
-    }
-    std::fputs(SetpointsText().c_str(), stdout);
-    std::fflush(stdout);
-    m_engine.Shutdown();
-    return m_stopUnconfirmed ? kExitNoInstrument : kExitOk;
 }
 
-int CCliSession::Run() {
-    if (const int code = ConnectInstrument(); code != kExitOk) {
-        return code;
+void CCliSession::StopFinished(const StopOutcome& outcome) {
+    if (outcome.result == StopOutcome::Result::NotConfirmed) {
+        m_terminal.Complain(kStopNotConfirmed);
     }
-    if (!m_engine.CheckConnected()) {
-        return kExitNoInstrument;
+    if (m_phase == Phase::Running && m_stopPending) {
+        m_stopPending = false;
+        // Refused: the run was already ending on its own; it finishes once the engine is idle.
+        if (outcome.result != StopOutcome::Result::Busy || m_engine.State() == EngineState::Idle) {
+            FinishRun();
+        }
+        return;
     }
-    switch (m_engine.Start(*m_options.speed, m_options.time)) {
-        case CRunController::StartOutcome::Started:
-            break;
-        case CRunController::StartOutcome::NotConnected:
-            return kExitNoInstrument;
-        case CRunController::StartOutcome::SpeedOutOfRange:
-            return kExitRefused;
-        case CRunController::StartOutcome::Unlisted:
-            Complain("velmora-cli: the instrument (ID \"" + m_engine.DeviceId() +
-                     "\") is of no listed type: no run can start");
-            return kExitUnlisted;
-        case CRunController::StartOutcome::Refused:
-            Complain(
+    if (m_phase != Phase::Stopping) {
+        return;
+    }
+    if (m_interrupted) {
+        Finish(kExitInterrupted);
+        return;
+    }
+    m_terminal.Print(FormatSetpoints(m_engine.ShownSpeedSetpoint(), m_engine.ShownTimeSetpoint()));
+    Finish(outcome.result == StopOutcome::Result::NotConfirmed ||
+                   outcome.result == StopOutcome::Result::Busy
+               ? kExitNoInstrument
+               : kExitOk);
+}
+
+// ---- a run --------------------------------------------------------------------------------
+
+void CCliSession::StartRun() {
+    m_phase = Phase::Starting;
+    m_engine.Start(*m_options.speed, m_options.time);
+}
+
+void CCliSession::StartFinished(const StartOutcome& outcome) {
+    if (m_phase != Phase::Starting) {
+        return;
+    }
+    switch (outcome.result) {
+        case StartOutcome::Result::Started:
+            RunStarted();
+            return;
+        case StartOutcome::Result::NotConnected:
+        case StartOutcome::Result::Busy:
+            Finish(kExitNoInstrument);
+            return;
+        case StartOutcome::Result::SpeedOutOfRange:
+            m_terminal.Complain(kSpeedOutOfRange);
+            Finish(kExitRefused);
+            return;
+        case StartOutcome::Result::Unlisted:
+            m_terminal.Complain("velmora-cli: the instrument (ID \"" + m_engine.DeviceId() +
+                                "\") is of no listed type: no run can start");
+            Finish(kExitUnlisted);
+            return;
+        case StartOutcome::Result::Refused:
+            m_terminal.Complain(
                 "velmora-cli: the instrument refused the run: neither the speed nor the "
                 "time was acknowledged");
-            return kExitRefused;
+            Finish(kExitRefused);
+            return;
     }
-    Complain("velmora-cli: run started on " + m_devicePath + ": speed " +
-             std::to_string(*m_options.speed) + " 1/min, time " + std::to_string(m_options.time) +
-             "; journal " + m_engine.JournalPath());
+}
+
+void CCliSession::RunStarted() {
+    m_phase = Phase::Running;
+    m_terminal.Complain("velmora-cli: run started on " + m_devicePath + ": speed " +
+                        std::to_string(*m_options.speed) + " 1/min, time " +
+                        std::to_string(m_options.time) + "; journal " + m_engine.JournalPath());
     m_lastSpeed = 0;
     m_lastRemaining = m_options.time;
-    m_liveLine = !m_options.json && isatty(STDOUT_FILENO) == 1;
-    if (m_liveLine) {
-        DrawStatusLine();
+    if (!m_options.json && isatty(STDOUT_FILENO) == 1) {
+        m_terminal.BeginStatusLine(LineState());
         m_redrawTimer.start();
     }
-    if (!m_runEnd && !m_linkGaveUp && !m_interrupted) {
-        QEventLoop loop;
-        m_runLoop = &loop;
-        loop.exec();
-        m_runLoop = nullptr;
+    // Interrupted while the run was starting: it is stopped now that there is one.
+    if (m_interrupted) {
+        StopRun();
+    }
+}
+
+void CCliSession::StopRun() {
+    m_terminal.Complain(
+        "velmora-cli: interrupted: stopping the instrument (interrupt again to exit at "
+        "once without stopping it)");
+    m_stopPending = true;
+    // The speed field still holds the run's speed, which the window's Stop sends.
+    m_engine.Stop(m_options.speed ? m_options.speed : m_engine.FallbackStopSpeed());
+}
+
+void CCliSession::Interrupt() {
+    if (m_interrupted || m_phase == Phase::Done) {
+        return;
+    }
+    // A run that has ended already only waits for its setpoints.
+    if (m_phase == Phase::Running && m_runEnd) {
+        return;
+    }
+    m_interrupted = true;
+    switch (m_phase) {
+        case Phase::Connecting:
+            m_engine.CancelConnect();
+            break;
+        case Phase::Running:
+            StopRun();
+            break;
+        case Phase::NotBegun:
+        case Phase::Starting:
+        case Phase::Stopping:
+        case Phase::Done:
+            break;
+    }
+}
+
+void CCliSession::StateChanged(EngineState state) {
+    if (state == EngineState::Idle && m_phase == Phase::Running && !m_stopPending &&
+        (m_runEnd || m_linkGaveUp)) {
+        FinishRun();
+    }
+}
+
+void CCliSession::FinishRun() {
+    if (m_phase != Phase::Running) {
+        return;
     }
     m_redrawTimer.stop();
     m_linkTimer.stop();
-    if (m_liveLine) {
-        DrawStatusLine();
-        std::fputs("\n", stdout);
-        std::fflush(stdout);
-        m_lineShown = false;
-        m_liveLine = false;
-    }
-    // The link never came back: nothing more can be sent, so the run is given up and its
-    // journal says why.
-    if (m_linkGaveUp && m_engine.Running()) {
-        m_engine.Abandon(RunEnd::LinkLost);
-    }
+    m_terminal.EndStatusLine(LineState());
     const int exportCode = WriteExport();
-    const std::string journal = m_engine.JournalPath();
-    m_engine.Shutdown();
-    Complain("velmora-cli: run ended (" +
-             std::string(m_linkGaveUp ? "link lost"
-                         : m_runEnd   ? RunEndText(*m_runEnd)
-                                      : "?") +
-             "): " + std::to_string(m_engine.m_record.SpeedSeries().size()) + " samples; journal " +
-             journal);
+    m_terminal.Complain("velmora-cli: run ended (" +
+                        std::string(m_linkGaveUp ? "link lost"
+                                    : m_runEnd   ? RunEndText(*m_runEnd)
+                                                 : "?") +
+                        "): " + std::to_string(m_engine.Record().SpeedSeries().size()) +
+                        " samples; journal " + m_engine.JournalPath());
     if (m_interrupted) {
-        return kExitInterrupted;
+        Finish(kExitInterrupted);
+    } else if (m_linkGaveUp) {
+        Finish(kExitLinkLost);
+    } else {
+        Finish(exportCode);
     }
-    if (m_linkGaveUp) {
-        return kExitLinkLost;
-    }
-    return exportCode;
 }
 
 int CCliSession::WriteExport() {
     if (m_options.out.empty()) {
         return kExitOk;
     }
-    if (ExportRecord(m_options.out, m_engine.m_record, m_engine.GetDeviceType()) == 0) {
-        ShowInformation(IDS_SAVE_FAILED);
-        Complain("velmora-cli: --out: " + m_options.out + " could not be written");
+    if (ExportRecord(m_options.out, m_engine.Record(), m_engine.GetDeviceType()) == 0) {
+        m_terminal.Complain(kSaveFailed);
+        m_terminal.Complain("velmora-cli: --out: " + m_options.out + " could not be written");
         return kExitUsage;
     }
     return kExitOk;
 }
 
-void CCliSession::Interrupt() {
-    if (m_interrupted) {
-        return;
-    }
-    m_interrupted = true;
-    if (m_engine.Running()) {
-        Complain(
-            "velmora-cli: interrupted: stopping the instrument (interrupt again to exit at "
-            "once without stopping it)");
-        // The speed field still holds the run's speed, which the window's Stop sends.
-        m_engine.Stop(m_options.speed ? m_options.speed : m_engine.FallbackStopSpeed());
-        if (m_runLoop != nullptr) {
-            m_runLoop->quit();
-        }
-        return;
-    }
-    if (m_connecting) {
-        m_engine.CancelConnect();
-    }
-    if (m_runLoop != nullptr) {
-        m_runLoop->quit();
-    }
-}
-
 // ---- what the engine tells ----------------------------------------------------------------
 
-void CCliSession::ShowInformation(int stringId) {
-    if (stringId == IDS_STOP_NOT_CONFIRMED) {
-        m_stopUnconfirmed = true;
-    }
-    // A connection given up on an interrupt did not fail.
-    if (stringId == IDS_CONNECT_FAILED && m_interrupted) {
+void CCliSession::SampleRecorded(int number, int speed, int remaining) {
+    if (m_phase == Phase::Done) {
         return;
     }
-    Complain(LoadStringResource(stringId).toStdString());
-}
-
-void CCliSession::SampleRecorded(int number, int speed, int remaining) {
     m_samples = number;
     m_lastSpeed = speed;
     m_lastRemaining = remaining;
-    if (m_liveLine) {
+    if (m_terminal.Live()) {
         return;
     }
-    const auto& times = m_engine.m_record.SampleTimes();
-    const std::string when =
-        IsoLocalTime(times.empty() ? std::chrono::system_clock::now() : times.back());
-    char line[160];
-    if (m_options.json) {
-        std::snprintf(line, sizeof line,
-                      "{\"sample\":%d,\"speed\":%d,\"remaining\":%d,\"time\":\"%s\"}\n", number,
-                      speed, remaining, when.c_str());
-    } else {
-        std::snprintf(line, sizeof line, "%d\t%d\t%d\t%s\n", number, speed, remaining,
-                      when.c_str());
-    }
-    std::fputs(line, stdout);
-    std::fflush(stdout);
+    const auto& times = m_engine.Record().SampleTimes();
+    m_terminal.Print(FormatSampleLine(
+        number, speed, remaining, times.empty() ? std::chrono::system_clock::now() : times.back(),
+        m_options.json));
 }
 
 void CCliSession::RunEnded(RunEnd why) {
     m_runEnd = why;
-    if (m_runLoop != nullptr) {
-        m_runLoop->quit();
-    }
 }
 
 void CCliSession::LinkStateChanged(LinkState state) {
+    if (m_phase == Phase::Done) {
+        return;
+    }
     if (state == LinkState::Answering) {
         m_linkTimer.stop();
     } else if ((state == LinkState::Disconnected || state == LinkState::NoReply) &&
                m_engine.Running() && !m_linkTimer.isActive()) {
         m_linkTimer.start(std::chrono::seconds(m_options.reconnectTimeoutS));
     }
-    if (m_engine.Running() && !m_liveLine) {
-        Complain(std::string("velmora-cli: link: ") + LinkStateText(state));
+    if (m_engine.Running() && !m_terminal.Live()) {
+        m_terminal.Complain(std::string("velmora-cli: link: ") + LinkStateText(state));
     }
 }
 
 void CCliSession::LinkGaveUp() {
-    if (!m_engine.Running() || m_engine.Link() == LinkState::Answering) {
+    if (m_phase != Phase::Running || m_runEnd || !m_engine.Running() ||
+        m_engine.Link() == LinkState::Answering) {
         return;
     }
     m_linkGaveUp = true;
-    Complain("velmora-cli: the link was lost and did not come back within " +
-             std::to_string(m_options.reconnectTimeoutS) + " s");
-    if (m_runLoop != nullptr) {
-        m_runLoop->quit();
+    m_terminal.Complain("velmora-cli: the link was lost and did not come back within " +
+                        std::to_string(m_options.reconnectTimeoutS) + " s");
+    if (m_stopPending) {
+        return;
+    }
+    // Nothing more can be sent, so the run is given up and its journal says why.
+    m_engine.Abandon(RunEnd::LinkLost);
+    if (m_engine.State() == EngineState::Idle) {
+        FinishRun();
     }
 }
 
 void CCliSession::StatusNote(const std::string& text) {
-    Complain("velmora-cli: " + text);
-}
-
-// ---- the terminal -------------------------------------------------------------------------
-
-void CCliSession::Complain(const std::string& line) {
-    ClearStatusLine();
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
-}
-
-void CCliSession::ClearStatusLine() {
-    if (m_lineShown) {
-        std::fputs("\r\033[K", stdout);
-        std::fflush(stdout);
-        m_lineShown = false;
+    if (m_phase != Phase::Done) {
+        m_terminal.Complain("velmora-cli: " + text);
     }
 }
 
-void CCliSession::DrawStatusLine() {
-    const int total = m_engine.TimeSetAtStart();
-    const int remaining = std::clamp(m_lastRemaining, 0, std::max(total, 0));
-    const int done = total > 0 ? total - remaining : 0;
-    const int percent = total > 0 ? done * 100 / total : 100;
-    const int filled = total > 0 ? done * kBarWidth / total : kBarWidth;
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.append(static_cast<std::size_t>(kBarWidth - filled), '-');
-    char text[200];
-    std::snprintf(
-        text, sizeof text, "\r\033[Kspeed %4d 1/min  remaining %02d:%02d  [%s] %3d%%  sample %d",
-        m_lastSpeed, m_lastRemaining / 60, m_lastRemaining % 60, bar.c_str(), percent, m_samples);
-    std::string line = text;
-    if (m_engine.Link() != LinkState::Answering) {
-        line += std::string("  (") + LinkStateText(m_engine.Link()) + ")";
-    }
-    std::fputs(line.c_str(), stdout);
-    std::fflush(stdout);
-    m_lineShown = true;
+StatusLineState CCliSession::LineState() const {
+    return StatusLineState{m_lastSpeed, m_lastRemaining, m_engine.TimeSetAtStart(), m_samples,
+                           m_engine.Link()};
 }

@@ -3,6 +3,8 @@
 
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "cli/port_listing.h"
 #include "link/port_name.h"
 #include "resources/version.h"
+#include "run/instrument_models.h"
 
 namespace {
 
@@ -99,6 +102,21 @@ CLI::Validator WholeNumber(long long lowest, long long highest) {
         "INT in " + std::to_string(lowest) + " to " + std::to_string(highest));
 }
 
+// The values an entry accepts for any instrument: the instrument's own limits are checked once
+// it is known.
+SpeedLimits FieldBounds(SpeedLimits InstrumentModel::*field) {
+    SpeedLimits bounds = InstrumentModels().front().*field;
+    for (const InstrumentModel& model : InstrumentModels()) {
+        bounds.low = std::min(bounds.low, (model.*field).low);
+        bounds.high = std::max(bounds.high, (model.*field).high);
+    }
+    return bounds;
+}
+
+std::string RangeText(SpeedLimits range) {
+    return std::to_string(range.low) + " to " + std::to_string(range.high);
+}
+
 CLI::Option* AddPortOptions(CLI::App& command, CliOptions& options) {
     command
         .add_option("--port", options.port,
@@ -113,6 +131,8 @@ CLI::Option* AddPortOptions(CLI::App& command, CliOptions& options) {
 int main(int argc, char** argv) {
     CliOptions options;
     int speed = 0;
+    const SpeedLimits speedField = FieldBounds(&InstrumentModel::speedField);
+    const SpeedLimits timeField = FieldBounds(&InstrumentModel::timeField);
     CLI::App app{"velmora-cli: run the laboratory shaker from a terminal or a script",
                  "velmora-cli"};
     app.set_version_flag("--version", std::string("velmora-cli ") + kVelmoraVersion);
@@ -130,12 +150,14 @@ int main(int argc, char** argv) {
     CLI::App* run =
         app.add_subcommand("run", "start a run, follow it until it ends, write its samples");
     AddPortOptions(*run, options);
-    run->add_option("--speed", speed, "speed in 1/min, 100 to 800 (and within the type's limits)")
+    run->add_option("--speed", speed,
+                    "speed in 1/min, " + RangeText(speedField) + " (and within the type's limits)")
         ->required()
-        ->check(WholeNumber(100, 800));
-    run->add_option("--time", options.time, "run time in the instrument's units, 0 to 65535")
+        ->check(WholeNumber(speedField.low, speedField.high));
+    run->add_option("--time", options.time,
+                    "run time in the instrument's units, " + RangeText(timeField))
         ->required()
-        ->check(WholeNumber(0, 65535));
+        ->check(WholeNumber(timeField.low, timeField.high));
     run->add_option("--out", options.out,
                     "write the samples here when the run ends (tab-separated, as Save writes)");
     run->add_flag("--json", options.json, "one JSON line per sample");
@@ -146,8 +168,9 @@ int main(int argc, char** argv) {
     CLI::App* stop = app.add_subcommand("stop", "stop the instrument, then show its setpoints");
     AddPortOptions(*stop, options);
     CLI::Option* stopSpeed =
-        stop->add_option("--speed", speed, "speed to send, 100 to 800 (default: its setpoint)")
-            ->check(WholeNumber(100, 800));
+        stop->add_option("--speed", speed,
+                         "speed to send, " + RangeText(speedField) + " (default: its setpoint)")
+            ->check(WholeNumber(speedField.low, speedField.high));
 
     for (CLI::App* command : {ports, identify, run, stop}) {
         command->footer(kFooter);
@@ -190,15 +213,6 @@ int main(int argc, char** argv) {
     CInterruptWatch interrupts;
     CCliSession session(options);
     QObject::connect(&interrupts, &CInterruptWatch::Interrupted, &session, &CCliSession::Interrupt);
-    switch (options.command) {
-        case CliOptions::Command::Identify:
-            return session.Identify();
-        case CliOptions::Command::Run:
-            return session.Run();
-        case CliOptions::Command::Stop:
-            return session.StopInstrument();
-        case CliOptions::Command::Ports:
-            break;
-    }
-    return kExitOk;
+    QTimer::singleShot(0, &session, &CCliSession::Begin);
+    return QCoreApplication::exec();
 }

@@ -4,9 +4,12 @@
 
 #include "link/open_failure.h"
 #include "link/port_name.h"
+#include "link/serial_channel.h"
+#include "link/shaker_protocol.h"
 #include "run/instrument_models.h"
 #include "run/run_controller.h"
 #include "run/serial_port_list.h"
+#include "run/status_poller.h"
 
 void CRunController::Connect(const PortChoice& port) {
     if (m_state != EngineState::Idle || m_running) {
@@ -34,17 +37,19 @@ void CRunController::Connect(const PortChoice& port) {
             ConnectResult result;
             step("Handshake");
             const std::string path = SerialDevicePath(port.portName);
-            result.connected = m_channel.Open(port.portName, port.baud) != 0 &&
-                               m_protocol.Handshake(&m_connectCancel) != 0;
+            result.portOpened = m_channel->Open(port.portName, port.baud) != 0;
+            result.connected = result.portOpened && m_protocol->Handshake(&m_connectCancel) != 0;
             if (result.connected) {
-                result.deviceId = m_protocol.ReadDeviceId(&m_connectCancel, [&](int n, int of) {
+                result.deviceId = m_protocol->ReadDeviceId(&m_connectCancel, [&](int n, int of) {
                     step("Device ID " + std::to_string(n) + " of " + std::to_string(of));
                 });
             }
             result.cancelled = m_connectCancel.IsCancelled();
             result.connected = result.connected && !result.cancelled;
             if (!result.connected) {
-                // Said after string 102: why it failed, and what to do.
+                // Our own lock would make the probe below blame another program.
+                m_channel->Close();
+                // Why it failed, and what to do.
                 if (!result.cancelled) {
                     result.reason = ExplainPortOpenFailure(path);
                 }
@@ -54,7 +59,7 @@ void CRunController::Connect(const PortChoice& port) {
             result.byIdLink = links.empty() ? std::string() : links.front();
             step("Setpoints");
             std::vector<std::uint8_t> block;
-            if (m_protocol.QueryStatus(block, &m_workCancel) != 0) {
+            if (m_protocol->QueryStatus(block, &m_workCancel) != 0) {
                 result.status = std::move(block);
             }
             return result;
@@ -76,6 +81,7 @@ void CRunController::ConnectFinished(const PortChoice& port, const ConnectResult
         outcome.result =
             result.cancelled ? ConnectOutcome::Result::Cancelled : ConnectOutcome::Result::Failed;
         outcome.reason = result.reason;
+        outcome.portOpened = result.portOpened;
         m_observer.ConnectFinished(outcome);
         return;
     }
@@ -121,9 +127,9 @@ void CRunController::OnPollFailure(const PollFailure& failure) {
     if (failure.portLost) {
         // The poller would only fail once a second on a port that is gone; the engine tries
         // to open the same instrument again instead.
-        m_poller.RequestStop();
+        m_poller->RequestStop();
         m_watchdog.stop();
-        m_worker.Post([this] { m_channel.Close(); });
+        m_worker.Post([this] { m_channel->Close(); });
         SetLink(LinkState::Disconnected);
         m_journal.Note("link lost");
         SetState(EngineState::Reconnecting);
@@ -164,12 +170,12 @@ void CRunController::TryReconnect() {
     const std::string expectedId = m_deviceId;
     OffThread<bool>(
         [this, path, expectedId] {
-            const bool same = m_channel.Reopen(path) != 0 &&
-                              m_protocol.Handshake(&m_reconnectCancel) != 0 &&
-                              m_protocol.ReadDeviceId(&m_reconnectCancel) == expectedId &&
+            const bool same = m_channel->Reopen(path) != 0 &&
+                              m_protocol->Handshake(&m_reconnectCancel) != 0 &&
+                              m_protocol->ReadDeviceId(&m_reconnectCancel) == expectedId &&
                               !m_reconnectCancel.IsCancelled();
             if (!same) {
-                m_channel.Close();
+                m_channel->Close();
             }
             return same;
         },

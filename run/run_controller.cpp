@@ -4,11 +4,17 @@
 #include <algorithm>
 
 #include "link/frames.h"
+#include "link/serial_channel.h"
+#include "link/shaker_protocol.h"
 #include "run/instrument_models.h"
+#include "run/status_poller.h"
 
 CRunController::CRunController(IRunObserver& observer, QObject* parent)
     : QObject(parent),
       m_observer(observer),
+      m_channel(std::make_unique<CSerialChannel>()),
+      m_protocol(std::make_unique<CShakerProtocol>(*m_channel)),
+      m_poller(std::make_unique<CStatusPoller>(*m_protocol)),
       m_journal([this](const std::string& text) { m_observer.StatusNote(text); }) {
     m_reconnectTimer.setInterval(kReconnectPeriod);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &CRunController::TryReconnect);
@@ -55,8 +61,8 @@ void CRunController::Start(int speed, int time) {
     OffThread<Acks>(
         [this, speed, time] {
             Acks acks;
-            acks.speed = m_protocol.SetSpeed(speed, &m_workCancel) != 0;
-            acks.time = m_protocol.SetTime(time, &m_workCancel) != 0;
+            acks.speed = m_protocol->SetSpeed(speed, &m_workCancel) != 0;
+            acks.time = m_protocol->SetTime(time, &m_workCancel) != 0;
             return acks;
         },
         [this, speed, time](Acks acks) { StartFinished(speed, time, acks.speed, acks.time); });
@@ -111,7 +117,7 @@ void CRunController::Stop(std::optional<int> speed) {
         m_observer.StopFinished(outcome);
         return;
     }
-    m_poller.RequestStop();
+    m_poller->RequestStop();
     StopReconnecting();
     const bool wasRunning = Running();
     const bool send = ModelOf(m_deviceType).sendsCommands && speed.has_value();
@@ -124,10 +130,10 @@ void CRunController::Stop(std::optional<int> speed) {
         [this, send, speed] {
             StopResult result;
             for (int attempt = 0; send && attempt < kStopRetries && !result.confirmed; ++attempt) {
-                result.confirmed = m_protocol.SetSpeed(*speed, &m_workCancel) != 0;
+                result.confirmed = m_protocol->SetSpeed(*speed, &m_workCancel) != 0;
             }
             std::vector<std::uint8_t> block;
-            if (m_protocol.QueryStatus(block, &m_workCancel) != 0) {
+            if (m_protocol->QueryStatus(block, &m_workCancel) != 0) {
                 result.status = std::move(block);
             }
             return result;
@@ -160,13 +166,13 @@ void CRunController::ShowSettings() {
         m_state == EngineState::Stopping) {
         return;
     }
-    m_poller.RequestStop();
+    m_poller->RequestStop();
     m_watchdog.stop();
     SetState(EngineState::Stopping);
     OffThread<std::optional<std::vector<std::uint8_t>>>(
         [this]() -> std::optional<std::vector<std::uint8_t>> {
             std::vector<std::uint8_t> block;
-            if (m_protocol.QueryStatus(block, &m_workCancel) == 0) {
+            if (m_protocol->QueryStatus(block, &m_workCancel) == 0) {
                 return std::nullopt;
             }
             return block;
@@ -209,7 +215,7 @@ void CRunController::StartPoller() {
         QMetaObject::invokeMethod(
             this, [this, failure] { OnPollFailure(failure); }, Qt::QueuedConnection);
     };
-    m_poller.Start(pollRun, std::move(sink));
+    m_poller->Start(pollRun, std::move(sink));
 }
 
 void CRunController::OnStatusSample(const StatusSample& sample) {
@@ -256,7 +262,7 @@ void CRunController::OnRunStateSample(const RunStateSample& sample) {
 }
 
 void CRunController::Abandon(RunEnd why) {
-    m_poller.RequestStop();
+    m_poller->RequestStop();
     StopReconnecting();
     if (Running()) {
         EndRun(why);
@@ -277,14 +283,14 @@ void CRunController::Shutdown() {
     m_workCancel.Cancel();
     m_connectCancel.Cancel();
     m_reconnectCancel.Cancel();
-    m_poller.RequestStop();
-    m_poller.Join();
+    m_poller->RequestStop();
+    m_poller->Join();
     m_worker.Finish();
     if (Running()) {
         m_journal.End(RunEnd::Closed);
         m_running = false;
     }
-    m_channel.Close();
+    m_channel->Close();
 }
 
 void CRunController::SetState(EngineState state) {
@@ -314,7 +320,19 @@ void CRunController::EndRun(RunEnd why) {
 
 void CRunController::SetCyclePeriod(std::chrono::milliseconds period) {
     m_cyclePeriod = period;
-    m_poller.SetCyclePeriod(period);
+    m_poller->SetCyclePeriod(period);
+}
+
+std::string CRunController::TrafficLogPath() const {
+    return m_channel->LogPath();
+}
+
+void CRunController::SetLogDirectory(const std::string& directory) {
+    m_channel->SetLogDirectory(directory);
+}
+
+void CRunController::SetBytePause(std::chrono::milliseconds pause) {
+    m_channel->SetBytePause(pause);
 }
 
 void CRunController::SetReconnectPeriod(std::chrono::milliseconds period) {

@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "link/exchange_cancel.h"
-#include "link/serial_channel.h"
-#include "link/shaker_protocol.h"
 #include "run/device_type.h"
 #include "run/exchange_worker.h"
 #include "run/journal_keeper.h"
@@ -19,7 +17,10 @@
 #include "run/run_observer.h"
 #include "run/run_outcomes.h"
 #include "run/run_record.h"
-#include "run/status_poller.h"
+
+class CSerialChannel;
+class CShakerProtocol;
+class CStatusPoller;
 
 // The run engine of one instrument: its channel and protocol, the poller, the run record and
 // the journal, and the steps of Connect, Start, Stop, ShowSettings and the poller's samples.
@@ -85,22 +86,23 @@ class CRunController : public QObject {
     int SpeedSetAtStart() const { return m_speedAtStart; }
     int TimeSetAtStart() const { return m_timeAtStart; }
     // The traffic log of this engine's channel.
-    std::string TrafficLogPath() const { return m_channel.LogPath(); }
+    std::string TrafficLogPath() const;
 
     // Where the journals go; the user's data folder unless set (tests).
     void SetJournalFolder(const std::string& folder) { m_journal.SetFolder(folder); }
     std::string JournalFolder() const { return m_journal.Folder(); }
     // Where the traffic log goes; beside the executable unless set.
-    void SetLogDirectory(const std::string& directory) { m_channel.SetLogDirectory(directory); }
+    void SetLogDirectory(const std::string& directory);
     // Test seams: the pause after every request byte (50 ms on a real line), the length of a
     // poll cycle, and of the wait between reconnection attempts.
-    void SetBytePause(std::chrono::milliseconds pause) { m_channel.SetBytePause(pause); }
+    void SetBytePause(std::chrono::milliseconds pause);
     void SetCyclePeriod(std::chrono::milliseconds period);
     void SetReconnectPeriod(std::chrono::milliseconds period);
 
   private:
     // What the connection's exchanges found, handed from the worker to the engine's thread.
     struct ConnectResult {
+        bool portOpened = false;
         bool connected = false;
         bool cancelled = false;
         std::string deviceId;
@@ -137,10 +139,11 @@ class CRunController : public QObject {
     void ReportUnfinishedRun();
 
     IRunObserver& m_observer;
-    // The transport, the protocol on it, and the two threads that use them.
-    CSerialChannel m_channel;
-    CShakerProtocol m_protocol{m_channel};
-    CStatusPoller m_poller{m_protocol};
+    // The transport, the protocol on it, and the two threads that use them; the front ends
+    // never see the first two.
+    std::unique_ptr<CSerialChannel> m_channel;
+    std::unique_ptr<CShakerProtocol> m_protocol;
+    std::unique_ptr<CStatusPoller> m_poller;
     CExchangeWorker m_worker;
     // Cancelled by Shutdown: every exchange of the worker ends at its next frame boundary.
     CExchangeCancel m_workCancel;
@@ -178,7 +181,7 @@ class CRunController : public QObject {
     // answer, so it wakes the engine only when answers stop.
     QTimer m_watchdog;
     std::chrono::steady_clock::time_point m_lastAnswer;
-    std::chrono::milliseconds m_cyclePeriod = CStatusPoller::kCyclePeriod;
+    std::chrono::milliseconds m_cyclePeriod{1000};
 };
 
 template <typename Result>

@@ -40,6 +40,8 @@ struct ConnectOutcome {
     std::string devicePath;  // what the port name opens
     // Failed: why the port could not be used, in the operator's words.
     std::string reason;
+    // Failed: the port opened (and is closed again), so the instrument did not answer.
+    bool portOpened = false;
 };
 
 struct StartOutcome {

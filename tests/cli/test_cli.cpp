@@ -9,8 +9,12 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <random>
+#include <thread>
 
 #include "link/frames.h"
 #include "run/record_export.h"
@@ -39,10 +43,11 @@ class CliTest : public ::testing::Test {
 
     QString Path(const QString& name) const { return m_dir.filePath(name); }
 
-    void Launch(QProcess& process, const QStringList& args) {
+    void Launch(QProcess& process, const QStringList& args,
+                const QString& bytePauseMs = QStringLiteral("0")) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path());
-        env.insert(QStringLiteral("VELMORA_BYTE_PAUSE_MS"), QStringLiteral("0"));
+        env.insert(QStringLiteral("VELMORA_BYTE_PAUSE_MS"), bytePauseMs);
         env.insert(QStringLiteral("VELMORA_SIM_UNIT_MS"), QStringLiteral("300"));
         process.setProcessEnvironment(env);
         process.start(CliPath(), args);
@@ -141,6 +146,20 @@ class CliTest : public ::testing::Test {
 
     QTemporaryDir m_dir;
 };
+
+// True once the process has its own SIGTERM handler, so a SIGTERM no longer kills it outright.
+bool CatchesSigterm(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:")) {
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1) & 1) != 0;
+        }
+    }
+    return false;
+}
 
 SimOptions FastShaker() {
     SimOptions options;
@@ -323,4 +342,73 @@ TEST_F(CliTest, BadInputIsOneLineAndAUsageExit) {
     const CliResult help = Cli({"run", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("130  interrupted")));
+}
+
+// SIGTERM at moments spread over the connection, the start and the run, at the real pace of
+// 50 ms a byte, so that most of them fall inside a frame: every exchange the program has begun
+// is finished before it exits, and the shaker is left stopped.
+TEST_F(CliTest, TerminatedAtAnyMomentLeavesNoCutFrameAndTheShakerStopped) {
+    constexpr int kMoments = 20;
+    constexpr int kAtOnce = 7;
+    // From the handler's installation: the handshake, the device ID, the setpoints and the
+    // start take about 6 s at this pace; the rest falls in the run.
+    constexpr int kLatestMs = 9000;
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::vector<int> moments;
+    for (int i = 0; i < kMoments; ++i) {
+        moments.push_back(std::uniform_int_distribution<int>(
+            i * kLatestMs / kMoments, (i + 1) * kLatestMs / kMoments)(random));
+    }
+    std::shuffle(moments.begin(), moments.end(), random);
+
+    SimOptions options;
+    options.deviceId = "KW41-VTX";
+    options.timeUnit = std::chrono::milliseconds(100);
+    for (int first = 0; first < kMoments; first += kAtOnce) {
+        std::vector<std::unique_ptr<CSimulatedShaker>> shakers;
+        std::vector<std::unique_ptr<QProcess>> processes;
+        std::vector<std::chrono::steady_clock::time_point> killAt;
+        for (int i = first; i < std::min(first + kAtOnce, kMoments); ++i) {
+            shakers.push_back(std::make_unique<CSimulatedShaker>(options));
+            ASSERT_TRUE(shakers.back()->Start());
+            processes.push_back(std::make_unique<QProcess>());
+            Launch(*processes.back(),
+                   {"run", "--port", QString::fromStdString(shakers.back()->SlavePath()), "--speed",
+                    "250", "--time", "200"},
+                   QStringLiteral("50"));
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!CatchesSigterm(processes.back()->processId()) &&
+                   std::chrono::steady_clock::now() < limit) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            ASSERT_TRUE(CatchesSigterm(processes.back()->processId()));
+            killAt.push_back(std::chrono::steady_clock::now() +
+                             std::chrono::milliseconds(moments[static_cast<std::size_t>(i)]));
+        }
+        std::vector<std::size_t> order(killAt.size());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            order[i] = i;
+        }
+        std::sort(order.begin(), order.end(),
+                  [&killAt](std::size_t a, std::size_t b) { return killAt[a] < killAt[b]; });
+        for (const std::size_t i : order) {
+            std::this_thread::sleep_until(killAt[i]);
+            kill(static_cast<pid_t>(processes[i]->processId()), SIGTERM);
+        }
+        for (std::size_t i = 0; i < processes.size(); ++i) {
+            const CliResult r = Finish(*processes[i], 20000);
+            const std::string moment =
+                "SIGTERM at " + std::to_string(moments[first + i]) + " ms: " + r.err.toStdString();
+            EXPECT_EQ(r.exitCode, 130) << moment;
+            // The shaker counts the bytes of a frame cut short only once more bytes follow.
+            EXPECT_EQ(Cli({"identify", "--port", QString::fromStdString(shakers[i]->SlavePath())})
+                          .exitCode,
+                      0)
+                << moment;
+            EXPECT_EQ(shakers[i]->MalformedBytes(), 0) << moment;
+            EXPECT_FALSE(shakers[i]->CurrentState().running) << moment;
+        }
+    }
 }
