@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QSocketNotifier>
 #include <chrono>
@@ -88,21 +87,28 @@ struct CServerApp::Impl {
         return 1;
     }
 
+    // The instrument has answered or failed to: the rest of start-up, then serving until a
+    // stop signal. Runs inside the application's event loop.
+    void Serve();
+    void StopSignal();
+    // The orderly end, one step after the other on this thread's event loop: the run in
+    // progress is stopped first, so that watchers see it end; then the watchers and the calls
+    // end; then the engine lets go of the port and the event loop is left.
+    void BeginStop();
+    void StopServing();
+    void Finish();
+    void Quit(int code) {
+        exitCode = code;
+        QCoreApplication::exit(code);
+    }
+
+    bool connecting = true;
+    bool stopRequested = false;
+    bool stopping = false;
+    int exitCode = 0;
     // The gRPC server waits for its calls to end, and some of them wait for this thread; so it
     // stops on a thread of its own while this one's event loop goes on.
-    void StopServing() {
-        if (!server)
-            return;
-        QEventLoop loop;
-        std::thread stopper([&] {
-            server->Shutdown(std::chrono::system_clock::now() + kShutdownGrace);
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-        loop.exec();
-        stopper.join();
-        server->Wait();
-        server.reset();
-    }
+    std::thread stopper;
 };
 
 CServerApp::CServerApp(Options options) : m_impl(std::make_unique<Impl>()) {
@@ -116,14 +122,11 @@ int CServerApp::Run() {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return d.Fail("can't make the signal pipe");
     CatchStopSignals(OnSignal);
-    // A signal during start-up (the connection runs an event loop too) must not be lost.
-    bool stopRequested = false;
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&d] {
         char byte;
         [[maybe_unused]] const ssize_t n = read(g_signalPipe[0], &byte, 1);
-        stopRequested = true;
-        QCoreApplication::quit();
+        d.StopSignal();
     });
 
     if (!d.identity.Load())
@@ -136,60 +139,83 @@ int CServerApp::Run() {
         QString::fromStdString(port).compare("simulator", Qt::CaseInsensitive) == 0;
     if (simulated && !d.StartSimulator(port))
         return d.Fail("can't start the simulated shaker");
-    d.backend = std::make_unique<CShakerBackend>(port, d.options.baud);
+    d.backend = std::make_unique<CShakerBackend>(PortChoice{port, d.options.baud});
     if (simulated)
         d.backend->SetTimeUnit(d.simUnit);
-    d.backend->Connect();
-    d.shakingService = std::make_unique<CShakingControllerService>(*d.backend, d.log);
-    std::string name = d.options.name;
+    d.backend->Connect([&d] { d.Serve(); });
+    QCoreApplication::exec();
+
+    if (d.stopper.joinable())
+        d.stopper.join();
+    d.server.reset();
+    d.backend.reset();
+    d.simulator.reset();
+    close(g_signalPipe[0]);
+    close(g_signalPipe[1]);
+    return d.exitCode;
+}
+
+void CServerApp::Impl::StopSignal() {
+    if (stopRequested)
+        return;
+    stopRequested = true;
+    // A signal during the connection is kept for its end.
+    if (!connecting)
+        BeginStop();
+}
+
+void CServerApp::Impl::Serve() {
+    connecting = false;
+    shakingService = std::make_unique<CShakingControllerService>(*backend, log);
+    std::string name = options.name;
     if (name.empty())
-        name = d.identity.StoredName();
+        name = identity.StoredName();
     if (name.empty())
         name = kDefaultName;
 
     std::shared_ptr<grpc::ServerCredentials> credentials;
     std::string certificatePem;  // announced when the server made it itself
-    if (d.options.insecure) {
+    if (options.insecure) {
         credentials = grpc::InsecureServerCredentials();
     } else {
         grpc::SslServerCredentialsOptions ssl;
         std::string keyPem;
-        if (!d.options.certFile.empty()) {
+        if (!options.certFile.empty()) {
             ssl.pem_key_cert_pairs.push_back(
-                {ReadFile(d.options.keyFile), ReadFile(d.options.certFile)});
+                {ReadFile(options.keyFile), ReadFile(options.certFile)});
         } else {
-            if (!d.identity.LoadOrMakeCertificate(certificatePem, keyPem))
-                return d.Fail(d.identity.Error());
+            if (!identity.LoadOrMakeCertificate(certificatePem, keyPem)) {
+                backend->Close();
+                return Quit(Fail(identity.Error()));
+            }
             ssl.pem_key_cert_pairs.push_back({keyPem, certificatePem});
         }
         credentials = grpc::SslServerCredentials(ssl);
     }
 
-    CServerIdentity& identity = d.identity;
-    CDiscovery& discovery = d.discovery;
-    d.silaService = std::make_unique<CSiLAServiceService>(
+    silaService = std::make_unique<CSiLAServiceService>(
         CSiLAServiceService::Identity{name, identity.Uuid(), kServerType, kDescription,
                                       VELMORA_VERSION, kVendorUrl},
-        d.log, [&identity, &discovery](const std::string& newName) {
+        log, [this](const std::string& newName) {
             discovery.Rename(newName);
             return identity.StoreName(newName);
         });
 
     grpc::ServerBuilder builder;
     int boundPort = 0;
-    builder.AddListeningPort(d.options.listen, credentials, &boundPort);
-    builder.RegisterService(d.silaService.get());
-    builder.RegisterService(d.shakingService.get());
-    d.server = builder.BuildAndStart();
-    if (!d.server || boundPort == 0) {
-        d.backend->Close();
-        return d.Fail("can't listen on " + d.options.listen);
+    builder.AddListeningPort(options.listen, credentials, &boundPort);
+    builder.RegisterService(silaService.get());
+    builder.RegisterService(shakingService.get());
+    server = builder.BuildAndStart();
+    if (!server || boundPort == 0) {
+        backend->Close();
+        return Quit(Fail("can't listen on " + options.listen));
     }
-    CCallLog::Line("listening on " + HostOf(d.options.listen) + ":" + std::to_string(boundPort) +
-                   (d.options.insecure ? " without TLS" : " with TLS") + ", server UUID " +
+    CCallLog::Line("listening on " + HostOf(options.listen) + ":" + std::to_string(boundPort) +
+                   (options.insecure ? " without TLS" : " with TLS") + ", server UUID " +
                    identity.Uuid());
 
-    if (d.options.discovery) {
+    if (options.discovery) {
         CDiscovery::Announcement announcement;
         announcement.uuid = identity.Uuid();
         announcement.port = boundPort;
@@ -197,21 +223,37 @@ int CServerApp::Run() {
         announcement.name = name;
         announcement.description = kDescription;
         announcement.certificatePem = certificatePem;
-        d.discovery.Start(announcement);
+        discovery.Start(announcement);
     }
+    if (stopRequested)
+        BeginStop();
+}
 
-    if (!stopRequested)
-        QCoreApplication::exec();
-
+void CServerApp::Impl::BeginStop() {
+    if (stopping)
+        return;
+    stopping = true;
     CCallLog::Line("stopping");
-    d.discovery.Stop();
-    // A run in progress is stopped first, so that watchers see it end; then the watchers and
-    // the calls end, then the engine lets go of the port.
-    d.backend->StopAccepting();
-    d.StopServing();
-    d.backend->Close();
-    d.simulator.reset();
-    close(g_signalPipe[0]);
-    close(g_signalPipe[1]);
-    return 0;
+    discovery.Stop();
+    backend->StopAccepting([this] { StopServing(); });
+}
+
+void CServerApp::Impl::StopServing() {
+    if (!server)
+        return Finish();
+    stopper = std::thread([this] {
+        server->Shutdown(std::chrono::system_clock::now() + kShutdownGrace);
+        server->Wait();
+        // Crosses threads: the end is queued to the event loop's thread.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [this] { Finish(); }, Qt::QueuedConnection);
+    });
+}
+
+void CServerApp::Impl::Finish() {
+    if (stopper.joinable())
+        stopper.join();
+    server.reset();
+    backend->Close();
+    Quit(0);
 }

@@ -1,9 +1,8 @@
 #include "server/shaker_backend.h"
 
-#include <QTimer>
 #include <QUuid>
+#include <utility>
 
-#include "link/serial_channel.h"
 #include "server/call_log.h"
 
 namespace {
@@ -11,60 +10,57 @@ namespace {
 // Results a client never fetched are kept for this many runs.
 constexpr std::size_t kKeptExecutions = 32;
 
-const char* InformationText(int stringId) {
-    switch (stringId) {
-        case 102:
-            return "failed to connect the instrument";
-        case 103:
-            return "the instrument is not connected";
-        case 109:
-            return "the speed is outside the instrument's range";
-        case 111:
-            return "the instrument did not confirm the stop";
-        default:
-            return nullptr;
-    }
-}
-
 }  // namespace
 
-CShakerBackend::CShakerBackend(std::string port, int baud)
-    : m_port(std::move(port)), m_baud(baud), m_engine(std::make_unique<CRunController>(*this)) {}
+CShakerBackend::CShakerBackend(PortChoice port)
+    : m_port(std::move(port)), m_engine(std::make_unique<CRunController>(*this)) {}
 
 CShakerBackend::~CShakerBackend() {
     Close();
 }
 
-void CShakerBackend::Connect() {
-    m_engine->Connect();
-    Device device;
-    device.connected = !m_engine->ConnectionFailed();
-    device.id = m_engine->DeviceId();
-    device.type = m_engine->GetDeviceType();
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_device = device;
-    }
-    if (device.connected)
-        CCallLog::Line("instrument " + device.id + " (type " + std::to_string(device.type) +
-                       ") on " + m_port);
+void CShakerBackend::Connect(std::function<void()> done) {
+    m_connected = std::move(done);
+    m_engine->Connect(m_port);
 }
 
-void CShakerBackend::StopAccepting() {
+void CShakerBackend::StopAccepting(std::function<void()> stopped) {
     m_accepting = false;
-    for (auto& task : m_tasks)
-        task.done->set_value(false);
-    m_tasks.clear();
-    if (m_engine && m_engine->Running()) {
+    m_stopped = std::move(stopped);
+    ContinueClosing();
+}
+
+// Called again at every change of the engine's state until the run has been stopped; a start
+// or a stop under way is left to end first, since the engine would refuse another request.
+void CShakerBackend::ContinueClosing() {
+    if (!m_stopped || m_closingStop || !m_engine)
+        return;
+    const EngineState state = m_engine->State();
+    if (state == EngineState::Connecting || state == EngineState::Starting ||
+        state == EngineState::Stopping)
+        return;
+    if (m_engine->Running()) {
         CCallLog::Line("stopping the run in progress");
-        m_engine->Stop(m_engine->SpeedSetAtStart());
+        m_closingStop = true;
+        RequestStop(m_engine->SpeedSetAtStart(), [this](std::optional<StopOutcome>) {
+            m_closingStop = false;
+            ContinueClosing();
+        });
+        return;
     }
+    // Queued, so that the engine's report in progress ends before the server moves on.
+    QMetaObject::invokeMethod(this, std::exchange(m_stopped, nullptr), Qt::QueuedConnection);
 }
 
 void CShakerBackend::Close() {
     if (!m_engine)
         return;
-    StopAccepting();
+    m_accepting = false;
+    m_stopped = nullptr;
+    if (m_startDone)
+        std::exchange(m_startDone, nullptr)(std::nullopt);
+    if (m_stopDone)
+        std::exchange(m_stopDone, nullptr)(std::nullopt);
     Changed([](State& state) { state.closed = true; });
     m_engine->Shutdown();
     m_engine.reset();
@@ -76,13 +72,13 @@ bool CShakerBackend::Call(std::function<void(CRunController&)> work) {
     // Crosses threads: the call is queued to the engine's thread, this thread waits for it.
     QMetaObject::invokeMethod(
         this,
-        [this, work = std::move(work), done]() mutable {
+        [this, work = std::move(work), done] {
             if (!m_accepting || !m_engine) {
                 done->set_value(false);
                 return;
             }
-            m_tasks.push_back({std::move(work), done});
-            Pump();
+            work(*m_engine);
+            done->set_value(true);
         },
         Qt::QueuedConnection);
     try {
@@ -92,17 +88,41 @@ bool CShakerBackend::Call(std::function<void(CRunController&)> work) {
     }
 }
 
-// A call waits while another runs or while the engine's own exchanges are under way: the
-// engine keeps its event loop going meanwhile and must not be entered again.
-void CShakerBackend::Pump() {
-    while (!m_inTask && !m_engineBusy && !m_tasks.empty()) {
-        Task task = std::move(m_tasks.front());
-        m_tasks.pop_front();
-        m_inTask = true;
-        task.work(*m_engine);
-        m_inTask = false;
-        task.done->set_value(true);
-    }
+CShakerBackend::StartFuture CShakerBackend::Start(int speed, int time) {
+    auto promise = std::make_shared<std::promise<std::optional<StartReply>>>();
+    RequestStart(speed, time,
+                 [promise](std::optional<StartReply> reply) { promise->set_value(reply); });
+    return promise->get_future();
+}
+
+CShakerBackend::StopFuture CShakerBackend::Stop(std::optional<int> speed) {
+    auto promise = std::make_shared<std::promise<std::optional<StopOutcome>>>();
+    RequestStop(speed,
+                [promise](std::optional<StopOutcome> outcome) { promise->set_value(outcome); });
+    return promise->get_future();
+}
+
+void CShakerBackend::RequestStart(int speed, int time, StartDone done) {
+    m_asking = true;
+    m_startAtOnce.reset();
+    m_startTime = time;
+    m_engine->Start(speed, time);
+    m_asking = false;
+    if (m_startAtOnce)
+        done(StartReply{*m_startAtOnce, {}});
+    else
+        m_startDone = std::move(done);
+}
+
+void CShakerBackend::RequestStop(std::optional<int> speed, StopDone done) {
+    m_asking = true;
+    m_stopAtOnce.reset();
+    m_engine->Stop(speed);
+    m_asking = false;
+    if (m_stopAtOnce)
+        done(*m_stopAtOnce);
+    else
+        m_stopDone = std::move(done);
 }
 
 void CShakerBackend::Changed(const std::function<void(State&)>& change) {
@@ -131,7 +151,7 @@ CShakerBackend::Device CShakerBackend::DeviceInfo() const {
     return m_device;
 }
 
-std::string CShakerBackend::BeginExecution(int time) {
+void CShakerBackend::BeginExecution(int time) {
     const std::string uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
     m_currentExecution = uuid;
     {
@@ -145,7 +165,6 @@ std::string CShakerBackend::BeginExecution(int time) {
         ++m_state.version;
     }
     m_changed.notify_all();
-    return uuid;
 }
 
 std::optional<CShakerBackend::Execution> CShakerBackend::FindExecution(
@@ -157,14 +176,56 @@ std::optional<CShakerBackend::Execution> CShakerBackend::FindExecution(
     return it->second;
 }
 
-void CShakerBackend::ChoosePort(CSerialChannel& channel) {
-    channel.SetPortName(m_port);
-    channel.SetBaudRate(m_baud);
+void CShakerBackend::ConnectFinished(const ConnectOutcome& outcome) {
+    Device device;
+    device.connected = outcome.result == ConnectOutcome::Result::Connected;
+    device.id = m_engine->DeviceId();
+    device.type = m_engine->GetDeviceType();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_device = device;
+    }
+    if (device.connected) {
+        CCallLog::Line("instrument " + device.id + " (type " + std::to_string(device.type) +
+                       ") on " + m_port.portName);
+    } else {
+        CCallLog::Line("failed to connect the instrument");
+        if (!outcome.reason.empty())
+            CCallLog::Line(outcome.reason);
+    }
+    if (m_connected)
+        QMetaObject::invokeMethod(this, std::exchange(m_connected, nullptr), Qt::QueuedConnection);
 }
 
-void CShakerBackend::ShowInformation(int stringId) {
-    if (const char* text = InformationText(stringId))
-        CCallLog::Line(text);
+void CShakerBackend::StartFinished(const StartOutcome& outcome) {
+    if (outcome.result == StartOutcome::Result::SpeedOutOfRange)
+        CCallLog::Line("the speed is outside the instrument's range");
+    if (m_asking) {
+        m_startAtOnce = outcome;
+        return;
+    }
+    if (m_startDone) {
+        const std::string execution =
+            outcome.result == StartOutcome::Result::Started ? m_currentExecution : std::string();
+        std::exchange(m_startDone, nullptr)(StartReply{outcome, execution});
+    }
+}
+
+void CShakerBackend::StopFinished(const StopOutcome& outcome) {
+    // A shaker behind a pulled cable goes on running: whoever reads the log must hear of it.
+    if (outcome.result == StopOutcome::Result::NotConfirmed)
+        CCallLog::Line("the instrument did not confirm the stop");
+    if (m_asking) {
+        m_stopAtOnce = outcome;
+        return;
+    }
+    if (m_stopDone)
+        std::exchange(m_stopDone, nullptr)(outcome);
+}
+
+void CShakerBackend::StateChanged(EngineState) {
+    if (m_stopped)
+        QMetaObject::invokeMethod(this, &CShakerBackend::ContinueClosing, Qt::QueuedConnection);
 }
 
 void CShakerBackend::ShowSpeed(int speed) {
@@ -180,6 +241,9 @@ void CShakerBackend::ShowBlinkingTime(int time) {
 }
 
 void CShakerBackend::RunningChanged(bool running) {
+    // The run of the start under way begins here, before the poller's first sample.
+    if (running && m_startDone)
+        BeginExecution(m_startTime);
     Changed([running](State& state) { state.running = running; });
 }
 
@@ -202,8 +266,8 @@ void CShakerBackend::RunEnded(RunEnd why) {
         if (it != m_executions.end()) {
             Execution& execution = it->second;
             execution.finished = true;
-            const auto& speeds = m_engine->m_record.SpeedSeries();
-            const auto& times = m_engine->m_record.TimeSeries();
+            const auto& speeds = m_engine->Record().SpeedSeries();
+            const auto& times = m_engine->Record().TimeSeries();
             execution.speeds.assign(speeds.begin(), speeds.end());
             execution.remainingTimes.assign(times.begin(), times.end());
             samples = speeds.size();
@@ -223,12 +287,4 @@ void CShakerBackend::LinkStateChanged(LinkState state) {
 
 void CShakerBackend::StatusNote(const std::string& text) {
     CCallLog::Line(text);
-}
-
-void CShakerBackend::Busy(bool busy) {
-    m_engineBusy = busy;
-    // The engine's exchanges end inside the call that started them; the next call waits until
-    // that one has returned too.
-    if (!busy)
-        QTimer::singleShot(0, this, [this] { Pump(); });
 }

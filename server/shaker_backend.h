@@ -16,12 +16,13 @@
 
 #include "run/run_controller.h"
 #include "run/run_observer.h"
+#include "run/run_outcomes.h"
 
 // The one object between the gRPC threads and the run engine. The engine lives on this
-// object's thread (the QCoreApplication's) and every call to it is made there, one at a time
-// and never while the engine waits for exchanges of its own; what clients watch (speed,
-// remaining time, running, each run's samples) is kept here under a lock so that reading it
-// never waits for the engine.
+// object's thread (the QCoreApplication's) and every call to it is made there; its requests
+// return at once and their outcomes come back through the observer, where the gRPC thread
+// waiting for them is answered. What clients watch (speed, remaining time, running, each run's
+// samples) is kept here under a lock so that reading it never waits for the engine.
 class CShakerBackend : public QObject, public IRunObserver {
   public:
     struct Sample {
@@ -49,29 +50,40 @@ class CShakerBackend : public QObject, public IRunObserver {
         std::string id;
         int type = 0;
     };
+    // What a start came to; `execution` is the run's execution UUID when it started.
+    struct StartReply {
+        StartOutcome outcome;
+        std::string execution;
+    };
+    // Empty when the server went before the engine answered.
+    using StartFuture = std::future<std::optional<StartReply>>;
+    using StopFuture = std::future<std::optional<StopOutcome>>;
 
-    CShakerBackend(std::string port, int baud);
+    explicit CShakerBackend(PortChoice port);
     ~CShakerBackend() override;
 
-    // On the engine's thread: the connection, as the window makes it at start-up.
-    void Connect();
-    // On the engine's thread, at the end: refuses further calls, stops a run in progress as
-    // Stop does (with the speed sent at its start, so its journal ends), ends every watcher
-    // and shuts the engine down.
-    void StopAccepting();
+    // On the engine's thread: the connection, as the window makes it at start-up; `done` is
+    // queued to this thread once the engine has answered.
+    void Connect(std::function<void()> done);
+    // On the engine's thread, at the end: refuses further calls, lets a start or stop under
+    // way finish, stops a run in progress as Stop does (with the speed sent at its start, so
+    // its journal ends), then queues `stopped` to this thread.
+    void StopAccepting(std::function<void()> stopped);
+    // On the engine's thread: ends every watcher and shuts the engine down.
     void Close();
 
-    // From any thread: runs `work` on the engine's thread in turn with every other call and
-    // waits for it. False, without running it, once the server is going.
+    // From any thread but the engine's: runs `work` on the engine's thread and waits for it.
+    // False, without running it, once the server is going.
     bool Call(std::function<void(CRunController&)> work);
+    // On the engine's thread (inside a Call): asks the engine to start or stop; the future is
+    // answered with the engine's outcome, at once when it refuses at once.
+    StartFuture Start(int speed, int time);
+    StopFuture Stop(std::optional<int> speed);
 
     State CurrentState() const;
     // Waits until something has changed since `version`, the server is going, or `timeout`.
     State WaitForChange(std::uint64_t version, std::chrono::milliseconds timeout) const;
     Device DeviceInfo() const;
-
-    // On the engine's thread, right after the engine started a run: the run's execution UUID.
-    std::string BeginExecution(int time);
     std::optional<Execution> FindExecution(const std::string& uuid) const;
 
     // One unit of the instrument's remaining time (seconds unless the simulator counts faster).
@@ -79,8 +91,10 @@ class CShakerBackend : public QObject, public IRunObserver {
     std::chrono::milliseconds TimeUnit() const { return m_timeUnit; }
 
     // IRunObserver, on the engine's thread.
-    void ChoosePort(CSerialChannel& channel) override;
-    void ShowInformation(int stringId) override;
+    void ConnectFinished(const ConnectOutcome& outcome) override;
+    void StartFinished(const StartOutcome& outcome) override;
+    void StopFinished(const StopOutcome& outcome) override;
+    void StateChanged(EngineState state) override;
     void ShowSpeed(int speed) override;
     void ShowTime(int time) override;
     void ShowBlinkingTime(int time) override;
@@ -89,26 +103,35 @@ class CShakerBackend : public QObject, public IRunObserver {
     void RunEnded(RunEnd why) override;
     void LinkStateChanged(LinkState state) override;
     void StatusNote(const std::string& text) override;
-    void Busy(bool busy) override;
 
   private:
-    struct Task {
-        std::function<void(CRunController&)> work;
-        std::shared_ptr<std::promise<bool>> done;
-    };
-    void Pump();
+    using StartDone = std::function<void(std::optional<StartReply>)>;
+    using StopDone = std::function<void(std::optional<StopOutcome>)>;
+
+    void RequestStart(int speed, int time, StartDone done);
+    void RequestStop(std::optional<int> speed, StopDone done);
+    // The next step of StopAccepting, once the engine is between requests.
+    void ContinueClosing();
+    void BeginExecution(int time);
     void Changed(const std::function<void(State&)>& change);
 
-    std::string m_port;
-    int m_baud;
+    PortChoice m_port;
     std::chrono::milliseconds m_timeUnit{1000};
     std::unique_ptr<CRunController> m_engine;
 
     // Engine's thread only.
-    std::deque<Task> m_tasks;
-    bool m_inTask = false;
-    bool m_engineBusy = false;
     bool m_accepting = true;
+    std::function<void()> m_connected;
+    // The start and the stop under way, answered by StartFinished and StopFinished; the engine
+    // refuses a second one of either at once, and that outcome goes to m_*AtOnce instead.
+    StartDone m_startDone;
+    int m_startTime = 0;
+    StopDone m_stopDone;
+    bool m_asking = false;  // inside a request to the engine
+    std::optional<StartOutcome> m_startAtOnce;
+    std::optional<StopOutcome> m_stopAtOnce;
+    std::function<void()> m_stopped;  // StopAccepting's, until the engine has settled
+    bool m_closingStop = false;       // StopAccepting's own Stop is under way
     std::string m_currentExecution;
 
     mutable std::mutex m_mutex;  // guards m_state, m_device, m_executions, m_executionOrder

@@ -1,9 +1,10 @@
 #include "server/shaking_controller_service.h"
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 
-#include "run/device_type.h"
+#include "run/instrument_models.h"
 #include "server/call_log.h"
 #include "server/feature_definitions.h"
 #include "server/shaker_backend.h"
@@ -18,11 +19,6 @@ const std::string kFeature = kShakingControllerFeature;
 const std::string kSpeedParameter = kFeature + "/Command/StartShaking/Parameter/Speed";
 const std::string kTimeParameter = kFeature + "/Command/StartShaking/Parameter/Time";
 
-// The entry bounds of the speed and time a run may be started with.
-constexpr int kLowestSpeed = 100;
-constexpr int kHighestSpeed = 800;
-constexpr int kLongestTime = 65535;
-
 // A watcher also notices a client that went away at least this often.
 constexpr std::chrono::milliseconds kCancelCheck{500};
 
@@ -35,13 +31,63 @@ grpc::Status NotConnected() {
                                "The instrument could not be connected when the server started.");
 }
 
+// The engine takes one start or stop at a time; a client's request meets another client's.
+grpc::Status Busy() {
+    return sila_error::Undefined(
+        "Another client's start or stop is under way on the instrument; try again when it ends.");
+}
+
 grpc::Status Going() {
     return sila_error::Undefined("The server is shutting down.");
+}
+
+// A value far outside every range stays outside it as an int.
+int ClampToInt(std::int64_t value) {
+    return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
+                                                     std::numeric_limits<int>::max()));
+}
+
+std::string RangeText(const SpeedLimits& limits) {
+    return std::to_string(limits.low) + " and " + std::to_string(limits.high);
+}
+
+// The error of a start that did not start a run; none when it did.
+std::optional<grpc::Status> StartError(const StartOutcome& outcome, const InstrumentModel& model) {
+    switch (outcome.result) {
+        case StartOutcome::Result::Started:
+            return std::nullopt;
+        case StartOutcome::Result::NotConnected:
+            return NotConnected();
+        case StartOutcome::Result::SpeedOutOfRange:
+            return sila_error::Validation(kSpeedParameter,
+                                          "This instrument's speed must be between " +
+                                              RangeText(outcome.limits.value_or(model.speedField)) +
+                                              " 1/min.");
+        case StartOutcome::Result::Unlisted:
+            return sila_error::Defined(
+                ErrorId("UnlistedInstrument"),
+                "The instrument is of no listed type; no run can be started on it.");
+        case StartOutcome::Result::Refused:
+            return sila_error::Defined(
+                ErrorId("RunRefused"),
+                "The instrument acknowledged neither the speed nor the time.");
+        case StartOutcome::Result::Busy:
+            return sila_error::Defined(
+                ErrorId("RunInProgress"),
+                "Another client's start or stop is under way; wait for its end.");
+    }
+    return sila_error::Undefined("The engine gave an unknown answer.");
 }
 
 grpc::Status UnknownExecution(const std::string& uuid) {
     return sila_error::Framework(fw::FrameworkError::INVALID_COMMAND_EXECUTION_UUID,
                                  "No execution of StartShaking has the UUID '" + uuid + "'.");
+}
+
+// Types without limits of their own take the speed entry's bounds.
+SpeedLimits StartableSpeeds(int type) {
+    const auto deviceType = static_cast<DeviceType>(type);
+    return RunSpeedLimits(deviceType).value_or(ModelOf(deviceType).speedField);
 }
 
 fw::ExecutionInfo InfoOf(const CShakerBackend::Execution& execution,
@@ -108,17 +154,19 @@ grpc::Status CShakingControllerService::StartShaking(grpc::ServerContext* contex
         return refuse(sila_error::Validation(kTimeParameter, "The time is missing."), "no time");
     const std::int64_t speed = request->speed().value();
     const std::int64_t time = request->time().value();
-    if (speed < kLowestSpeed || speed > kHighestSpeed)
+    const InstrumentModel& model = ModelOf(static_cast<DeviceType>(m_backend.DeviceInfo().type));
+    if (!model.speedField.Contains(ClampToInt(speed)))
         return refuse(
-            sila_error::Validation(kSpeedParameter, "The speed must be between 100 and 800 1/min."),
+            sila_error::Validation(kSpeedParameter, "The speed must be between " +
+                                                        RangeText(model.speedField) + " 1/min."),
             "speed out of range");
-    if (time < 0 || time > kLongestTime)
-        return refuse(
-            sila_error::Validation(kTimeParameter, "The time must be between 0 and 65535."),
-            "time out of range");
+    if (!model.timeField.Contains(ClampToInt(time)))
+        return refuse(sila_error::Validation(kTimeParameter, "The time must be between " +
+                                                                 RangeText(model.timeField) + "."),
+                      "time out of range");
 
     std::optional<grpc::Status> error;
-    std::string uuid;
+    CShakerBackend::StartFuture started;
     const bool ran = m_backend.Call([&](CRunController& engine) {
         if (engine.ConnectionFailed()) {
             error = NotConnected();
@@ -129,36 +177,18 @@ grpc::Status CShakingControllerService::StartShaking(grpc::ServerContext* contex
                                         "A run is in progress; stop it or wait for its end.");
             return;
         }
-        switch (engine.Start(static_cast<int>(speed), static_cast<int>(time))) {
-            case CRunController::StartOutcome::Started:
-                uuid = m_backend.BeginExecution(static_cast<int>(time));
-                return;
-            case CRunController::StartOutcome::NotConnected:
-                error = NotConnected();
-                return;
-            case CRunController::StartOutcome::SpeedOutOfRange: {
-                const auto limits = SpeedLimitsFor(engine.GetDeviceType());
-                error = sila_error::Validation(
-                    kSpeedParameter,
-                    "This instrument's speed must be between " +
-                        std::to_string(limits ? limits->low : kLowestSpeed) + " and " +
-                        std::to_string(limits ? limits->high : kHighestSpeed) + " 1/min.");
-                return;
-            }
-            case CRunController::StartOutcome::Unlisted:
-                error = sila_error::Defined(
-                    ErrorId("UnlistedInstrument"),
-                    "The instrument is of no listed type; no run can be started on it.");
-                return;
-            case CRunController::StartOutcome::Refused:
-                error = sila_error::Defined(
-                    ErrorId("RunRefused"),
-                    "The instrument acknowledged neither the speed nor the time.");
-                return;
-        }
+        started = m_backend.Start(static_cast<int>(speed), static_cast<int>(time));
     });
     if (!ran)
         return refuse(Going(), "refused, the server is going");
+    std::string uuid;
+    if (!error) {
+        const std::optional<CShakerBackend::StartReply> reply = started.get();
+        if (!reply)
+            return refuse(Going(), "refused, the server is going");
+        error = StartError(reply->outcome, model);
+        uuid = reply->execution;
+    }
     if (error) {
         fw::SiLAError decoded;
         sila_error::Decode(*error, decoded);
@@ -243,17 +273,29 @@ grpc::Status CShakingControllerService::StopShaking(grpc::ServerContext* context
                                                     const sc::StopShaking_Parameters*,
                                                     sc::StopShaking_Responses*) {
     bool connected = true;
+    CShakerBackend::StopFuture stopped;
     const bool ran = m_backend.Call([&](CRunController& engine) {
         connected = !engine.ConnectionFailed();
         if (connected)
-            engine.Stop(engine.FallbackStopSpeed());
+            stopped = m_backend.Stop(engine.FallbackStopSpeed());
     });
-    if (!ran) {
+    std::optional<StopOutcome> outcome;
+    if (ran && connected)
+        outcome = stopped.get();
+    if (!ran || (connected && !outcome)) {
         m_log.Command(context, "StopShaking: refused, the server is going");
         return Going();
     }
-    m_log.Command(context, connected ? "StopShaking" : "StopShaking: InstrumentNotConnected");
-    return connected ? grpc::Status::OK : NotConnected();
+    if (!connected) {
+        m_log.Command(context, "StopShaking: InstrumentNotConnected");
+        return NotConnected();
+    }
+    if (outcome->result == StopOutcome::Result::Busy) {
+        m_log.Command(context, "StopShaking: refused, a start or stop is under way");
+        return Busy();
+    }
+    m_log.Command(context, "StopShaking");
+    return grpc::Status::OK;
 }
 
 grpc::Status CShakingControllerService::Subscribe_CurrentSpeed(
@@ -309,7 +351,6 @@ grpc::Status CShakingControllerService::Get_DeviceType(grpc::ServerContext* cont
     return grpc::Status::OK;
 }
 
-// Types without limits of their own take the speed entry's bounds.
 grpc::Status CShakingControllerService::Get_MinimumSpeed(grpc::ServerContext* context,
                                                          const sc::Get_MinimumSpeed_Parameters*,
                                                          sc::Get_MinimumSpeed_Responses* response) {
@@ -317,8 +358,7 @@ grpc::Status CShakingControllerService::Get_MinimumSpeed(grpc::ServerContext* co
     const auto device = m_backend.DeviceInfo();
     if (!device.connected)
         return NotConnected();
-    const auto limits = SpeedLimitsFor(static_cast<DeviceType>(device.type));
-    response->mutable_minimumspeed()->set_value(limits ? limits->low : kLowestSpeed);
+    response->mutable_minimumspeed()->set_value(StartableSpeeds(device.type).low);
     return grpc::Status::OK;
 }
 
@@ -329,7 +369,6 @@ grpc::Status CShakingControllerService::Get_MaximumSpeed(grpc::ServerContext* co
     const auto device = m_backend.DeviceInfo();
     if (!device.connected)
         return NotConnected();
-    const auto limits = SpeedLimitsFor(static_cast<DeviceType>(device.type));
-    response->mutable_maximumspeed()->set_value(limits ? limits->high : kHighestSpeed);
+    response->mutable_maximumspeed()->set_value(StartableSpeeds(device.type).high);
     return grpc::Status::OK;
 }

@@ -1,9 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <condition_variable>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "ShakingController.grpc.pb.h"
@@ -56,6 +61,26 @@ struct Watch {
     }
 };
 
+// Sends one whole request on the shaker's line once the server has let go of it: a frame the
+// server left cut short runs into it and shows among the malformed bytes.
+bool SendProbeRequest(CSimulatedShaker& shaker) {
+    const int fd = open(shaker.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    termios raw{};
+    tcgetattr(fd, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(fd, TCSANOW, &raw);
+    const int before = shaker.RequestCount(kCodeRunState);
+    const auto frame = BuildCommand(kCodeRunState);
+    const bool written = write(fd, frame.data(), frame.size()) == ssize_t(frame.size());
+    const QDeadlineTimer deadline(5000);
+    while (written && shaker.RequestCount(kCodeRunState) == before && !deadline.hasExpired())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    close(fd);
+    return shaker.RequestCount(kCodeRunState) > before;
+}
+
 class ShakingController : public ::testing::Test {
   protected:
     void Serve(SimOptions options = {}) {
@@ -90,6 +115,15 @@ class ShakingController : public ::testing::Test {
         fw::CommandExecutionUUID id;
         id.set_value(uuid);
         return stub->StartShaking_Result(&context, id, &result);
+    }
+
+    // The run's first poll cycle has sent its last request: a request in flight always ends
+    // its frame, and the line stays quiet until the next cycle, so what the server sends next
+    // is recorded first.
+    void WaitForQuietLine() {
+        const QDeadlineTimer deadline(10000);
+        while (shaker->RequestCount(kCodeRunState) == 0 && !deadline.hasExpired())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 
     static fw::SiLAError ErrorOf(const grpc::Status& status) {
@@ -223,6 +257,7 @@ TEST_F(ShakingController, RefusesAsTheStandardSaysAndStops) {
     Watch watch(*stub, uuid);
     while (watch.intermediates.empty() && shaker->CurrentState().running)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    WaitForQuietLine();
     shaker->ClearRecords();
     ASSERT_TRUE(Stop().ok());
     watch.Join();
@@ -284,6 +319,7 @@ TEST_F(ShakingController, SigtermMidRunStopsTheInstrumentAndEndsTheJournal) {
     Watch watch(*stub, uuid);
     while (watch.intermediates.empty() && shaker->CurrentState().running)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    WaitForQuietLine();
     shaker->ClearRecords();
     EXPECT_EQ(server.Terminate(), 0) << server.Output();
     watch.Join();
@@ -300,4 +336,74 @@ TEST_F(ShakingController, SigtermMidRunStopsTheInstrumentAndEndsTheJournal) {
     ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(journal.readAll());
     EXPECT_TRUE(text.contains("\n# end\tStop\t")) << text.toStdString();
+}
+
+// SIGTERM at random moments of a run, from its StartShaking on, at the real pace of 50 ms a
+// byte: the server never leaves half a frame on the line and always stops the instrument.
+// Several servers run side by side, each on a shaker of its own, to fit twenty moments in.
+TEST(ShakingControllerSigterm, StopsTheRunWithWholeFramesAtAnyMoment) {
+    constexpr int kServers = 5;
+    constexpr int kMomentsEach = 4;
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    struct Moment {
+        int delayMs = 0;
+        bool served = false;
+        int exitCode = -1;
+        long long malformed = -1;
+        bool stillRunning = true;
+        bool probed = false;
+        std::string output;
+    };
+    std::vector<Moment> moments(kServers * kMomentsEach);
+    std::mt19937 random(seed);
+    // From the start request to past the first poll cycles.
+    std::uniform_int_distribution<int> delay(0, 2500);
+    for (auto& moment : moments)
+        moment.delayMs = delay(random);
+
+    std::vector<std::thread> lanes;
+    for (int lane = 0; lane < kServers; ++lane) {
+        lanes.emplace_back([&moments, lane] {
+            for (int i = lane * kMomentsEach; i < (lane + 1) * kMomentsEach; ++i) {
+                Moment& moment = moments[i];
+                SimOptions options;
+                options.deviceId = "KW41VTX";  // short: the connection reads it at 50 ms a byte
+                CSimulatedShaker shaker(options);
+                CServerProcess server;
+                if (!shaker.Start() || !server.Start(shaker.SlavePath())) {
+                    moment.output = server.Output();
+                    continue;
+                }
+                moment.served = true;
+                auto stub = sc::ShakingController::NewStub(server.InsecureChannel());
+                std::thread client([&stub] {
+                    grpc::ClientContext context;
+                    sc::StartShaking_Parameters request;
+                    request.mutable_speed()->set_value(350);
+                    request.mutable_time()->set_value(1000);
+                    fw::CommandConfirmation confirmation;
+                    stub->StartShaking(&context, request, &confirmation);
+                });
+                std::this_thread::sleep_for(std::chrono::milliseconds(moment.delayMs));
+                moment.exitCode = server.Terminate();
+                client.join();
+                moment.probed = SendProbeRequest(shaker);
+                moment.malformed = shaker.MalformedBytes();
+                moment.stillRunning = shaker.CurrentState().running;
+                moment.output = server.Output();
+            }
+        });
+    }
+    for (auto& lane : lanes)
+        lane.join();
+
+    for (const Moment& moment : moments) {
+        SCOPED_TRACE("SIGTERM " + std::to_string(moment.delayMs) + " ms after StartShaking");
+        ASSERT_TRUE(moment.served) << moment.output;
+        EXPECT_EQ(moment.exitCode, 0) << moment.output;
+        EXPECT_TRUE(moment.probed);
+        EXPECT_EQ(moment.malformed, 0) << moment.output;
+        EXPECT_FALSE(moment.stillRunning) << moment.output;
+    }
 }
