@@ -30,6 +30,9 @@ CRunController::~CRunController() {
 
 void CRunController::Start(int speed, int time) {
     StartOutcome outcome;
+    if (DeferUntilSettingsShown([this, speed, time] { Start(speed, time); })) {
+        return;
+    }
     if (m_state != EngineState::Idle) {
         outcome.result = StartOutcome::Result::Busy;
         m_observer.StartFinished(outcome);
@@ -110,6 +113,9 @@ std::optional<int> CRunController::FallbackStopSpeed() const {
 // Stop's exchanges can take 13 s with a silent instrument; they run on the worker, and the
 // setpoints query follows them in the same job so that idle always shows the setpoints.
 void CRunController::Stop(std::optional<int> speed) {
+    if (DeferUntilSettingsShown([this, speed] { Stop(speed); })) {
+        return;
+    }
     if (m_state == EngineState::Connecting || m_state == EngineState::Starting ||
         m_state == EngineState::Stopping) {
         StopOutcome outcome;
@@ -169,6 +175,7 @@ void CRunController::ShowSettings() {
     m_poller->RequestStop();
     m_watchdog.stop();
     SetState(EngineState::Stopping);
+    m_readingSettings = true;
     OffThread<std::optional<std::vector<std::uint8_t>>>(
         [this]() -> std::optional<std::vector<std::uint8_t>> {
             std::vector<std::uint8_t> block;
@@ -178,12 +185,26 @@ void CRunController::ShowSettings() {
             return block;
         },
         [this](std::optional<std::vector<std::uint8_t>> status) {
+            m_readingSettings = false;
             SetRunning(false);
             if (status) {
                 ShowSetpoints(*status);
             }
             SetState(EngineState::Idle);
+            if (auto request = std::exchange(m_afterSettings, nullptr)) {
+                request();
+            }
         });
+}
+
+bool CRunController::DeferUntilSettingsShown(std::function<void()> request) {
+    // A client that starts its next run as soon as one ends is not refused for the read of
+    // the setpoints in between.
+    if (!m_readingSettings || m_afterSettings) {
+        return false;
+    }
+    m_afterSettings = std::move(request);
+    return true;
 }
 
 void CRunController::ShowSetpoints(const std::vector<std::uint8_t>& block) {

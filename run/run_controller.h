@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,11 +50,13 @@ class CRunController : public QObject {
     void CancelConnect();
 
     // Start with the fields as read: the type's speed limits, then SetSpeed and SetTime, then
-    // the run; ends with StartFinished. Idle only.
+    // the run; ends with StartFinished. Idle only; one that comes while the setpoints are read
+    // at the end of a run goes ahead right after that.
     void Start(int speed, int time);
     // Stop with the speed to send (none: nothing is sent): up to four sends of SetSpeed, then
     // the setpoints; ends with StopFinished. Works while the link is down too; the run ends
-    // all the same. Refused while connecting, starting or stopping.
+    // all the same. Refused while connecting, starting or stopping (one that comes while the
+    // setpoints are read at the end of a run goes ahead right after that).
     void Stop(std::optional<int> speed);
     // The speed Stop sends when the operator's field holds no valid one: the one sent at
     // Start, else the setpoint shown.
@@ -125,6 +128,9 @@ class CRunController : public QObject {
     void StartFinished(int speed, int time, bool speedAcknowledged, bool timeAcknowledged);
     void StopFinished(bool sent, bool confirmed, bool wasRunning,
                       const std::optional<std::vector<std::uint8_t>>& status);
+    // Holds `request` back until the setpoints read at the end of a run are shown; false
+    // when no such read is under way (or a request waits already).
+    bool DeferUntilSettingsShown(std::function<void()> request);
     void StartPoller();
     void OnStatusSample(const StatusSample& sample);
     void OnRunStateSample(const RunStateSample& sample);
@@ -167,6 +173,10 @@ class CRunController : public QObject {
     std::string m_byIdLink;  // its /dev/serial/by-id name, when it has one
     int m_pollRun = 0;       // the poller run whose samples are taken
     int m_failedCycles = 0;
+    // The setpoints are read at the end of a run (ShowSettings), and a Start or Stop that
+    // came meanwhile.
+    bool m_readingSettings = false;
+    std::function<void()> m_afterSettings;
     bool m_reconnecting = false;  // a reconnection attempt is on the worker
     bool m_unfinishedReported = false;
     std::optional<int> m_lastStartSpeed;

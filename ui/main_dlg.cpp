@@ -15,11 +15,11 @@
 #include <climits>
 
 #include "framework/data_exchange.h"
-#include "link/serial_channel.h"
 #include "resources/dialog_templates.h"
 #include "resources/fonts.h"
 #include "resources/palette.h"
 #include "resources/string_table.h"
+#include "run/instrument_models.h"
 #include "ui/about_dlg.h"
 #include "ui/embedded_simulator.h"
 #include "ui/info_dlg.h"
@@ -41,15 +41,9 @@ CMainDlg::CMainDlg(QWidget* parent)
     : CDialog(IDD_MAIN_DIALOG, parent),
       m_engine(*this),
       m_hIcon(LoadProgramIcon()),
-      m_record(m_engine.m_record),
-      m_connection(m_engine.m_connection),
-      m_nRunning(m_engine.m_nRunning),
-      m_poller(m_engine.m_poller),
       m_display(m_digitTime, m_digitSpeed, m_graph),
       m_statusLine(this) {
-    m_choosePort = [](CSerialChannel& channel) {
-        ::ChoosePort(channel, &CEmbeddedSimulator::StartAndGetPort);
-    };
+    m_choosePort = [] { return ::ChoosePort(&CEmbeddedSimulator::StartAndGetPort); };
     m_showInformation = [](int stringId) { ::ShowInformation(stringId); };
     // A fixed-size window of its own with a taskbar entry: caption, window menu and
     // minimise box, no maximise box.
@@ -57,7 +51,9 @@ CMainDlg::CMainDlg(QWidget* parent)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 }
 
-CMainDlg::~CMainDlg() = default;
+CMainDlg::~CMainDlg() {
+    SetBusy(false);
+}
 
 bool CMainDlg::OnInitDialog() {
     CDialog::OnInitDialog();
@@ -69,20 +65,27 @@ bool CMainDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);
     InitControls();
     RefreshStatusLine();
-    m_engine.Connect();
-    SetBusy(false);
+    ConnectToChosenPort();
     setWindowTitle(LoadStringResource(IDS_APP_TITLE));
     return true;
 }
 
 void CMainDlg::OnConnect() {
-    if (m_engine.Running()) {
+    if (m_engine.Running() || m_bBusy) {
         return;
     }
     m_note.clear();
-    m_engine.Connect();
-    SetBusy(false);
+    ConnectToChosenPort();
     RefreshStatusLine();
+}
+
+void CMainDlg::ConnectToChosenPort() {
+    if (m_choosePort) {
+        if (std::optional<PortChoice> choice = m_choosePort()) {
+            m_port = *choice;
+        }
+    }
+    m_engine.Connect(m_port);
 }
 
 void CMainDlg::DoDataExchange(CDataExchange* pDX) {
@@ -100,8 +103,9 @@ void CMainDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Control(pDX, IDC_SPEED_UNIT_LABEL, m_lblSpeedUnit);
     DDX_Text(pDX, IDC_TIME_EDIT, m_nTime);
     DDX_Text(pDX, IDC_SPEED_EDIT, m_nSpeed);
-    DDV_MinMaxInt(pDX, m_nTime, kTimeMin, kTimeMax);
-    DDV_MinMaxInt(pDX, m_nSpeed, kSpeedMin, kSpeedMax);
+    const InstrumentModel& model = ModelOf(m_engine.GetDeviceType());
+    DDV_MinMaxInt(pDX, m_nTime, model.timeField.low, model.timeField.high);
+    DDV_MinMaxInt(pDX, m_nSpeed, model.speedField.low, model.speedField.high);
     DDX_Control(pDX, IDC_GRAPH, m_graph);
 }
 
@@ -189,7 +193,7 @@ void CMainDlg::OnCommand(int controlId) {
 }
 
 void CMainDlg::OnCancel() {
-    if (m_nRunning == 1) {
+    if (m_engine.Running()) {
         QMessageBox question(QMessageBox::Question, QStringLiteral("Close Velmora"),
                              QStringLiteral("A run is in progress. If Velmora closes now, the "
                                             "instrument will go on running."),
@@ -227,49 +231,19 @@ void CMainDlg::keyPressEvent(QKeyEvent* event) {
     CDialog::keyPressEvent(event);
 }
 
-void CMainDlg::ChoosePort(CSerialChannel& channel) {
-    if (m_choosePort) {
-        m_choosePort(channel);
-    }
-    // Reading the device ID over a paced line takes a few seconds before the window shows.
-    SetBusy(true);
-}
-
-void CMainDlg::SetBusy(bool busy) {
-    if (busy == m_bBusy) {
-        return;
-    }
-    m_bBusy = busy;
-    if (busy) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    } else {
-        QGuiApplication::restoreOverrideCursor();
-    }
-}
-
 void CMainDlg::ShowInformation(int stringId) {
-    SetBusy(false);
     if (m_showInformation) {
         m_showInformation(stringId);
-    }
-}
-
-void CMainDlg::EnableControl(int controlId, bool enable) {
-    if (QWidget* control = GetDlgItem(controlId)) {
-        control->setEnabled(enable);
     }
 }
 
 // The background picture, stretched over the whole client area whatever its aspect. The
 // picture is read afresh each time, as it is only drawn when the window is exposed.
 void CMainDlg::paintEvent(QPaintEvent*) {
-    const int type = m_connection.GetDeviceType();
-    const QString name = (type == DeviceKV41 || type == DeviceKW41)
-                             ? QStringLiteral(":/images/bitmap_101.png")
-                             : QStringLiteral(":/images/bitmap_102.png");
+    const std::string_view name = ModelOf(m_engine.GetDeviceType()).background;
     QPainter painter(this);
     const QRect area(0, 0, width(), height() - CStatusLine::kHeight);
-    const QPixmap picture(name);
+    const QPixmap picture(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
     if (picture.isNull()) {
         painter.fillRect(area, Palette::kBackground);
         return;

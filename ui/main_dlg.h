@@ -8,11 +8,7 @@
 #include <vector>
 
 #include "framework/dialog.h"
-#include "run/instrument_connection.h"
-#include "run/poller_messages.h"
 #include "run/run_controller.h"
-#include "run/run_record.h"
-#include "run/status_poller.h"
 #include "ui/run_display.h"
 #include "ui/status_line.h"
 #include "widgets/digit_st.h"
@@ -27,36 +23,27 @@ class QPaintEvent;
 class QProgressDialog;
 
 // The operator window: readouts, graph, the two entry fields with their spin buttons, and
-// Start, Stop, Save and Close, with a status line below. It connects to the instrument while it
+// Start, Stop, Save and Close, with a status line below. It asks for the port while it
 // initialises and runs the whole life of the program as a modal dialog. The run itself is the
-// run engine's; the window reads its fields, calls the engine and draws what it reports.
+// run engine's; the window reads its fields, calls the engine and draws what it reports. The
+// engine's requests return at once: while one is under way the window goes on painting under
+// a wait cursor and takes no input.
 class CMainDlg : public CDialog, public IRunObserver {
     Q_OBJECT
   public:
     // The window menu's About item.
     static constexpr int IDM_ABOUTBOX = 0x0010;
 
-    // The entry fields' bounds. The time travels as a 16-bit parameter, so its field stops
-    // at 65535 rather than letting a larger value reach the instrument truncated.
-    static constexpr int kTimeMin = 0;
-    static constexpr int kTimeMax = 65535;
-    static constexpr int kSpeedMin = 100;
-    static constexpr int kSpeedMax = 800;
-
-    static constexpr int kStopRetries = CRunController::kStopRetries;
-
     explicit CMainDlg(QWidget* parent = nullptr);
     ~CMainDlg() override;
 
     bool OnInitDialog() override;
 
-    // Run control: the handlers behind Start, Stop, Save and the poller's notifications.
+    // Run control: the handlers behind Start, Stop and Save.
     void OnStart();
     void OnStop();
     void OnSave();
     void ShowSettings();
-    int OnStatusUpdate(long wParam, long lParam);
-    int OnRunState(long wParam, long lParam);
     void OnSysCommand(int commandId);
     void OnTimeSpin(int delta);
     void OnSpeedSpin(int delta);
@@ -66,12 +53,12 @@ class CMainDlg : public CDialog, public IRunObserver {
     std::unique_ptr<QMenu> MakeContextMenu();
 
     // Seams for tests and for the program's own start-up: how the operator is asked for the
-    // port, how a message is shown, and where a save goes (an empty path means cancelled).
-    std::function<void(CSerialChannel&)> m_choosePort;
+    // port (nothing: cancelled), how a message is shown, and where a save goes (an empty path
+    // means cancelled).
+    std::function<std::optional<PortChoice>()> m_choosePort;
     std::function<void(int)> m_showInformation;
     std::function<QString()> m_chooseSavePath;
 
-    // The run engine comes first: the members below that stand for its parts refer to it.
     CRunController m_engine;
 
     // Members, in the order the window declares them.
@@ -90,11 +77,7 @@ class CMainDlg : public CDialog, public IRunObserver {
     CLumStatic m_lblSpeedUnit;
     int m_nTime = 6;
     int m_nSpeed = 300;
-    CRunRecord& m_record;                 // the speed and time series with the speed extent
-    CInstrumentConnection& m_connection;  // the connection-failed flag and the device type
-    int& m_nRunning;
     CVexGraphWnd m_graph;
-    CStatusPoller& m_poller;
     CRunDisplay m_display;  // the readouts' and graph's operations, with the blink flag
     CStatusLine m_statusLine;
 
@@ -108,13 +91,16 @@ class CMainDlg : public CDialog, public IRunObserver {
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Holds the operator's input to the window while a request is under way.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // IRunObserver: what the engine asks of the window and tells it to show.
-    void ChoosePort(CSerialChannel& channel) override;
+    // IRunObserver: what the engine's requests came to and what it tells the window to show.
     void ConnectionStep(const std::string& step) override;
-    void ShowInformation(int stringId) override;
-    void EnableControl(int controlId, bool enable) override;
+    void ConnectFinished(const ConnectOutcome& outcome) override;
+    void StartFinished(const StartOutcome& outcome) override;
+    void StopFinished(const StopOutcome& outcome) override;
+    void StateChanged(EngineState state) override;
     void ShowSpeed(int speed) override;
     void ShowTime(int time) override;
     void ShowBlinkingTime(int time) override;
@@ -126,7 +112,6 @@ class CMainDlg : public CDialog, public IRunObserver {
     void RunEnded(RunEnd why) override;
     void LinkStateChanged(LinkState state) override;
     void StatusNote(const std::string& text) override;
-    void Busy(bool busy) override;
 
     void AddWindowItems(QMenu& menu);
     void InitControls();
@@ -134,14 +119,21 @@ class CMainDlg : public CDialog, public IRunObserver {
     void ConnectSpins();
     void SetRunningState(bool running);
     void RefreshStatusLine();
-    // A wait cursor while the connection runs with no window on the screen yet.
+    // Asks for the port (Cancel keeps the last one) and connects to it.
+    void ConnectToChosenPort();
+    void ShowInformation(int stringId);
+    // A wait cursor, and the operator's input held, while a request is under way.
     void SetBusy(bool busy);
     bool m_bBusy = false;
+    // The operator's Stop is under way (the end of a run goes through the same state).
+    bool m_stopAsked = false;
+    // The port connected to last; Cancel in the port dialog keeps it (at the first start,
+    // the port dialog's own defaults).
+    PortChoice m_port{"com1", 9600};
     // The speed Stop sends: the field's when it holds a valid speed, else the engine's
     // fallback. Nothing when none is known.
     std::optional<int> SpeedForStop() const;
     // The "Connecting" progress, shown from the first exchange of a connection to its end.
     std::unique_ptr<QProgressDialog> m_connecting;
-    int m_busyDepth = 0;
     QString m_note;  // the status line's latest note
 };

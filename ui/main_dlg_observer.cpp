@@ -1,9 +1,12 @@
-// What the run engine reports, drawn by the window: readouts, graph, buttons, the status line
-// and the connection's progress.
+// What the run engine reports, drawn by the window: readouts, graph, buttons, the status line,
+// the connection's progress and what the operator's requests came to.
 #include <QApplication>
+#include <QEvent>
 #include <QProgressDialog>
 
-#include "link/serial_channel.h"
+#include "resources/dialog_templates.h"
+#include "resources/string_table.h"
+#include "run/instrument_models.h"
 #include "ui/main_dlg.h"
 
 void CMainDlg::ShowSpeed(int speed) {
@@ -63,8 +66,8 @@ void CMainDlg::ConnectionStep(const std::string& step) {
         return;
     }
     if (!m_connecting) {
-        m_connecting = std::make_unique<QProgressDialog>(QString(), QStringLiteral("Cancel"), 0, 0,
-                                                         isVisible() ? this : nullptr);
+        m_connecting =
+            std::make_unique<QProgressDialog>(QString(), QStringLiteral("Cancel"), 0, 0, this);
         m_connecting->setWindowTitle(QStringLiteral("Connecting"));
         m_connecting->setWindowModality(Qt::ApplicationModal);
         m_connecting->setMinimumDuration(0);
@@ -77,20 +80,115 @@ void CMainDlg::ConnectionStep(const std::string& step) {
     m_connecting->setLabelText(QString::fromStdString(step));
 }
 
-// Stop's and the connection's exchanges run off the window's thread: the window goes on
-// painting under a wait cursor.
-void CMainDlg::Busy(bool busy) {
-    if (busy) {
-        if (m_busyDepth++ == 0) {
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-        }
-        RefreshStatusLine();
+// A request refused as Busy leaves the request under way, and its wait cursor, as they are.
+void CMainDlg::ConnectFinished(const ConnectOutcome& outcome) {
+    if (outcome.result == ConnectOutcome::Result::Busy) {
         return;
     }
-    if (m_busyDepth > 0 && --m_busyDepth == 0) {
-        QApplication::restoreOverrideCursor();
+    SetBusy(false);
+    m_connecting.reset();
+    switch (outcome.result) {
+        case ConnectOutcome::Result::Connected: {
+            const bool takesCommands = ModelOf(outcome.type).sendsCommands;
+            for (int id :
+                 {IDC_TIME_EDIT, IDC_TIME_SPIN, IDC_SPEED_EDIT, IDC_SPEED_SPIN, IDC_START}) {
+                if (QWidget* control = GetDlgItem(id)) {
+                    control->setEnabled(takesCommands);
+                }
+            }
+            break;
+        }
+        case ConnectOutcome::Result::Failed:
+            // String 102 says that it failed; the status line says why, and what to do.
+            ShowInformation(IDS_CONNECT_FAILED);
+            StatusNote(outcome.reason);
+            break;
+        case ConnectOutcome::Result::Cancelled:
+            StatusNote("Connection cancelled");
+            break;
+        default:
+            break;
     }
     RefreshStatusLine();
+}
+
+void CMainDlg::StartFinished(const StartOutcome& outcome) {
+    if (outcome.result == StartOutcome::Result::Busy) {
+        return;
+    }
+    SetBusy(false);
+    if (outcome.result == StartOutcome::Result::SpeedOutOfRange) {
+        ShowInformation(IDS_SPEED_OUT_OF_RANGE);
+    } else if (outcome.result == StartOutcome::Result::Started) {
+        m_display.m_nBlink = 0;
+    }
+    RefreshStatusLine();
+}
+
+void CMainDlg::StopFinished(const StopOutcome& outcome) {
+    m_stopAsked = false;
+    if (outcome.result == StopOutcome::Result::Busy) {
+        return;
+    }
+    SetBusy(false);
+    RefreshStatusLine();
+    // A shaker behind a pulled cable goes on running: the operator must hear of it.
+    if (outcome.result == StopOutcome::Result::NotConfirmed) {
+        ShowInformation(IDS_STOP_NOT_CONFIRMED);
+    }
+}
+
+void CMainDlg::StateChanged(EngineState state) {
+    SetBusy(state == EngineState::Connecting || state == EngineState::Starting ||
+            state == EngineState::Stopping);
+    if (state != EngineState::Stopping) {
+        m_stopAsked = false;
+    }
+    RefreshStatusLine();
+}
+
+void CMainDlg::SetBusy(bool busy) {
+    if (busy == m_bBusy) {
+        return;
+    }
+    m_bBusy = busy;
+    if (busy) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        qApp->installEventFilter(this);
+    } else {
+        qApp->removeEventFilter(this);
+        QGuiApplication::restoreOverrideCursor();
+    }
+}
+
+// The window paints on, but a click or a key meant for it while a request is under way is
+// dropped: it would reach an engine that refuses it or act on a state about to change. The
+// close box still works (it asks first during a run), and so does the connection's Cancel.
+bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (m_bBusy && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget == this || isAncestorOf(widget)) {
+            switch (event->type()) {
+                case QEvent::MouseButtonPress:
+                case QEvent::MouseButtonRelease:
+                case QEvent::MouseButtonDblClick:
+                case QEvent::MouseMove:
+                case QEvent::Wheel:
+                case QEvent::KeyPress:
+                case QEvent::KeyRelease:
+                case QEvent::ShortcutOverride:
+                case QEvent::Shortcut:
+                case QEvent::ContextMenu:
+                case QEvent::TouchBegin:
+                case QEvent::TouchUpdate:
+                case QEvent::TouchEnd:
+                    return true;
+                default:
+                    break;
+            }
+        }
+    }
+    return CDialog::eventFilter(watched, event);
 }
 
 void CMainDlg::RefreshStatusLine() {
@@ -104,20 +202,20 @@ void CMainDlg::RefreshStatusLine() {
     switch (m_engine.Link()) {
         case LinkState::Answering:
             if (m_engine.Running()) {
-                const auto& times = m_record.TimeSeries();
+                const auto& times = m_engine.Record().TimeSeries();
                 state = times.empty() ? QStringLiteral("Running")
                                       : QStringLiteral("Running, %1 left").arg(times.back());
             } else {
-                state = m_record.SpeedSeries().empty() ? QStringLiteral("Ready")
-                                                       : QStringLiteral("Finished");
+                state = m_engine.Record().SpeedSeries().empty() ? QStringLiteral("Ready")
+                                                                : QStringLiteral("Finished");
             }
             break;
         default:
             state = QString::fromUtf8(LinkStateText(m_engine.Link()));
             break;
     }
-    if (m_busyDepth > 0 && m_engine.Link() != LinkState::Connecting) {
-        state = m_engine.Running() ? QStringLiteral("Stopping\u2026") : state;
+    if (m_stopAsked && m_engine.Running()) {
+        state = QStringLiteral("Stopping\u2026");
     }
     QString right = state;
     const std::string journal = m_engine.JournalPath();

@@ -6,15 +6,16 @@
 
 #include "framework/control_text.h"
 #include "framework/text_to_int.h"
-#include "link/serial_channel.h"
 #include "resources/dialog_templates.h"
 #include "resources/string_table.h"
 #include "run/csv_export.h"
+#include "run/instrument_models.h"
 #include "run/record_export.h"
 #include "ui/main_dlg.h"
 
 void CMainDlg::OnStart() {
-    if (!m_engine.CheckConnected()) {
+    if (m_engine.ConnectionFailed()) {
+        ShowInformation(IDS_CONNECT_FAILED_RESTART);
         return;
     }
     // The framework has already told the operator what is wrong with a field; a start with
@@ -22,16 +23,14 @@ void CMainDlg::OnStart() {
     if (!UpdateData(true)) {
         return;
     }
-    if (m_engine.Start(m_nSpeed, m_nTime) == CRunController::StartOutcome::Started) {
-        m_display.m_nBlink = 0;
-    }
+    m_engine.Start(m_nSpeed, m_nTime);
 }
 
 std::optional<int> CMainDlg::SpeedForStop() const {
     int fieldSpeed = 0;
     if (const QWidget* field = GetDlgItem(IDC_SPEED_EDIT);
         field != nullptr && ParseWholeInt(ControlText(*field), fieldSpeed) &&
-        fieldSpeed >= kSpeedMin && fieldSpeed <= kSpeedMax) {
+        ModelOf(m_engine.GetDeviceType()).speedField.Contains(fieldSpeed)) {
         return fieldSpeed;
     }
     return m_engine.FallbackStopSpeed();
@@ -41,7 +40,9 @@ void CMainDlg::OnStop() {
     // A stop goes ahead even when a field is out of bounds, but a speed the field refuses
     // would become the instrument's setpoint (or travel cut to 16 bits).
     UpdateData(true);
+    m_stopAsked = true;
     m_engine.Stop(SpeedForStop());
+    RefreshStatusLine();
 }
 
 void CMainDlg::ShowSettings() {
@@ -51,14 +52,6 @@ void CMainDlg::ShowSettings() {
 void CMainDlg::SetRunningState(bool running) {
     m_btnStart.setEnabled(!running);
     m_btnStop.setEnabled(running);
-}
-
-int CMainDlg::OnStatusUpdate(long wParam, long lParam) {
-    return m_engine.OnStatusUpdate(wParam, lParam);
-}
-
-int CMainDlg::OnRunState(long wParam, long lParam) {
-    return m_engine.OnRunState(wParam, lParam);
 }
 
 // Two kinds of file: the tab-separated export, as always the default, and CSV with the time
@@ -88,19 +81,19 @@ void CMainDlg::OnSave() {
         return;
     }
     const std::string target = QFile::encodeName(path).toStdString();
-    const int saved =
-        csv ? ExportCsv(target, CsvSamples{m_record.SpeedSeries(), m_record.TimeSeries(),
-                                           m_record.SampleTimes()})
-            : ExportRecord(target, m_record, m_connection.GetDeviceType());
+    const CRunRecord& record = m_engine.Record();
+    const int saved = csv ? ExportCsv(target, CsvSamples{record.SpeedSeries(), record.TimeSeries(),
+                                                         record.SampleTimes()})
+                          : ExportRecord(target, record, m_engine.GetDeviceType());
     if (!saved) {
         ShowInformation(IDS_SAVE_FAILED);
     }
 }
 
-// The poller is always stopped and joined before the channel goes, also when a run ended a
-// moment ago and its poller is still finishing an exchange. Nothing is sent to the
-// instrument: a run in progress goes on, and its journal says the window closed.
+// Nothing is sent to the instrument: a run in progress goes on, and its journal says the
+// window closed. A request under way ends at its frame boundary and reports nothing more.
 void CMainDlg::OnDestroy() {
     CDialog::OnDestroy();
     m_engine.Shutdown();
+    SetBusy(false);
 }

@@ -1,20 +1,18 @@
 #include "ui/port_choice.h"
 
 #include "framework/text_to_int.h"
-#include "link/serial_channel.h"
 #include "ui/port_setting_dlg.h"
 
-int ChoosePort(CSerialChannel& channel, const std::function<std::string()>& startSimulator) {
+std::optional<PortChoice> ChoosePort(const std::function<std::string()>& startSimulator) {
     CPortSettingDlg dialog;
-    const int result = dialog.DoModal();
-    if (result != IDOK) {
-        return result;
+    if (dialog.DoModal() != IDOK) {
+        return std::nullopt;
     }
-    std::string portName = dialog.m_strPort.toStdString();
+    PortChoice choice;
+    choice.portName = dialog.m_strPort.toStdString();
     if (dialog.m_strPort == kSimulatorPortItem && startSimulator) {
-        portName = startSimulator();
+        choice.portName = startSimulator();
     }
-    channel.SetPortName(portName);
-    channel.SetBaudRate(LeadingIntLikeAtol(dialog.m_strBaudrate));
-    return result;
+    choice.baud = LeadingIntLikeAtol(dialog.m_strBaudrate);
+    return choice;
 }

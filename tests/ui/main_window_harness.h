@@ -2,7 +2,8 @@
 
 // Runs the real main window, modally, against a simulated shaker on a pseudo-terminal. The
 // port choice, the information dialog and the save-as dialog go through the window's seams;
-// everything else (validation messages, the channel, the poller) is the real thing.
+// everything else (validation messages, the engine with its channel and poller) is the real
+// thing.
 
 #include <QString>
 #include <chrono>
@@ -51,6 +52,9 @@ class CMainWindowHarness {
 // Runs the event loop until `done` holds; false if the limit passed first.
 bool WaitUntil(const std::function<bool()>& done,
                std::chrono::milliseconds limit = std::chrono::seconds(20));
+// Runs the event loop until the engine's Connect, Start or Stop under way has finished.
+bool WaitUntilSettled(const CMainDlg& window,
+                      std::chrono::milliseconds limit = std::chrono::seconds(20));
 // Lets the event loop run for a while (for "nothing happens" checks).
 void Pump(std::chrono::milliseconds duration);
 

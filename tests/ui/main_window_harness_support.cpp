@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "dialog_test_support.h"
-#include "link/serial_channel.h"
 #include "resources/dialog_templates.h"
 #include "widgets/up_down_ctrl.h"
 
@@ -26,9 +25,6 @@ CMainWindowHarness::CMainWindowHarness(HarnessOptions options)
 }
 
 CMainWindowHarness::~CMainWindowHarness() {
-    // The window destroys the channel as it closes; this covers a window that never opened.
-    CSerialChannel::Instance()->Close();
-    CSerialChannel::DestroyInstance();
     m_shaker.Stop();
     std::error_code ignored;
     std::filesystem::remove_all(m_logDirectory, ignored);
@@ -44,24 +40,27 @@ std::string CMainWindowHarness::TrafficLog() const {
 
 int CMainWindowHarness::Run(const std::function<void(CMainDlg&)>& script) {
     CMainDlg window;
-    window.m_choosePort = [this](CSerialChannel& channel) {
-        channel.SetPortName(m_options.portOverride.empty() ? m_shaker.SlavePath()
-                                                           : m_options.portOverride);
-        channel.SetBytePause(m_options.bytePause);
-        channel.SetLogDirectory(m_logDirectory);
+    bool connectAsked = false;
+    window.m_choosePort = [this, &connectAsked]() -> std::optional<PortChoice> {
+        connectAsked = true;
+        return PortChoice{m_options.portOverride.empty() ? m_shaker.SlavePath()
+                                                         : m_options.portOverride};
     };
     window.m_showInformation = [this](int stringId) { m_messages.push_back(stringId); };
     window.m_chooseSavePath = [this] { return m_savePath; };
-    window.m_poller.SetCyclePeriod(m_options.cyclePeriod);
+    window.m_engine.SetBytePause(m_options.bytePause);
+    window.m_engine.SetLogDirectory(m_logDirectory);
+    window.m_engine.SetCyclePeriod(m_options.cyclePeriod);
     window.m_engine.SetJournalFolder(m_logDirectory + "/runs");
 
     std::chrono::steady_clock::time_point closeAsked;
     // The connection runs its exchanges while the window's thread goes on with its events;
-    // the script starts once the window is on the screen.
+    // the script starts once it has finished (Connect leaves the engine connecting until
+    // then) and the window is on the screen.
     QTimer starter;
     starter.setInterval(1);
     QObject::connect(&starter, &QTimer::timeout, &window, [&] {
-        if (!window.isVisible()) {
+        if (!connectAsked || window.m_engine.State() != EngineState::Idle || !window.isVisible()) {
             return;
         }
         starter.stop();
@@ -69,7 +68,7 @@ int CMainWindowHarness::Run(const std::function<void(CMainDlg&)>& script) {
         closeAsked = std::chrono::steady_clock::now();
         if (window.isVisible()) {
             // A window left running asks before it closes.
-            if (window.m_nRunning == 1) {
+            if (window.m_engine.Running()) {
                 AnswerCloseQuestion(window, "&Close");
             }
             window.close();
@@ -92,6 +91,16 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+bool WaitUntilSettled(const CMainDlg& window, std::chrono::milliseconds limit) {
+    return WaitUntil(
+        [&window] {
+            const EngineState state = window.m_engine.State();
+            return state != EngineState::Connecting && state != EngineState::Starting &&
+                   state != EngineState::Stopping;
+        },
+        limit);
 }
 
 void Pump(std::chrono::milliseconds duration) {

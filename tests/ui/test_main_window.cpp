@@ -14,6 +14,7 @@
 #include "main_window_harness.h"
 #include "resources/dialog_templates.h"
 #include "resources/string_table.h"
+#include "run/status_poller.h"
 #include "ui/about_dlg.h"
 #include "ui/info_dlg.h"
 #include "ui/instrument_app.h"
@@ -42,11 +43,11 @@ TEST(MainWindow, OpensIdleWithTheInstrumentsSetpoints) {
         EXPECT_FALSE(window.m_btnStop.isEnabled());
         EXPECT_TRUE(window.m_btnSave.isEnabled());
         EXPECT_EQ(window.focusWidget(), &window.m_btnClose);
-        EXPECT_EQ(window.m_connection.GetDeviceType(), DeviceKW41);
-        EXPECT_EQ(window.m_connection.ConnectionFailed(), 0);
+        EXPECT_EQ(window.m_engine.GetDeviceType(), DeviceKW41);
+        EXPECT_FALSE(window.m_engine.ConnectionFailed());
         EXPECT_EQ(window.m_digitSpeed.GetValue(), "  250");
         EXPECT_EQ(window.m_digitTime.GetValue(), "01:11");
-        EXPECT_EQ(window.m_nRunning, 0);
+        EXPECT_FALSE(window.m_engine.Running());
     });
     EXPECT_TRUE(harness.Messages().empty());
 }
@@ -114,7 +115,7 @@ TEST(MainWindow, TimeAboveTheSixteenBitRangeIsRefusedAndNothingIsSent) {
         ExpectMessageBox(window, &message);
         Click(window, IDC_START);
         EXPECT_EQ(message, "Please enter an integer between 0 and 65535.");
-        EXPECT_EQ(window.m_nRunning, 0);
+        EXPECT_FALSE(window.m_engine.Running());
         EXPECT_TRUE(harness.Shaker().Requests().empty());
     });
 }
@@ -141,11 +142,12 @@ TEST(MainWindow, SpeedLimitsPerDeviceType) {
                 Click(window, IDC_START);
                 ASSERT_EQ(harness.Messages(), std::vector<int>{IDS_SPEED_OUT_OF_RANGE});
                 EXPECT_TRUE(harness.Shaker().Requests().empty());
-                EXPECT_EQ(window.m_nRunning, 0);
+                EXPECT_FALSE(window.m_engine.Running());
             }
             SetFieldText(window, IDC_SPEED_EDIT, QString::number(c.accepted));
             Click(window, IDC_START);
-            EXPECT_EQ(window.m_nRunning, 1);
+            ASSERT_TRUE(WaitUntilSettled(window));
+            EXPECT_TRUE(window.m_engine.Running());
             EXPECT_FALSE(window.m_btnStart.isEnabled());
             EXPECT_TRUE(window.m_btnStop.isEnabled());
             EXPECT_EQ(harness.Shaker().CurrentState().speedSetpoint, c.accepted);
@@ -158,8 +160,9 @@ TEST(MainWindow, StartGoesAheadWhenOnlyTheTimeIsAcknowledged) {
     harness.Run([&harness](CMainDlg& window) {
         harness.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 1);
         Click(window, IDC_START);
-        EXPECT_EQ(window.m_nRunning, 1);
-        EXPECT_TRUE(window.m_poller.HasThread());
+        ASSERT_TRUE(WaitUntilSettled(window));
+        EXPECT_TRUE(window.m_engine.Running());
+        EXPECT_EQ(CStatusPoller::RunningWorkers(), 1);
     });
 }
 
@@ -169,9 +172,10 @@ TEST(MainWindow, NoRunWhenNeitherStartCommandIsAcknowledged) {
         harness.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::BadChecksum, 1);
         harness.Shaker().InjectFor(kCodeSetTime, CSimulatedShaker::Fault::BadChecksum, 1);
         Click(window, IDC_START);
-        EXPECT_EQ(window.m_nRunning, 0);
+        ASSERT_TRUE(WaitUntilSettled(window));
+        EXPECT_FALSE(window.m_engine.Running());
         EXPECT_TRUE(window.m_btnStart.isEnabled());
-        EXPECT_FALSE(window.m_poller.HasThread());
+        EXPECT_EQ(CStatusPoller::RunningWorkers(), 0);
     });
     EXPECT_TRUE(harness.Messages().empty());
 }

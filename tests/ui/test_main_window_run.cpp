@@ -17,6 +17,7 @@
 #include "main_window_harness.h"
 #include "resources/dialog_templates.h"
 #include "resources/string_table.h"
+#include "run/status_poller.h"
 
 namespace {
 
@@ -31,15 +32,22 @@ HarnessOptions FastRun(int timeUnits) {
 }
 
 void ExpectIdle(CMainDlg& window) {
-    EXPECT_EQ(window.m_nRunning, 0);
+    EXPECT_FALSE(window.m_engine.Running());
     EXPECT_TRUE(window.m_btnStart.isEnabled());
     EXPECT_FALSE(window.m_btnStop.isEnabled());
 }
 
-// Enters the run's time and presses Start.
+// Enters the run's time, presses Start and waits for the start to finish.
 void StartRun(CMainDlg& window, int timeUnits) {
     SetFieldText(window, IDC_TIME_EDIT, QString::number(timeUnits));
     Click(window, IDC_START);
+    ASSERT_TRUE(WaitUntilSettled(window));
+}
+
+// Presses Stop and waits for the stop to finish.
+void StopRun(CMainDlg& window) {
+    Click(window, IDC_STOP);
+    ASSERT_TRUE(WaitUntilSettled(window));
 }
 
 QByteArray ReadFile(const QString& path) {
@@ -54,12 +62,13 @@ TEST(MainWindowRun, EndsWhenTheRemainingTimeReachesZero) {
     harness.Run([&harness](CMainDlg& window) {
         SetFieldText(window, IDC_TIME_EDIT, "5");
         Click(window, IDC_START);
-        ASSERT_EQ(window.m_nRunning, 1);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_nRunning == 0; }));
+        ASSERT_TRUE(WaitUntilSettled(window));
+        ASSERT_TRUE(window.m_engine.Running());
+        ASSERT_TRUE(WaitUntil([&] { return !window.m_engine.Running(); }));
         ExpectIdle(window);
-        const auto& times = window.m_record.TimeSeries();
+        const auto& times = window.m_engine.Record().TimeSeries();
         ASSERT_FALSE(times.empty());
-        EXPECT_EQ(window.m_record.SpeedSeries().size(), times.size());
+        EXPECT_EQ(window.m_engine.Record().SpeedSeries().size(), times.size());
         // The last sample recorded is the one that ended the run, or a run-state reply
         // after the instrument stopped came first.
         EXPECT_LE(times.back(), 1u);
@@ -75,13 +84,13 @@ TEST(MainWindowRun, EndsWhenTheInstrumentReportsItStopped) {
     CMainWindowHarness harness(FastRun(600));
     harness.Run([&harness](CMainDlg& window) {
         StartRun(window, 600);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 2; }));
+        ASSERT_TRUE(WaitUntil([&] { return window.m_engine.Record().SpeedSeries().size() >= 2; }));
         std::vector<std::uint8_t> stopped(RunStateFrame::kLength, 0);
         stopped[0] = kFrameStartByte;
         stopped[RunStateFrame::kEcho] = kCodeRunState;
         SealFrame(stopped);
         harness.Shaker().QueueReply(kCodeRunState, stopped);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_nRunning == 0; }));
+        ASSERT_TRUE(WaitUntil([&] { return !window.m_engine.Running(); }));
         ExpectIdle(window);
         EXPECT_EQ(window.m_digitTime.GetValue(), "10:00");
         EXPECT_EQ(window.m_digitSpeed.GetValue(), "  300");
@@ -94,8 +103,8 @@ TEST(MainWindowRun, StopEndsTheRunAndTellsTheInstrument) {
     CMainWindowHarness harness(FastRun(600));
     harness.Run([&harness](CMainDlg& window) {
         StartRun(window, 600);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 3; }));
-        Click(window, IDC_STOP);
+        ASSERT_TRUE(WaitUntil([&] { return window.m_engine.Record().SpeedSeries().size() >= 3; }));
+        StopRun(window);
         ExpectIdle(window);
         EXPECT_EQ(window.m_digitTime.GetValue(), "10:00");
         EXPECT_EQ(window.m_digitSpeed.GetValue(), "  300");
@@ -103,10 +112,10 @@ TEST(MainWindowRun, StopEndsTheRunAndTellsTheInstrument) {
         EXPECT_FALSE(harness.Shaker().CurrentState().running);
         // The poller's thread ends on its own and delivers nothing more.
         ASSERT_TRUE(WaitUntil([&] { return CStatusPoller::RunningWorkers() == 0; }));
-        const std::size_t samples = window.m_record.SpeedSeries().size();
+        const std::size_t samples = window.m_engine.Record().SpeedSeries().size();
         Pump(400ms);
-        EXPECT_LE(window.m_record.SpeedSeries().size(), samples + 1);
-        EXPECT_EQ(window.m_nRunning, 0);
+        EXPECT_LE(window.m_engine.Record().SpeedSeries().size(), samples + 1);
+        EXPECT_FALSE(window.m_engine.Running());
     });
 }
 
@@ -114,7 +123,7 @@ TEST(MainWindowRun, EndsOnARemainingTimeOfZeroWhileTheInstrumentStillSaysRunning
     CMainWindowHarness harness(FastRun(600));
     harness.Run([&harness](CMainDlg& window) {
         StartRun(window, 600);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 2; }));
+        ASSERT_TRUE(WaitUntil([&] { return window.m_engine.Record().SpeedSeries().size() >= 2; }));
         std::vector<std::uint8_t> finished(StatusFrame::kLength, 0);
         finished[0] = kFrameStartByte;
         finished[StatusFrame::kEcho] = kCodeStatus;
@@ -123,8 +132,8 @@ TEST(MainWindowRun, EndsOnARemainingTimeOfZeroWhileTheInstrumentStillSaysRunning
         WriteU16(finished, StatusFrame::kTimeSetpoint, 600);
         SealFrame(finished);
         harness.Shaker().QueueReply(kCodeStatus, finished);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_nRunning == 0; }));
-        EXPECT_EQ(window.m_record.TimeSeries().back(), 0u);
+        ASSERT_TRUE(WaitUntil([&] { return !window.m_engine.Running(); }));
+        EXPECT_EQ(window.m_engine.Record().TimeSeries().back(), 0u);
         EXPECT_TRUE(harness.Shaker().CurrentState().running);
     });
 }
@@ -135,12 +144,12 @@ TEST(MainWindowRun, StopSendsTheSpeedOfTheStartWhenTheFieldHoldsNoValidSpeed) {
     harness.Run([&harness](CMainDlg& window) {
         SetFieldText(window, IDC_SPEED_EDIT, "250");
         StartRun(window, 600);
-        ASSERT_EQ(window.m_nRunning, 1);
+        ASSERT_TRUE(window.m_engine.Running());
         harness.Shaker().ClearRecords();
         SetFieldText(window, IDC_SPEED_EDIT, "65636");
         QString message;
         ExpectMessageBox(window, &message);
-        Click(window, IDC_STOP);
+        StopRun(window);
         ExpectIdle(window);
         std::vector<int> sent;
         for (const auto& request : harness.Shaker().Requests()) {
@@ -158,7 +167,7 @@ TEST(MainWindowRun, StopWithASilentInstrumentKeepsTheWindowAliveAndSaysSo) {
     CMainWindowHarness harness(FastRun(600));
     harness.Run([&harness](CMainDlg& window) {
         StartRun(window, 600);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 2; }));
+        ASSERT_TRUE(WaitUntil([&] { return window.m_engine.Record().SpeedSeries().size() >= 2; }));
         for (std::uint8_t code : {kCodeSetSpeed, kCodeStatus, kCodeRunState}) {
             harness.Shaker().InjectFor(code, CSimulatedShaker::Fault::NoReply);
         }
@@ -173,7 +182,7 @@ TEST(MainWindowRun, StopWithASilentInstrumentKeepsTheWindowAliveAndSaysSo) {
             ++ticks;
         });
         ticker.start(50);
-        Click(window, IDC_STOP);
+        StopRun(window);
         ticker.stop();
         ExpectIdle(window);
         EXPECT_GT(ticks, 100);
@@ -190,9 +199,9 @@ TEST(MainWindowRun, StopRetriesTheSpeedCommandFourTimesAtMost) {
     CMainWindowHarness harness(FastRun(600));
     harness.Run([&harness](CMainDlg& window) {
         StartRun(window, 600);
-        ASSERT_EQ(window.m_nRunning, 1);
+        ASSERT_TRUE(window.m_engine.Running());
         harness.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus);
-        Click(window, IDC_STOP);
+        StopRun(window);
         ExpectIdle(window);
         EXPECT_EQ(harness.Shaker().RequestCount(kCodeSetSpeed), 1 + 4);
     });
@@ -206,7 +215,7 @@ TEST(MainWindowRun, FailedConnectionLeavesAWindowThatCanOnlySaveAndClose) {
     harness.m_savePath = path;
     const int result = harness.Run([&harness](CMainDlg& window) {
         EXPECT_EQ(harness.Messages(), std::vector<int>{IDS_CONNECT_FAILED});
-        EXPECT_EQ(window.m_connection.ConnectionFailed(), 1);
+        EXPECT_TRUE(window.m_engine.ConnectionFailed());
         // Beside string 102 the status line says why, with what to do.
         EXPECT_TRUE(window.m_statusLine.Right().contains("No device at /dev/velmora-no-such-port"))
             << window.m_statusLine.Right().toStdString();
@@ -219,7 +228,7 @@ TEST(MainWindowRun, FailedConnectionLeavesAWindowThatCanOnlySaveAndClose) {
         EXPECT_EQ(harness.Messages(),
                   (std::vector<int>{IDS_CONNECT_FAILED, IDS_CONNECT_FAILED_RESTART,
                                     IDS_CONNECT_FAILED_RESTART}));
-        EXPECT_EQ(window.m_nRunning, 0);
+        EXPECT_FALSE(window.m_engine.Running());
         Click(window, IDC_SAVE);
         Click(window, IDCANCEL);
     });
@@ -235,7 +244,7 @@ TEST(MainWindowRun, UnlistedInstrumentIsGreyedFromTheStart) {
     const QString path = QString::fromStdString(harness.LogDirectory()) + "/unlisted.xls";
     harness.m_savePath = path;
     harness.Run([&harness](CMainDlg& window) {
-        EXPECT_EQ(window.m_connection.GetDeviceType(), DeviceUnlisted);
+        EXPECT_EQ(window.m_engine.GetDeviceType(), DeviceUnlisted);
         for (int id : {IDC_TIME_EDIT, IDC_TIME_SPIN, IDC_SPEED_EDIT, IDC_SPEED_SPIN, IDC_START}) {
             EXPECT_FALSE(window.GetDlgItem(id)->isEnabled()) << id;
         }
@@ -256,7 +265,7 @@ TEST(MainWindowRun, ClosingMidRunAsksFirstAndThenReturnsPromptlyWithASilentInstr
     CMainWindowHarness harness(FastRun(600));
     harness.Run([&](CMainDlg& window) {
         StartRun(window, 600);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 2; }));
+        ASSERT_TRUE(WaitUntil([&] { return window.m_engine.Record().SpeedSeries().size() >= 2; }));
         for (QWidget* focus : {window.GetDlgItem(IDC_TIME_EDIT), window.GetDlgItem(IDCANCEL)}) {
             focus->setFocus();
             dialog_test::PressKey(&window, Qt::Key_Return);
@@ -267,7 +276,7 @@ TEST(MainWindowRun, ClosingMidRunAsksFirstAndThenReturnsPromptlyWithASilentInstr
         Click(window, IDCANCEL);
         EXPECT_EQ(question, "Close Velmora|Cancel|Cancel");
         ASSERT_TRUE(window.isVisible());
-        ASSERT_EQ(window.m_nRunning, 1);
+        ASSERT_TRUE(window.m_engine.Running());
 
         harness.Shaker().InjectFor(kCodeStatus, CSimulatedShaker::Fault::NoReply);
         harness.Shaker().InjectFor(kCodeRunState, CSimulatedShaker::Fault::NoReply);
@@ -291,10 +300,10 @@ TEST(MainWindowRun, SaveDuringARunWritesTheSamplesSoFar) {
     std::size_t saved = 0;
     harness.Run([&](CMainDlg& window) {
         StartRun(window, 600);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 3; }));
-        saved = window.m_record.SpeedSeries().size();
+        ASSERT_TRUE(WaitUntil([&] { return window.m_engine.Record().SpeedSeries().size() >= 3; }));
+        saved = window.m_engine.Record().SpeedSeries().size();
         Click(window, IDC_SAVE);
-        EXPECT_EQ(window.m_nRunning, 1);
+        EXPECT_TRUE(window.m_engine.Running());
     });
     const QStringList lines = QString::fromLatin1(ReadFile(path)).split("\r\n", Qt::SkipEmptyParts);
     ASSERT_EQ(static_cast<std::size_t>(lines.size()), saved + 1);
@@ -311,8 +320,8 @@ TEST(MainWindowRun, SaveAsCsvCarriesTheTimeOfDayOfEachSample) {
     std::size_t saved = 0;
     harness.Run([&](CMainDlg& window) {
         StartRun(window, 600);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_record.SpeedSeries().size() >= 2; }));
-        saved = window.m_record.SpeedSeries().size();
+        ASSERT_TRUE(WaitUntil([&] { return window.m_engine.Record().SpeedSeries().size() >= 2; }));
+        saved = window.m_engine.Record().SpeedSeries().size();
         Click(window, IDC_SAVE);
     });
     const QStringList lines = QString::fromLatin1(ReadFile(path)).split("\r\n", Qt::SkipEmptyParts);
@@ -346,7 +355,8 @@ TEST(MainWindowRun, TrafficLogOfARunHoldsOnlyKnownFrames) {
     harness.Run([](CMainDlg& window) {
         SetFieldText(window, IDC_TIME_EDIT, "4");
         Click(window, IDC_START);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_nRunning == 0; }));
+        ASSERT_TRUE(WaitUntilSettled(window));
+        ASSERT_TRUE(WaitUntil([&] { return !window.m_engine.Running(); }));
     });
     const QString log = QString::fromStdString(harness.TrafficLog());
     ASSERT_TRUE(log.endsWith("\r\n"));
@@ -390,7 +400,8 @@ TEST(MainWindowRun, RealPacingGivesOneStatusAndOneRunStateRequestPerSecond) {
         SetFieldText(window, IDC_TIME_EDIT, "4");
         harness.Shaker().ClearRecords();
         Click(window, IDC_START);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_nRunning == 0; }, 15s));
+        ASSERT_TRUE(WaitUntilSettled(window));
+        ASSERT_TRUE(WaitUntil([&] { return !window.m_engine.Running(); }, 15s));
     });
     const auto bytes = harness.Shaker().ReceivedBytes();
     // The simulator stamps a byte when its thread wakes for it, which under load can be late
@@ -461,4 +472,75 @@ TEST(MainWindowRun, StatusLineFollowsTheLinkThroughARun) {
         expectState("Finished", "finished");
         EXPECT_TRUE(window.m_statusLine.Right().contains("Journal: "));
     });
+}
+
+// A silent instrument (a cable pulled at the shaker) holds every exchange for its whole limit,
+// up to 13 s for a Stop; the window's thread goes on with its events all the while.
+TEST(MainWindowRun, SilentInstrumentNeverHoldsTheWindowsThread) {
+    CMainWindowHarness harness(FastRun(600));
+    harness.Run([&harness](CMainDlg& window) {
+        QTimer ticker;
+        auto last = std::chrono::steady_clock::now();
+        std::chrono::steady_clock::duration longest{};
+        int ticks = 0;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const auto now = std::chrono::steady_clock::now();
+            longest = std::max(longest, now - last);
+            last = now;
+            ++ticks;
+        });
+        // The longest hold since the last call, up to the next tick (which ends the last hold).
+        const auto held = [&] {
+            const int seen = ticks;
+            EXPECT_TRUE(WaitUntil([&] { return ticks > seen; }));
+            const auto hold = std::chrono::duration_cast<std::chrono::milliseconds>(longest);
+            longest = {};
+            return hold;
+        };
+        last = std::chrono::steady_clock::now();
+        ticker.start(20);
+        CSimulatedShaker& shaker = harness.Shaker();
+
+        shaker.SetSilent(true);
+        Click(window, IDC_START);
+        ASSERT_TRUE(WaitUntilSettled(window));
+        EXPECT_FALSE(window.m_engine.Running());
+        const auto start = held();
+
+        shaker.SetSilent(false);
+        StartRun(window, 600);
+        ASSERT_TRUE(window.m_engine.Running());
+        shaker.SetSilent(true);
+        StopRun(window);
+        const auto stop = held();
+
+        // The instrument says it stopped, then leaves the setpoints unanswered.
+        shaker.SetSilent(false);
+        StartRun(window, 600);
+        ASSERT_TRUE(window.m_engine.Running());
+        std::vector<std::uint8_t> stopped(RunStateFrame::kLength, 0);
+        stopped[0] = kFrameStartByte;
+        stopped[RunStateFrame::kEcho] = kCodeRunState;
+        SealFrame(stopped);
+        shaker.InjectFor(kCodeStatus, CSimulatedShaker::Fault::NoReply);
+        shaker.QueueReply(kCodeRunState, stopped);
+        ASSERT_TRUE(WaitUntil([&] { return !window.m_engine.Running(); }));
+        ASSERT_TRUE(WaitUntilSettled(window));
+        const auto end = held();
+
+        shaker.ClearFaults();
+        shaker.SetSilent(true);
+        window.OnConnect();
+        ASSERT_TRUE(WaitUntilSettled(window));
+        EXPECT_TRUE(window.m_engine.ConnectionFailed());
+        const auto connect = held();
+        ticker.stop();
+        std::printf(
+            "longest hold of the window's thread: start %lld ms, stop %lld ms, end of "
+            "run %lld ms, connect %lld ms\n",
+            static_cast<long long>(start.count()), static_cast<long long>(stop.count()),
+            static_cast<long long>(end.count()), static_cast<long long>(connect.count()));
+        ASSERT_LT(std::max({start, stop, end, connect}), 100ms);
+    });
+    EXPECT_EQ(harness.Messages(), (std::vector<int>{IDS_STOP_NOT_CONFIRMED, IDS_CONNECT_FAILED}));
 }

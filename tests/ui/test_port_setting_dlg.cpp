@@ -8,6 +8,7 @@
 
 #include "dialog_test_support.h"
 #include "link/serial_channel.h"
+#include "link/shaker_protocol.h"
 #include "sim/simulated_shaker.h"
 #include "ui/port_choice.h"
 #include "ui/port_item_delegate.h"
@@ -25,45 +26,45 @@ QComboBox* BaudBox(CPortSettingDlg& dialog) {
     return qobject_cast<QComboBox*>(dialog.GetDlgItem(IDC_BAUD_COMBO));
 }
 
-// A fresh process channel for every test, with its traffic log out of the way.
 class PortChoiceTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        CSerialChannel::DestroyInstance();
-        m_channel = CSerialChannel::Instance();
-        m_channel->SetBytePause(std::chrono::milliseconds(0));
-        m_channel->SetLogDirectory(m_logDirectory.path().toStdString());
-    }
-    void TearDown() override { CSerialChannel::DestroyInstance(); }
-
-    // The connection sequence's step, with `operate` working the open dialog.
-    int Choose(std::function<void(CPortSettingDlg&)> operate,
-               const std::function<std::string()>& startSimulator = nullptr) {
+    // The window's step before it connects, with `operate` working the open dialog.
+    std::optional<PortChoice> Choose(std::function<void(CPortSettingDlg&)> operate,
+                                     const std::function<std::string()>& startSimulator = nullptr) {
         WhenModal([operate](QWidget* modal) {
             auto* dialog = qobject_cast<CPortSettingDlg*>(modal);
             ASSERT_NE(dialog, nullptr);
             operate(*dialog);
         });
-        return ChoosePort(*m_channel, startSimulator);
+        return ChoosePort(startSimulator);
     }
 
-    CSerialChannel* m_channel = nullptr;
+    // The chosen port answers a handshake.
+    void ExpectAnswers(const PortChoice& choice) {
+        CSerialChannel channel;
+        channel.SetBytePause(std::chrono::milliseconds(0));
+        channel.SetLogDirectory(m_logDirectory.path().toStdString());
+        ASSERT_EQ(channel.Open(choice.portName, choice.baud), 1);
+        EXPECT_EQ(CShakerProtocol(channel).Handshake(), 1);
+        channel.Close();
+    }
+
     QTemporaryDir m_logDirectory;
 };
 
 TEST_F(PortChoiceTest, OpensOnItsDefaultsEveryTimeAndOkTakesThem) {
-    EXPECT_EQ(Choose([](CPortSettingDlg& dialog) {
-                  PortBox(dialog)->setCurrentIndex(4);
-                  TypeText(BaudBox(dialog), "115200");
-                  dialog.m_btnOK.click();
-              }),
-              IDOK);
-    EXPECT_EQ(m_channel->PortName(), "COM5");
-    EXPECT_EQ(m_channel->BaudRate(), 115200);
+    std::optional<PortChoice> choice = Choose([](CPortSettingDlg& dialog) {
+        PortBox(dialog)->setCurrentIndex(4);
+        TypeText(BaudBox(dialog), "115200");
+        dialog.m_btnOK.click();
+    });
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->portName, "COM5");
+    EXPECT_EQ(choice->baud, 115200);
 
     QString shownPort, shownRate;
     bool focusOnOk = false;
-    Choose([&](CPortSettingDlg& dialog) {
+    choice = Choose([&](CPortSettingDlg& dialog) {
         shownPort = PortBox(dialog)->currentText();
         shownRate = BaudBox(dialog)->currentText();
         focusOnOk = dialog.focusWidget() == &dialog.m_btnOK;
@@ -72,58 +73,57 @@ TEST_F(PortChoiceTest, OpensOnItsDefaultsEveryTimeAndOkTakesThem) {
     EXPECT_EQ(shownPort, "COM1");
     EXPECT_EQ(shownRate, "9600");
     EXPECT_TRUE(focusOnOk);
-    EXPECT_EQ(m_channel->PortName(), "COM1") << "the item's text, not the lower-case default";
-    EXPECT_EQ(m_channel->BaudRate(), 9600);
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->portName, "COM1") << "the item's text, not the lower-case default";
+    EXPECT_EQ(choice->baud, 9600);
 }
 
-TEST_F(PortChoiceTest, CancelLeavesTheChannelAlone) {
-    EXPECT_EQ(Choose([](CPortSettingDlg& dialog) {
-                  PortBox(dialog)->setCurrentIndex(2);
-                  TypeText(BaudBox(dialog), "19200");
-                  dialog.m_btnCancel.click();
-              }),
-              IDCANCEL);
-    EXPECT_EQ(m_channel->PortName(), "com1");
-    EXPECT_EQ(m_channel->BaudRate(), 9600);
+TEST_F(PortChoiceTest, CancelChoosesNothing) {
+    EXPECT_FALSE(Choose([](CPortSettingDlg& dialog) {
+        PortBox(dialog)->setCurrentIndex(2);
+        TypeText(BaudBox(dialog), "19200");
+        dialog.m_btnCancel.click();
+    }));
 }
 
 TEST_F(PortChoiceTest, TypedRatesAreReadTheWayAtolReadsThem) {
     const std::pair<const char*, int> cases[] = {
         {"14400", 14400}, {"9600 baud", 9600}, {"", 0}, {"abc", 0}, {" -5", -5}};
     for (const auto& [typed, expected] : cases) {
-        m_channel->SetBaudRate(1234);
-        Choose([typed = typed](CPortSettingDlg& dialog) {
+        const auto choice = Choose([typed = typed](CPortSettingDlg& dialog) {
             TypeText(BaudBox(dialog), QString::fromLatin1(typed));
             PressKey(&dialog, Qt::Key_Return);  // Enter in the field is the default button
         });
-        EXPECT_EQ(m_channel->BaudRate(), expected) << typed;
+        ASSERT_TRUE(choice) << typed;
+        EXPECT_EQ(choice->baud, expected) << typed;
     }
 }
 
-TEST_F(PortChoiceTest, ChosenAndTypedPortNamesReachTheChannelUnchanged) {
-    Choose([](CPortSettingDlg& dialog) {
+TEST_F(PortChoiceTest, ChosenAndTypedPortNamesAreTakenUnchanged) {
+    auto choice = Choose([](CPortSettingDlg& dialog) {
         PortBox(dialog)->setCurrentIndex(9);
         dialog.m_btnOK.click();
     });
-    EXPECT_EQ(m_channel->PortName(), "COM10");
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->portName, "COM10");
 
-    Choose([](CPortSettingDlg& dialog) {
+    choice = Choose([](CPortSettingDlg& dialog) {
         TypeText(PortBox(dialog), "com3");
         PressKey(&dialog, Qt::Key_Return);
     });
-    EXPECT_EQ(m_channel->PortName(), "com3") << "typed text is not matched against the list";
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->portName, "com3") << "typed text is not matched against the list";
 
     CSimulatedShaker shaker;
     ASSERT_TRUE(shaker.Start());
     const QString path = QString::fromStdString(shaker.SlavePath());
-    Choose([path](CPortSettingDlg& dialog) {
+    choice = Choose([path](CPortSettingDlg& dialog) {
         TypeText(PortBox(dialog), path);
         PressKey(&dialog, Qt::Key_Return);
     });
-    EXPECT_EQ(m_channel->PortName(), shaker.SlavePath());
-    ASSERT_EQ(m_channel->Open(), 1);
-    EXPECT_EQ(m_channel->Handshake(), 1);
-    m_channel->Close();
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->portName, shaker.SlavePath());
+    ExpectAnswers(*choice);
 }
 
 TEST_F(PortChoiceTest, SimulatorItemStartsTheSimulatorThroughTheHook) {
@@ -143,17 +143,17 @@ TEST_F(PortChoiceTest, SimulatorItemStartsTheSimulatorThroughTheHook) {
         return shaker->Start() ? shaker->SlavePath() : std::string();
     };
 
-    Choose(pickSimulator(false), startSimulator);
+    EXPECT_FALSE(Choose(pickSimulator(false), startSimulator));
     EXPECT_EQ(hookCalls, 0) << "Cancel starts nothing";
-    Choose(pickSimulator(true), startSimulator);
+    auto choice = Choose(pickSimulator(true), startSimulator);
     ASSERT_EQ(hookCalls, 1);
-    EXPECT_EQ(m_channel->PortName(), shaker->SlavePath());
-    ASSERT_EQ(m_channel->Open(), 1);
-    EXPECT_EQ(m_channel->Handshake(), 1);
-    m_channel->Close();
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->portName, shaker->SlavePath());
+    ExpectAnswers(*choice);
 
-    Choose(pickSimulator(true));
-    EXPECT_EQ(m_channel->PortName(), "Simulator") << "without a hook the text goes through";
+    choice = Choose(pickSimulator(true));
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->portName, "Simulator") << "without a hook the text goes through";
 }
 
 // The machine's devices replaced by a fixed set.
