@@ -56,7 +56,7 @@ void BM_JournalAppendSample(benchmark::State& state) {
     int sample = 0;
     for (auto _ : state) {
         ++sample;
-        if (!journal.Append(sample, 295 + sample % 11, 72000 - sample,
+        if (!journal.Append(sample, 295 + sample % 11, 296 + sample % 11, 72000 - sample,
                             std::chrono::system_clock::now())) {
             state.SkipWithError(journal.LastError().c_str());
             break;

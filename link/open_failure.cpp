@@ -5,12 +5,15 @@
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -63,15 +66,21 @@ bool IsNoDevice(int error) {
     return error == ENOENT || error == ENOTDIR || error == ENODEV || error == ENXIO || error == EIO;
 }
 
-// The canonical path of what `path` names, so /dev/serial/by-id links meet /proc's targets.
-std::string Canonical(const std::string& path) {
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-        return path;
+// A file as the kernel tells files apart: the device and inode of its node. A pseudo-terminal's
+// two sides are two nodes (/dev/ptmx and /dev/pts/N), so the instrument's side of one never
+// passes for ours.
+struct Node {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const Node&) const = default;
+};
+
+std::optional<Node> NodeAt(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return std::nullopt;
     }
-    std::string result(resolved);
-    std::free(resolved);
-    return result;
+    return Node{info.st_dev, info.st_ino};
 }
 
 bool IsAllDigits(const char* text) {
@@ -86,27 +95,54 @@ bool IsAllDigits(const char* text) {
     return true;
 }
 
-bool ProcessHasOpen(const std::string& processDir, const std::string& target) {
+enum class Opened { Yes, No, Unknown };
+
+// Whether the process has `node` open; Unknown when its descriptors may not be looked at
+// (another user's) or it is gone.
+Opened ProcessHasOpen(const std::string& processDir, const Node& node) {
     const std::string fdDir = processDir + "/fd";
     DIR* dir = opendir(fdDir.c_str());
     if (dir == nullptr) {
-        return false;  // gone, or another user's
+        return Opened::Unknown;
     }
-    bool found = false;
+    Opened found = Opened::No;
     while (const dirent* entry = readdir(dir)) {
         if (!IsAllDigits(entry->d_name)) {
             continue;
         }
-        char link[4096];
-        const std::string fdPath = fdDir + "/" + entry->d_name;
-        const ssize_t length = readlink(fdPath.c_str(), link, sizeof link - 1);
-        if (length > 0 && target.compare(0, std::string::npos, link, length) == 0) {
-            found = true;
+        if (NodeAt(fdDir + "/" + entry->d_name) == node) {
+            found = Opened::Yes;
             break;
         }
     }
     closedir(dir);
     return found;
+}
+
+// The processes holding a flock on `node`, as /proc/locks lists them: "1: FLOCK  ADVISORY
+// WRITE 4242 00:19:3 0 EOF" (device numbers in hex, the inode in decimal). Waiters ("->") hold
+// nothing. Only a flock keeps a channel off a port, so only a flock makes a holder.
+std::vector<pid_t> FlockHolders(const Node& node) {
+    std::vector<pid_t> holders;
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string ordinal, kind, mode, access, where;
+        long long pid = 0;
+        if (!(fields >> ordinal >> kind) || kind != "FLOCK" ||
+            !(fields >> mode >> access >> pid >> where) || pid <= 0) {
+            continue;
+        }
+        unsigned int major = 0;
+        unsigned int minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(where.c_str(), "%x:%x:%llu", &major, &minor, &inode) == 3 &&
+            makedev(major, minor) == node.device && inode == node.inode) {
+            holders.push_back(static_cast<pid_t>(pid));
+        }
+    }
+    return holders;
 }
 
 std::string ProcessCommand(const std::string& processDir) {
@@ -152,32 +188,45 @@ std::string OpenFailureReason(const OpenAttempt& attempt) {
         return PermissionDenied(path, attempt.group);
     }
     if (error == EBUSY) {
-        return InUse(path, attempt.holder);
+        return attempt.heldHere ? Opens(path) : InUse(path, attempt.holder);
     }
     return OtherError(path, error);
 }
 
-std::optional<PortHolder> FindPortHolder(const std::string& path) {
-    const std::string target = Canonical(path);
-    const std::string self = std::to_string(getpid());
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) {
-        return std::nullopt;
+namespace {
+
+struct LockOwners {
+    bool self = false;
+    std::optional<PortHolder> other;
+};
+
+// Who holds the lock on the device at `path`. A listed process that no longer has the device
+// open (the lock went on with a child it handed the descriptor to) is not named.
+LockOwners FindLockOwners(const std::string& path) {
+    LockOwners owners;
+    const std::optional<Node> node = NodeAt(path);
+    if (!node) {
+        return owners;
     }
-    std::optional<PortHolder> holder;
-    while (const dirent* entry = readdir(proc)) {
-        if (!IsAllDigits(entry->d_name) || self == entry->d_name) {
+    const pid_t self = getpid();
+    for (const pid_t pid : FlockHolders(*node)) {
+        if (pid == self) {
+            owners.self = true;
             continue;
         }
-        const std::string processDir = std::string("/proc/") + entry->d_name;
-        if (ProcessHasOpen(processDir, target)) {
-            holder = PortHolder{static_cast<pid_t>(std::atol(entry->d_name)),
-                                ProcessCommand(processDir)};
-            break;
+        const std::string processDir = "/proc/" + std::to_string(pid);
+        if (!owners.other && ProcessHasOpen(processDir, *node) != Opened::No &&
+            access(processDir.c_str(), F_OK) == 0) {
+            owners.other = PortHolder{pid, ProcessCommand(processDir)};
         }
     }
-    closedir(proc);
-    return holder;
+    return owners;
+}
+
+}  // namespace
+
+std::optional<PortHolder> FindPortHolder(const std::string& path) {
+    return FindLockOwners(path).other;
 }
 
 OpenAttempt ProbePortOpen(const std::string& path) {
@@ -215,7 +264,10 @@ OpenAttempt ProbePortOpen(const std::string& path) {
     if (fd < 0) {
         const int error = errno;
         if (error == EBUSY) {
-            attempt.holder = FindPortHolder(path);
+            // Exclusive mode refuses every open but root's, this process's own too.
+            const LockOwners owners = FindLockOwners(path);
+            attempt.holder = owners.other;
+            attempt.heldHere = owners.self && !owners.other;
         }
         return fail(OpenStep::kOpen, error);
     }
@@ -223,9 +275,9 @@ OpenAttempt ProbePortOpen(const std::string& path) {
         const int error = errno;
         close(fd);
         if (error == EWOULDBLOCK) {
-            attempt.holder = FindPortHolder(path);
-            // Nobody else has it open, so the lock is this process's own channel's.
-            attempt.heldHere = !attempt.holder && ProcessHasOpen("/proc/self", Canonical(path));
+            const LockOwners owners = FindLockOwners(path);
+            attempt.holder = owners.other;
+            attempt.heldHere = owners.self && !owners.other;
         }
         return fail(OpenStep::kLock, error);
     }

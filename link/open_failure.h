@@ -18,7 +18,7 @@ enum class OpenStep {
     kTerminal,  // tcgetattr
 };
 
-// A process that has the device open.
+// A process that holds the device: it has the device's own node open and holds its lock.
 struct PortHolder {
     pid_t pid = 0;
     std::string command;  // its comm, as ps shows it
@@ -32,7 +32,7 @@ struct OpenAttempt {
     mode_t fileType = 0;               // S_IFMT bits of the path, when it could be looked up
     std::string group;                 // the device's group, when its members may read and write it
     bool heldHere = false;             // the lock is taken by this very process (its own channel)
-    std::optional<PortHolder> holder;  // another process with the device open, if one is seen
+    std::optional<PortHolder> holder;  // another process holding the device, if one is seen
 };
 
 // The sentence for `attempt`. Pure: it reads nothing but its argument.
@@ -40,11 +40,13 @@ std::string OpenFailureReason(const OpenAttempt& attempt);
 
 // Opens `path` the way the channel does (look-up, open, lock, terminal settings read, never
 // creating a file), closes it again at once, and reports the first step that failed. When the
-// lock is taken, looks through /proc for the processes that have the device open.
+// device is taken, looks for the process holding its lock.
 OpenAttempt ProbePortOpen(const std::string& path);
 
-// Other processes that have `path` (or what it links to) open; this process is left out. Only
-// processes whose descriptors this user may read are seen.
+// The other process holding the lock on the device at `path` (or what it links to) while it
+// has that device open; this process is left out. Having the device open is not holding it:
+// the instrument's end of a pseudo-terminal, or a program that keeps the line open without
+// the lock, is never named.
 std::optional<PortHolder> FindPortHolder(const std::string& path);
 
 // For the status line after a failed connection: OpenFailureReason(ProbePortOpen(path)).

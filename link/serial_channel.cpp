@@ -55,13 +55,14 @@ int CSerialChannel::Reopen(const std::string& path) {
 int CSerialChannel::OpenPort(const std::string& path, bool emptyLog) {
     std::lock_guard lock(m_exchangeMutex);
     CloseLocked();
-    if (emptyLog) {
-        ResetLog();
-    }
     const int fd = OpenSerialDevice(path);
     if (fd < 0) {
         return 0;
     }
+    if (emptyLog) {
+        ResetLog();
+    }
+    m_savedLine = SaveLineSettings(fd);
     m_fd = fd;
     m_portLost = false;
     if (!Configure(fd)) {
@@ -83,7 +84,8 @@ int CSerialChannel::Close() {
 
 void CSerialChannel::CloseLocked() {
     const int fd = m_fd.exchange(-1);
-    CloseSerialDevice(fd);
+    CloseSerialDevice(fd, m_savedLine.get());
+    m_savedLine.reset();
 }
 
 void CSerialChannel::NoteIo(PortIo result) {
@@ -110,6 +112,10 @@ std::string CSerialChannel::LogPath() const {
 
 void CSerialChannel::SetLogDirectory(const std::string& directory) {
     m_log.SetDirectory(directory);
+}
+
+void CSerialChannel::SetLogCapBytes(std::uint64_t bytes) {
+    m_log.SetCapBytes(bytes);
 }
 
 int CSerialChannel::Send(const std::uint8_t* bytes, int length, const CExchangeCancel* cancel) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -11,6 +12,8 @@
 #include "link/exchange_cancel.h"
 #include "link/port_io.h"
 #include "link/traffic_log.h"
+
+struct termios;
 
 // One serial connection to an instrument, with its traffic log: the transport. It knows
 // nothing of the instrument's frames beyond their length (CShakerProtocol speaks them). Each
@@ -29,7 +32,9 @@ class CSerialChannel {
     std::string PortName() const;
     int BaudRate() const;
 
-    // Empties the traffic log and opens the port at `baud`.
+    // Opens the port at `baud` and, once it is ours (opened and locked), empties the traffic
+    // log: a program that can't get the port leaves the log of the one that has it alone.
+    // The line's settings as they were are put back when the port is closed again.
     int Open(const std::string& portName, int baud);
     // Opens `path` after the port went away (a reconnection), at the same line speed and
     // keeping the traffic log of the session. The port name Open was given stays as it was.
@@ -66,6 +71,8 @@ class CSerialChannel {
     std::string LogPath() const;
     // Test seam: where the traffic log is written (the executable's directory by default).
     void SetLogDirectory(const std::string& directory);
+    // Test seam: the most the traffic log's two halves hold (CTrafficLog::kDefaultCapBytes).
+    void SetLogCapBytes(std::uint64_t bytes);
 
     // Test seam: the pause after every request byte (50 ms on a real line).
     void SetBytePause(std::chrono::milliseconds pause);
@@ -87,6 +94,8 @@ class CSerialChannel {
     // by Open and Close; protects the use of the port descriptor (m_fd is written only under it).
     mutable std::mutex m_exchangeMutex;
     std::atomic<int> m_fd{-1};
+    // The line's settings before Configure changed them, for Close to put back.
+    std::unique_ptr<termios> m_savedLine;
     std::atomic<int> m_receivedCount{0};
     std::atomic<bool> m_portLost{false};
 

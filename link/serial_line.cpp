@@ -101,9 +101,20 @@ bool ConfigureSerialLine(int fd, int baud) {
     return true;
 }
 
-void CloseSerialDevice(int fd) {
+std::unique_ptr<termios> SaveLineSettings(int fd) {
+    auto settings = std::make_unique<termios>();
+    if (fd < 0 || tcgetattr(fd, settings.get()) != 0) {
+        return nullptr;
+    }
+    return settings;
+}
+
+void CloseSerialDevice(int fd, const termios* saved) {
     if (fd < 0) {
         return;
+    }
+    if (saved != nullptr) {
+        tcsetattr(fd, TCSANOW, saved);
     }
     ioctl(fd, TIOCNXCL);
     close(fd);

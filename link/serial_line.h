@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <string>
+
+struct termios;
 
 // Opens an existing serial device for exclusive use, or -1. Never creates a file: a missing
 // path fails. The lock (flock) keeps a second channel or process off the port, even for root;
@@ -12,6 +15,12 @@ int OpenSerialDevice(const std::string& path);
 // does not take.
 bool ConfigureSerialLine(int fd, int baud);
 
-// Drops exclusive mode and closes. Exclusive mode outlives the descriptor on a pseudo-terminal
-// whose other side stays open, which would refuse the next open of the same path.
-void CloseSerialDevice(int fd);
+// A line's settings as they were before this program changed them; null when they could not
+// be read (then there is nothing to put back).
+std::unique_ptr<termios> SaveLineSettings(int fd);
+
+// Puts `saved` back, drops exclusive mode and closes. The settings belong to the line, not to
+// the descriptor: left raw, a terminal given as the port stays unusable after the program.
+// Exclusive mode outlives the descriptor on a pseudo-terminal whose other side stays open,
+// which would refuse the next open of the same path.
+void CloseSerialDevice(int fd, const termios* saved = nullptr);

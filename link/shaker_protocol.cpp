@@ -13,11 +13,12 @@ bool Accepted(const std::vector<std::uint8_t>& ack) {
     return ChecksumMatches(ack) && ack[AckFrame::kStatus] == 0;
 }
 
-// One reply in 256 of random bytes passes the checksum; an instrument never runs this fast.
-bool PlausibleStatus(const std::vector<std::uint8_t>& status) {
-    return ReadU16(status, StatusFrame::kSpeedSetpoint) <=
-               CShakerProtocol::kHighestPlausibleSpeed &&
-           ReadU16(status, StatusFrame::kActualSpeed) <= CShakerProtocol::kHighestPlausibleSpeed;
+// One reply in 256 of random bytes passes the checksum; an instrument never runs this fast,
+// nor has more time left than it was set to.
+bool PlausibleStatus(const std::vector<std::uint8_t>& status, int highestSpeed) {
+    return ReadU16(status, StatusFrame::kSpeedSetpoint) <= highestSpeed &&
+           ReadU16(status, StatusFrame::kActualSpeed) <= highestSpeed &&
+           ReadU16(status, StatusFrame::kRemaining) <= ReadU16(status, StatusFrame::kTimeSetpoint);
 }
 
 }  // namespace
@@ -44,7 +45,8 @@ int CShakerProtocol::QueryRunState(std::vector<std::uint8_t>& block,
 int CShakerProtocol::QueryStatus(std::vector<std::uint8_t>& block, const CExchangeCancel* cancel) {
     block.assign(StatusFrame::kLength, 0);
     const bool good = Exchange(kCodeStatus, 0, block, kStatusTimeoutMs, cancel) &&
-                      ChecksumMatches(block) && PlausibleStatus(block);
+                      ChecksumMatches(block) &&
+                      PlausibleStatus(block, m_highestPlausibleSpeed.load());
     return good ? 1 : 0;
 }
 

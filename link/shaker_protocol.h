@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,7 +20,8 @@ class CShakerProtocol {
     static constexpr int kFirstIdIndex = 16;
     static constexpr int kLastIdIndex = 31;
     static constexpr int kIdLength = kLastIdIndex - kFirstIdIndex + 1;
-    // Twice the highest speed any entry accepts, 1/min.
+    // Twice the highest speed any entry accepts, 1/min: the bound until the instrument's type
+    // is known.
     static constexpr int kHighestPlausibleSpeed = 1600;
 
     explicit CShakerProtocol(CSerialChannel& channel) : m_channel(channel) {}
@@ -28,8 +30,9 @@ class CShakerProtocol {
     // The reply blocks are sized by the command (8 and 11 bytes) and hold whatever arrived,
     // whatever the outcome.
     int QueryRunState(std::vector<std::uint8_t>& block, const CExchangeCancel* cancel = nullptr);
-    // A reply with a speed above kHighestPlausibleSpeed fails like a bad checksum: it is line
-    // noise that happened to match, not anything an instrument could report.
+    // A reply that contradicts itself fails like a bad checksum: a speed above the plausible
+    // bound, or more time remaining than the time setpoint of the same reply. It is line noise
+    // that happened to match, not anything an instrument could report.
     int QueryStatus(std::vector<std::uint8_t>& block, const CExchangeCancel* cancel = nullptr);
     // On failure `character` is set to '\0'.
     int QueryIdChar(int index, char& character, const CExchangeCancel* cancel = nullptr);
@@ -44,10 +47,14 @@ class CShakerProtocol {
                              const std::function<void(int, int)>& progress = {});
 
     CSerialChannel& Channel() { return m_channel; }
+    // The fastest speed a status reply may report for the connected type (read from more than
+    // one thread).
+    void SetHighestPlausibleSpeed(int speed) { m_highestPlausibleSpeed = speed; }
 
   private:
     int Exchange(std::uint8_t code, int param, std::vector<std::uint8_t>& reply, int timeoutMs,
                  const CExchangeCancel* cancel);
 
     CSerialChannel& m_channel;
+    std::atomic<int> m_highestPlausibleSpeed{kHighestPlausibleSpeed};
 };

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -94,6 +95,9 @@ void CTrafficLog::SetDirectory(const std::string& directory) {
     std::lock_guard lock(m_mutex);
     CloseLocked();
     m_directory = directory;
+    m_droppedBytes = 0;
+    m_noteBytes = 0;
+    m_olderNoteBytes = 0;
 }
 
 void CTrafficLog::CloseLocked() {
@@ -103,13 +107,26 @@ void CTrafficLog::CloseLocked() {
     }
 }
 
+void CTrafficLog::SetCapBytes(std::uint64_t bytes) {
+    std::lock_guard lock(m_mutex);
+    m_capBytes = bytes;
+}
+
 void CTrafficLog::Reset() {
     std::lock_guard lock(m_mutex);
     CloseLocked();
+    m_droppedBytes = 0;
+    m_noteBytes = 0;
+    m_olderNoteBytes = 0;
     if (m_directory.empty()) {
         return;
     }
     MakeDirectories(m_directory);
+    const std::string older = PathLocked() + kOlderHalfSuffix;
+    struct stat olderStatus {};
+    if (lstat(older.c_str(), &olderStatus) == 0 && S_ISREG(olderStatus.st_mode)) {
+        unlink(older.c_str());
+    }
     m_fd = OpenRegularFile(PathLocked(), O_CREAT);
     // Emptied only once it is known to be a regular file of its own.
     if (m_fd >= 0 && ftruncate(m_fd, 0) != 0) {
@@ -117,26 +134,82 @@ void CTrafficLog::Reset() {
     }
 }
 
-int CTrafficLog::FileLocked() {
+int CTrafficLog::FileLocked(std::uint64_t& size) {
+    size = 0;
     if (m_fd >= 0) {
-        struct stat status {};
-        if (fstat(m_fd, &status) == 0 && status.st_nlink > 0) {
+        // Still the file at the path: once it was removed or replaced, the lines go to the
+        // file that is there now (another session may have made it).
+        struct stat open {};
+        struct stat atPath {};
+        if (fstat(m_fd, &open) == 0 && lstat(PathLocked().c_str(), &atPath) == 0 &&
+            open.st_dev == atPath.st_dev && open.st_ino == atPath.st_ino) {
+            size = static_cast<std::uint64_t>(open.st_size);
             return m_fd;
         }
         CloseLocked();
     }
-    if (!m_directory.empty()) {
-        m_fd = OpenRegularFile(PathLocked(), 0);
+    if (m_directory.empty()) {
+        return -1;
+    }
+    m_fd = OpenRegularFile(PathLocked(), 0);
+    struct stat status {};
+    if (m_fd >= 0 && fstat(m_fd, &status) == 0) {
+        size = static_cast<std::uint64_t>(status.st_size);
     }
     return m_fd;
 }
 
+void CTrafficLog::StartNewHalfLocked() {
+    const std::string path = PathLocked();
+    const std::string older = path + kOlderHalfSuffix;
+    struct stat olderStatus {};
+    const bool olderWasHalf =
+        lstat(older.c_str(), &olderStatus) == 0 && S_ISREG(olderStatus.st_mode);
+    // The notes are not traffic: only the traffic lines gone are counted.
+    const auto traffic = [](off_t size, std::uint64_t note) {
+        const auto bytes = static_cast<std::uint64_t>(size);
+        return bytes > note ? bytes - note : 0;
+    };
+    if (rename(path.c_str(), older.c_str()) == 0) {
+        if (olderWasHalf) {
+            m_droppedBytes += traffic(olderStatus.st_size, m_olderNoteBytes);
+        }
+        m_olderNoteBytes = m_noteBytes;
+        CloseLocked();
+        m_fd = OpenRegularFile(path, O_CREAT);
+    } else {
+        // No older half can be kept (something else is at its name): the bound still holds.
+        struct stat current {};
+        if (fstat(m_fd, &current) != 0 || ftruncate(m_fd, 0) != 0) {
+            CloseLocked();
+            return;
+        }
+        m_droppedBytes += traffic(current.st_size, m_noteBytes);
+    }
+    m_noteBytes = 0;
+    if (m_fd >= 0 && m_droppedBytes > 0) {
+        const std::string note =
+            "Dropped: " + std::to_string(m_droppedBytes) + " bytes of older traffic\r\n";
+        if (WriteAll(m_fd, note)) {
+            m_noteBytes = note.size();
+        }
+    }
+}
+
 void CTrafficLog::Append(const std::string& text) {
     std::lock_guard lock(m_mutex);
-    const int fd = FileLocked();
-    if (fd >= 0) {
-        WriteAll(fd, text);
+    std::uint64_t size = 0;
+    if (FileLocked(size) < 0) {
+        return;
     }
+    // A line is never split: a half exceeds its share by at most the line that filled it.
+    if (size > 0 && size + text.size() > m_capBytes / 2) {
+        StartNewHalfLocked();
+        if (m_fd < 0) {
+            return;
+        }
+    }
+    WriteAll(m_fd, text);
 }
 
 std::string CTrafficLog::Hex(const std::uint8_t* bytes, int length) {

@@ -13,21 +13,10 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace {
-
-// Where the content finally goes: the file a symbolic link points to, else the path itself.
-std::string ResolveTarget(const std::string& path) {
-    struct stat link {};
-    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        char resolved[PATH_MAX];
-        if (realpath(path.c_str(), resolved) != nullptr) {
-            return resolved;
-        }
-    }
-    return path;
-}
 
 // A hidden name beside the target; O_EXCL makes it ours alone.
 int CreateTemporaryBeside(const std::filesystem::path& target, std::string& tempPath) {
@@ -69,24 +58,176 @@ bool PermissionBitsAllowWriting(const struct stat& file) {
     return (file.st_mode & (inGroup ? S_IWGRP : S_IWOTH)) != 0;
 }
 
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string Reason(int error) {
+    return std::generic_category().message(error);
+}
+
+// The kernel's fs.protected_symlinks rule for the last part of a path: a link is followed when
+// its owner is the one following it, when its folder is not both sticky and world-writable, or
+// when the folder's owner owns the link too. Elsewhere, anyone may have put it there.
+bool KernelWouldFollow(const struct stat& link, const std::string& linkPath) {
+    if (link.st_uid == geteuid()) {
+        return true;
+    }
+    struct stat folder {};
+    if (stat(FolderOf(linkPath).c_str(), &folder) != 0) {
+        return false;
+    }
+    constexpr mode_t kShared = S_ISVTX | S_IWOTH;
+    return (folder.st_mode & kShared) != kShared || folder.st_uid == link.st_uid;
+}
+
+std::string NotRegular(const std::string& path, mode_t mode) {
+    if (S_ISFIFO(mode)) {
+        return path + " is a FIFO (named pipe), not a regular file";
+    }
+    if (S_ISDIR(mode)) {
+        return path + " is a folder, not a file";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return path + " is a device, not a regular file";
+    }
+    if (S_ISSOCK(mode)) {
+        return path + " is a socket, not a regular file";
+    }
+    return path + " is not a regular file";
+}
+
+// Where the content of `path` goes, following links as the kernel would, and whether it can go
+// there. `existing` holds the target's status when it exists.
+struct WriteTarget {
+    std::string path;
+    std::optional<std::string> problem;
+    bool exists = false;
+    struct stat existing {};
+};
+
+WriteTarget ResolveWriteTarget(const std::string& path) {
+    WriteTarget target;
+    if (path.empty()) {
+        target.problem = "no file name was given";
+        return target;
+    }
+    // The kernel's own limit on links followed in one look-up.
+    constexpr int kMaxLinks = 40;
+    std::string current = path;
+    for (int links = 0;; ++links) {
+        struct stat status {};
+        if (lstat(current.c_str(), &status) != 0) {
+            const int error = errno;
+            if (error != ENOENT) {
+                target.problem = current + ": " + Reason(error);
+                return target;
+            }
+            break;
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            target.exists = true;
+            target.existing = status;
+            break;
+        }
+        if (links == kMaxLinks) {
+            target.problem = path + ": " + Reason(ELOOP);
+            return target;
+        }
+        if (!KernelWouldFollow(status, current)) {
+            target.problem = current +
+                             " is a symbolic link of another user in a folder anyone may write "
+                             "to (" +
+                             FolderOf(current) + "); it is not followed";
+            return target;
+        }
+        std::vector<char> text(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 0) +
+                               PATH_MAX);
+        const ssize_t length = readlink(current.c_str(), text.data(), text.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) {
+            target.problem = current + ": the link could not be read";
+            return target;
+        }
+        const std::string next(text.data(), static_cast<std::size_t>(length));
+        current = next.front() == '/' ? next : FolderOf(current) + "/" + next;
+    }
+    target.path = current;
+
+    if (target.exists) {
+        if (!S_ISREG(target.existing.st_mode)) {
+            target.problem = NotRegular(current, target.existing.st_mode);
+            return target;
+        }
+        if (!PermissionBitsAllowWriting(target.existing)) {
+            target.problem = current + " is read-only for this user";
+            return target;
+        }
+    }
+    const std::string folder = FolderOf(current);
+    struct stat folderStatus {};
+    if (stat(folder.c_str(), &folderStatus) != 0) {
+        const int error = errno;
+        target.problem = error == ENOENT ? "the folder " + folder + " does not exist"
+                                         : folder + ": " + Reason(error);
+        return target;
+    }
+    if (!S_ISDIR(folderStatus.st_mode)) {
+        target.problem = folder + " is not a folder";
+        return target;
+    }
+    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        const int error = errno;
+        target.problem = error == EROFS ? "the folder " + folder + " is on a read-only file system"
+                                        : "the folder " + folder + " is not writable for this user";
+        return target;
+    }
+    // A sticky folder lets only a file's owner (or the folder's) replace it.
+    const uid_t user = geteuid();
+    if (target.exists && (folderStatus.st_mode & S_ISVTX) != 0 && user != 0 &&
+        user != target.existing.st_uid && user != folderStatus.st_uid) {
+        target.problem = current + " belongs to another user in a shared folder";
+        return target;
+    }
+    return target;
+}
+
 }  // namespace
+
+std::optional<std::string> WriteTargetProblem(const std::string& path) {
+    WriteTarget target = ResolveWriteTarget(path);
+    if (target.problem) {
+        return target.problem;
+    }
+    // What no look-up shows (a name too long, a full quota, a file system that takes no new
+    // files) shows in making the temporary file the content would go to.
+    std::string tempPath;
+    const int fd = CreateTemporaryBeside(target.path, tempPath);
+    if (fd < 0) {
+        const int error = errno;
+        return target.path + " can't be made: " + Reason(error);
+    }
+    close(fd);
+    unlink(tempPath.c_str());
+    return std::nullopt;
+}
 
 int ReplaceFileAtomicallyWith(const std::string& path,
                               const std::function<bool(const FileChunkSink& sink)>& produce) {
-    if (path.empty()) {
+    // Renaming over a directory, a device or a pipe would destroy it rather than write to it.
+    const WriteTarget resolved = ResolveWriteTarget(path);
+    if (resolved.problem) {
         return 0;
     }
-    const std::filesystem::path target = ResolveTarget(path);
+    const std::filesystem::path target = resolved.path;
     if (!target.has_filename()) {
         return 0;
     }
-
-    // Renaming over a directory, a device or a pipe would destroy it rather than write to it.
-    struct stat existing {};
-    const bool exists = stat(target.c_str(), &existing) == 0;
-    if (exists && (!S_ISREG(existing.st_mode) || !PermissionBitsAllowWriting(existing))) {
-        return 0;
-    }
+    const bool exists = resolved.exists;
+    const struct stat& existing = resolved.existing;
 
     std::string tempPath;
     const int fd = CreateTemporaryBeside(target, tempPath);

@@ -5,7 +5,8 @@
 namespace {
 
 constexpr SpeedLimits kSpeedField{100, 800};
-constexpr SpeedLimits kTimeField{0, 65535};
+// A time of 0 starts nothing on the instrument, so no run may ask for it.
+constexpr SpeedLimits kTimeField{1, 65535};
 
 constexpr std::array<InstrumentModel, 5> kModels{{
     {DeviceKV41, "KV41", "KV41", SpeedLimits{100, 350}, kSpeedField, kTimeField, true,
@@ -60,6 +61,12 @@ DeviceType ClassifyDeviceId(const std::string& deviceId) {
 
 std::optional<SpeedLimits> SpeedLimitsFor(DeviceType type) {
     return ModelOf(type).startLimits;
+}
+
+int HighestPlausibleSpeed(DeviceType type) {
+    const InstrumentModel& model = ModelOf(type);
+    const int highest = model.startLimits ? model.startLimits->high : model.speedField.high;
+    return highest * 3 / 2;
 }
 
 std::optional<SpeedLimits> RunSpeedLimits(DeviceType type) {

@@ -19,7 +19,7 @@ struct InstrumentModel {
     // The speeds Start accepts for this type; none: Start tests no limits of its own.
     std::optional<SpeedLimits> startLimits;
     // What the speed and time entries accept (the window's field bounds). The time travels as
-    // a 16-bit parameter, so no entry goes beyond 65535.
+    // a 16-bit parameter, so no entry goes beyond 65535; Start refuses a time outside it.
     SpeedLimits speedField;
     SpeedLimits timeField;
     // False: no command is ever sent to the instrument (no run, no stop).
@@ -41,6 +41,9 @@ DeviceType ClassifyDeviceId(const std::string& deviceId);
 
 // The limits Start tests for the type (none for types 3 and 4).
 std::optional<SpeedLimits> SpeedLimitsFor(DeviceType type);
+// A status reply with a speed above this (1.5 times the fastest the type may be set to) is
+// line noise that passed the checksum, not a speed the instrument could report.
+int HighestPlausibleSpeed(DeviceType type);
 // The speeds a run can really start with: the type's own limits, else the speed field's
 // bounds for a type that takes commands; none for a type that never starts.
 std::optional<SpeedLimits> RunSpeedLimits(DeviceType type);

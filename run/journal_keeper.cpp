@@ -9,26 +9,30 @@ CJournalKeeper::~CJournalKeeper() = default;
 
 void CJournalKeeper::Begin(const JournalHeader& header) {
     m_journal = std::make_unique<CRunJournal>(m_folder);
-    m_healthy = m_journal->Begin(header);
+    m_missing = 0;
+    m_begun = m_journal->Begin(header);
     m_lastPath = m_journal->Path();
-    if (!m_healthy) {
+    if (!m_begun) {
         m_note(m_journal->LastError());
     }
 }
 
-void CJournalKeeper::Sample(int number, int speed, int remaining,
+void CJournalKeeper::Sample(int number, int speed, int reading, int remaining,
                             std::chrono::system_clock::time_point when) {
-    if (!m_journal || !m_healthy) {
+    if (!m_journal) {
         return;
     }
-    if (!m_journal->Append(number, speed, remaining, when)) {
-        m_healthy = false;
+    if (m_begun && m_journal->Append(number, speed, reading, remaining, when)) {
+        return;
+    }
+    if (m_missing++ == 0 && m_begun) {
         m_note(m_journal->LastError());
     }
+    m_note(MissingText());
 }
 
 void CJournalKeeper::Note(const std::string& text) {
-    if (m_journal && m_healthy) {
+    if (m_journal && m_begun) {
         m_journal->Note(text);
     }
 }
@@ -37,11 +41,18 @@ void CJournalKeeper::End(RunEnd why) {
     if (!m_journal) {
         return;
     }
-    if (!m_journal->End(why)) {
+    if (m_begun && m_missing > 0) {
+        m_journal->Note(MissingText());
+    }
+    if (m_begun && !m_journal->End(why)) {
         m_note(m_journal->LastError());
     }
     m_lastPath = m_journal->Path();
     m_journal.reset();
+}
+
+std::string CJournalKeeper::MissingText() const {
+    return "journal incomplete: " + std::to_string(m_missing) + " samples missing";
 }
 
 std::string CJournalKeeper::Path() const {

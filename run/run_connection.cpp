@@ -2,11 +2,13 @@
 // went away, and reconnecting to the same instrument during a run.
 #include <filesystem>
 
+#include "link/frames.h"
 #include "link/open_failure.h"
 #include "link/port_name.h"
 #include "link/serial_channel.h"
 #include "link/shaker_protocol.h"
 #include "run/instrument_models.h"
+#include "run/printable_text.h"
 #include "run/run_controller.h"
 #include "run/serial_port_list.h"
 #include "run/status_poller.h"
@@ -23,6 +25,8 @@ void CRunController::Connect(const PortChoice& port) {
     m_connectionFailed = false;
     m_deviceType = DeviceKV41;
     m_deviceId.clear();
+    m_printableId.clear();
+    m_startedElsewhere = false;
     m_portName = port.portName;
     m_connectCancel.Reset();
     SetState(EngineState::Connecting);
@@ -57,10 +61,17 @@ void CRunController::Connect(const PortChoice& port) {
             }
             const std::vector<std::string> links = ByIdLinksTo(path);
             result.byIdLink = links.empty() ? std::string() : links.front();
+            m_protocol->SetHighestPlausibleSpeed(
+                HighestPlausibleSpeed(ClassifyDeviceId(result.deviceId)));
             step("Setpoints");
             std::vector<std::uint8_t> block;
             if (m_protocol->QueryStatus(block, &m_workCancel) != 0) {
                 result.status = std::move(block);
+            }
+            // A program that ended without stopping the instrument, or its own keys, may have
+            // left it running: connecting must not pass that off as idle.
+            if (m_protocol->QueryRunState(block, &m_workCancel) != 0) {
+                result.running = block[RunStateFrame::kRunFlag] != 0;
             }
             return result;
         },
@@ -86,6 +97,7 @@ void CRunController::ConnectFinished(const PortChoice& port, const ConnectResult
         return;
     }
     m_deviceId = result.deviceId;
+    m_printableId = PrintableText(result.deviceId);
     m_deviceType = ClassifyDeviceId(result.deviceId);
     m_portPath = outcome.devicePath;
     m_byIdLink = result.byIdLink;
@@ -96,7 +108,16 @@ void CRunController::ConnectFinished(const PortChoice& port, const ConnectResult
     SetState(EngineState::Idle);
     outcome.result = ConnectOutcome::Result::Connected;
     outcome.type = m_deviceType;
-    outcome.deviceId = m_deviceId;
+    outcome.deviceId = m_printableId;
+    if (result.running && result.status && ModelOf(m_deviceType).sendsCommands) {
+        m_speedAtStart = ReadU16(*result.status, StatusFrame::kSpeedSetpoint);
+        m_timeAtStart = ReadU16(*result.status, StatusFrame::kTimeSetpoint);
+        m_lastStartSpeed = m_speedAtStart;
+        m_startedElsewhere = true;
+        BeginRun(m_speedAtStart, m_timeAtStart);
+        m_journal.Note("started elsewhere");
+        outcome.runningElsewhere = true;
+    }
     m_observer.ConnectFinished(outcome);
 }
 

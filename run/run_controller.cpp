@@ -28,9 +28,9 @@ CRunController::~CRunController() {
 
 // ---- run control ------------------------------------------------------------------------
 
-void CRunController::Start(int speed, int time) {
+void CRunController::Start(int speed, int time, SpeedRefusal refusal) {
     StartOutcome outcome;
-    if (DeferUntilSettingsShown([this, speed, time] { Start(speed, time); })) {
+    if (DeferUntilSettingsShown([this, speed, time, refusal] { Start(speed, time, refusal); })) {
         return;
     }
     if (m_state != EngineState::Idle) {
@@ -50,6 +50,13 @@ void CRunController::Start(int speed, int time) {
         m_observer.StartFinished(outcome);
         return;
     }
+    // A time of 0 would "run" for one poll cycle while the instrument never moved.
+    if (!model.timeField.Contains(time)) {
+        outcome.result = StartOutcome::Result::TimeOutOfRange;
+        outcome.limits = model.timeField;
+        m_observer.StartFinished(outcome);
+        return;
+    }
     if (!model.sendsCommands) {
         outcome.result = StartOutcome::Result::Unlisted;
         m_observer.StartFinished(outcome);
@@ -60,15 +67,53 @@ void CRunController::Start(int speed, int time) {
     struct Acks {
         bool speed = false;
         bool time = false;
+        bool stopConfirmed = false;
+        std::optional<std::vector<std::uint8_t>> status;
     };
     OffThread<Acks>(
-        [this, speed, time] {
+        [this, speed, time, refusal] {
             Acks acks;
             acks.speed = m_protocol->SetSpeed(speed, &m_workCancel) != 0;
             acks.time = m_protocol->SetTime(time, &m_workCancel) != 0;
+            if (!acks.speed && acks.time && refusal == SpeedRefusal::StopTheInstrument) {
+                // The time command started the instrument at a speed nobody asked for.
+                acks.stopConfirmed = SendStop(speed);
+                acks.status = ReadStatus();
+            }
             return acks;
         },
-        [this, speed, time](Acks acks) { StartFinished(speed, time, acks.speed, acks.time); });
+        [this, speed, time, refusal](Acks acks) {
+            if (!acks.speed && acks.time && refusal == SpeedRefusal::StopTheInstrument) {
+                if (acks.status) {
+                    ShowSetpoints(*acks.status);
+                }
+                SetState(EngineState::Idle);
+                StartOutcome refused;
+                refused.result = StartOutcome::Result::SpeedRefused;
+                refused.timeAcknowledged = true;
+                refused.stopConfirmed = acks.stopConfirmed;
+                m_observer.StartFinished(refused);
+                return;
+            }
+            StartFinished(speed, time, acks.speed, acks.time);
+        });
+}
+
+bool CRunController::SendStop(int speed) {
+    for (int attempt = 0; attempt < kStopRetries; ++attempt) {
+        if (m_protocol->SetSpeed(speed, &m_workCancel) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::vector<std::uint8_t>> CRunController::ReadStatus() {
+    std::vector<std::uint8_t> block;
+    if (m_protocol->QueryStatus(block, &m_workCancel) == 0) {
+        return std::nullopt;
+    }
+    return block;
 }
 
 void CRunController::StartFinished(int speed, int time, bool speedAcknowledged,
@@ -82,28 +127,40 @@ void CRunController::StartFinished(int speed, int time, bool speedAcknowledged,
         m_observer.StartFinished(outcome);
         return;
     }
+    m_speedAtStart = speed;
+    m_timeAtStart = time;
+    m_startedElsewhere = false;
+    // With the speed refused the instrument runs at its own setpoint: the journal's header
+    // waits for the first status reply to say which.
+    BeginRun(speedAcknowledged ? std::optional<int>(speed) : std::nullopt, time);
+    outcome.result = StartOutcome::Result::Started;
+    m_observer.StartFinished(outcome);
+}
+
+void CRunController::BeginRun(std::optional<int> speedSetpoint, int timeSetpoint) {
     m_record.ResetSpeedExtent();
     m_observer.ResetGraph();
     m_record.ResetRecord();
-    m_speedAtStart = speed;
-    m_timeAtStart = time;
+    m_pendingHeader.reset();
     JournalHeader header;
     header.start = std::chrono::system_clock::now();
     header.port = m_portName;
-    header.deviceId = m_deviceId;
+    header.deviceId = m_printableId;
     header.deviceType = m_deviceType;
-    header.speedSetpoint = speed;
-    header.timeSetpoint = time;
+    header.timeSetpoint = timeSetpoint;
     header.programVersion = VELMORA_VERSION;
-    m_journal.Begin(header);
+    if (speedSetpoint) {
+        header.speedSetpoint = *speedSetpoint;
+        m_journal.Begin(header);
+    } else {
+        m_pendingHeader = header;
+    }
     m_failedCycles = 0;
     m_lastAnswer = std::chrono::steady_clock::now();
     StartPoller();
     ArmWatchdog();
     SetState(EngineState::Running);
     SetRunning(true);
-    outcome.result = StartOutcome::Result::Started;
-    m_observer.StartFinished(outcome);
 }
 
 std::optional<int> CRunController::FallbackStopSpeed() const {
@@ -135,13 +192,8 @@ void CRunController::Stop(std::optional<int> speed) {
     OffThread<StopResult>(
         [this, send, speed] {
             StopResult result;
-            for (int attempt = 0; send && attempt < kStopRetries && !result.confirmed; ++attempt) {
-                result.confirmed = m_protocol->SetSpeed(*speed, &m_workCancel) != 0;
-            }
-            std::vector<std::uint8_t> block;
-            if (m_protocol->QueryStatus(block, &m_workCancel) != 0) {
-                result.status = std::move(block);
-            }
+            result.confirmed = send && SendStop(*speed);
+            result.status = ReadStatus();
             return result;
         },
         [this, send, wasRunning](StopResult result) {
@@ -151,6 +203,26 @@ void CRunController::Stop(std::optional<int> speed) {
 
 void CRunController::StopFinished(bool sent, bool confirmed, bool wasRunning,
                                   const std::optional<std::vector<std::uint8_t>>& status) {
+    StopOutcome outcome;
+    outcome.result = !sent       ? StopOutcome::Result::NothingSent
+                     : confirmed ? StopOutcome::Result::Confirmed
+                                 : StopOutcome::Result::NotConfirmed;
+    if (wasRunning && Running() && sent && !confirmed) {
+        // Nobody knows the instrument stopped: the run goes on being watched, and the poller
+        // (or the reconnection) shows the truth.
+        m_journal.Note("stop not confirmed");
+        if (m_link == LinkState::Disconnected) {
+            SetState(EngineState::Reconnecting);
+            m_reconnectTimer.start();
+        } else {
+            m_lastAnswer = std::chrono::steady_clock::now();
+            StartPoller();
+            ArmWatchdog();
+            SetState(EngineState::Running);
+        }
+        m_observer.StopFinished(outcome);
+        return;
+    }
     if (wasRunning && Running()) {
         EndRun(RunEnd::Stopped);
     }
@@ -159,11 +231,7 @@ void CRunController::StopFinished(bool sent, bool confirmed, bool wasRunning,
         ShowSetpoints(*status);
     }
     SetState(EngineState::Idle);
-    StopOutcome outcome;
     outcome.endedRun = wasRunning;
-    outcome.result = !sent       ? StopOutcome::Result::NothingSent
-                     : confirmed ? StopOutcome::Result::Confirmed
-                                 : StopOutcome::Result::NotConfirmed;
     m_observer.StopFinished(outcome);
 }
 
@@ -177,13 +245,7 @@ void CRunController::ShowSettings() {
     SetState(EngineState::Stopping);
     m_readingSettings = true;
     OffThread<std::optional<std::vector<std::uint8_t>>>(
-        [this]() -> std::optional<std::vector<std::uint8_t>> {
-            std::vector<std::uint8_t> block;
-            if (m_protocol->QueryStatus(block, &m_workCancel) == 0) {
-                return std::nullopt;
-            }
-            return block;
-        },
+        [this] { return ReadStatus(); },
         [this](std::optional<std::vector<std::uint8_t>> status) {
             m_readingSettings = false;
             SetRunning(false);
@@ -247,6 +309,13 @@ void CRunController::OnStatusSample(const StatusSample& sample) {
     m_lastAnswer = std::chrono::steady_clock::now();
     ArmWatchdog();
     SetLink(LinkState::Answering);
+    if (m_pendingHeader) {
+        JournalHeader header = *m_pendingHeader;
+        m_pendingHeader.reset();
+        header.speedSetpoint = sample.speedSetpoint;
+        m_journal.Begin(header);
+        m_journal.Note("speed refused");
+    }
 
     const int speed = sample.displayed;
     const int remaining = sample.remaining;
@@ -262,7 +331,7 @@ void CRunController::OnStatusSample(const StatusSample& sample) {
         const auto now = std::chrono::system_clock::now();
         m_record.AppendSampleTime(now);
         largestX = std::max(largestX, static_cast<double>(m_record.TimeSeries().size()));
-        m_journal.Sample(x, speed, remaining, now);
+        m_journal.Sample(x, speed, sample.actual, remaining, now);
         m_observer.SampleRecorded(x, speed, remaining);
         if (remaining <= 0) {
             EndRun(RunEnd::TimeUp);
@@ -272,14 +341,30 @@ void CRunController::OnStatusSample(const StatusSample& sample) {
     m_observer.RescaleGraph(m_record.SpeedMinimum(), m_record.SpeedMaximum(), largestX);
 }
 
+// One "not running" reply may be line noise that passed the checksum, or the reply to some
+// other request: the run ends only when a second query, asked at once, says so too.
 void CRunController::OnRunStateSample(const RunStateSample& sample) {
-    if (m_shutDown || sample.pollRun != m_pollRun || m_state != EngineState::Running) {
+    if (m_shutDown || sample.pollRun != m_pollRun || m_state != EngineState::Running ||
+        sample.runFlag != 0 || m_confirmingRunState) {
         return;
     }
-    if (sample.runFlag == 0) {
-        EndRun(RunEnd::InstrumentStopped);
-        ShowSettings();
-    }
+    m_confirmingRunState = true;
+    const int pollRun = sample.pollRun;
+    OffThread<std::optional<int>>(
+        [this]() -> std::optional<int> {
+            std::vector<std::uint8_t> block;
+            if (m_protocol->QueryRunState(block, &m_workCancel) == 0) {
+                return std::nullopt;
+            }
+            return block[RunStateFrame::kRunFlag];
+        },
+        [this, pollRun](std::optional<int> runFlag) {
+            m_confirmingRunState = false;
+            if (runFlag == 0 && pollRun == m_pollRun && m_state == EngineState::Running) {
+                EndRun(RunEnd::InstrumentStopped);
+                ShowSettings();
+            }
+        });
 }
 
 void CRunController::Abandon(RunEnd why) {

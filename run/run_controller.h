@@ -52,11 +52,14 @@ class CRunController : public QObject {
     // Start with the fields as read: the type's speed limits, then SetSpeed and SetTime, then
     // the run; ends with StartFinished. Idle only; one that comes while the setpoints are read
     // at the end of a run goes ahead right after that.
-    void Start(int speed, int time);
+    // A refused speed (the time acknowledged) runs at the instrument's own setpoint, or stops
+    // the instrument again, as `refusal` says.
+    void Start(int speed, int time, SpeedRefusal refusal = SpeedRefusal::RunAnyway);
     // Stop with the speed to send (none: nothing is sent): up to four sends of SetSpeed, then
-    // the setpoints; ends with StopFinished. Works while the link is down too; the run ends
-    // all the same. Refused while connecting, starting or stopping (one that comes while the
-    // setpoints are read at the end of a run goes ahead right after that).
+    // the setpoints; ends with StopFinished. Works while the link is down too. A run ends only
+    // when the instrument confirmed the stop; otherwise it goes on being watched. Refused while
+    // connecting, starting or stopping (one that comes while the setpoints are read at the end of a
+    // run goes ahead right after that).
     void Stop(std::optional<int> speed);
     // The speed Stop sends when the operator's field holds no valid one: the one sent at
     // Start, else the setpoint shown.
@@ -74,11 +77,16 @@ class CRunController : public QObject {
     EngineState State() const { return m_state; }
     bool ConnectionFailed() const { return m_connectionFailed; }
     DeviceType GetDeviceType() const { return m_deviceType; }
-    const std::string& DeviceId() const { return m_deviceId; }
+    // The device ID as it may be shown, logged or sent: see PrintableText.
+    const std::string& DeviceId() const { return m_printableId; }
     // The port last connected to, as named, and the device it opens.
     std::string PortName() const { return m_portName; }
     std::string DevicePath() const { return m_portPath; }
     bool Running() const { return m_running; }
+    // The run being watched was found running when the engine connected.
+    bool StartedElsewhere() const { return m_startedElsewhere; }
+    // Samples of the run in progress or the last run that its journal could not hold.
+    int JournalMissingSamples() const { return m_journal.MissingSamples(); }
     LinkState Link() const { return m_link; }
     const CRunRecord& Record() const { return m_record; }
     // The journal of the run in progress or of the last run; empty before the first.
@@ -108,6 +116,7 @@ class CRunController : public QObject {
         bool portOpened = false;
         bool connected = false;
         bool cancelled = false;
+        bool running = false;  // the run-state reply said the instrument runs
         std::string deviceId;
         std::string reason;
         std::string byIdLink;
@@ -126,6 +135,13 @@ class CRunController : public QObject {
 
     void ConnectFinished(const PortChoice& port, const ConnectResult& result);
     void StartFinished(int speed, int time, bool speedAcknowledged, bool timeAcknowledged);
+    // A run begins (by Start, or found running at connection): record, graph, journal, poller.
+    // Without a speed setpoint the journal begins with the first status reply's.
+    void BeginRun(std::optional<int> speedSetpoint, int timeSetpoint);
+    // On the worker: Stop's up to four sends of the speed; whether one was acknowledged.
+    bool SendStop(int speed);
+    // On the worker: a status reply, or none.
+    std::optional<std::vector<std::uint8_t>> ReadStatus();
     void StopFinished(bool sent, bool confirmed, bool wasRunning,
                       const std::optional<std::vector<std::uint8_t>>& status);
     // Holds `request` back until the setpoints read at the end of a run are shown; false
@@ -167,12 +183,18 @@ class CRunController : public QObject {
     // Left as is by a failed connection. Any of types 0..3 keeps the entries and Start
     // enabled, so Start can still tell the operator to restart.
     DeviceType m_deviceType = DeviceKV41;
-    std::string m_deviceId;
+    std::string m_deviceId;  // as the instrument sent it
+    std::string m_printableId;
+    bool m_startedElsewhere = false;
     std::string m_portName;
     std::string m_portPath;  // the device the instrument was found on
     std::string m_byIdLink;  // its /dev/serial/by-id name, when it has one
     int m_pollRun = 0;       // the poller run whose samples are taken
     int m_failedCycles = 0;
+    // A "not running" reply is being checked by a second query.
+    bool m_confirmingRunState = false;
+    // The journal's header while it waits for the first status reply (a refused speed).
+    std::optional<JournalHeader> m_pendingHeader;
     // The setpoints are read at the end of a run (ShowSettings), and a Start or Stop that
     // came meanwhile.
     bool m_readingSettings = false;

@@ -273,9 +273,11 @@ struct CRunJournal::State {
     std::string path;
     std::string error;
     int fd = -1;
-    // Set by a failed write: the run's later lines are not tried, so a full disk costs nothing
-    // per sample.
+    // Set when the journal could not be begun: there is no file to write to.
     bool failed = false;
+    // The length of the whole lines written so far: a failed write is cut back to it, so a
+    // full disk never leaves half a line, and the next sample may fit again.
+    off_t length = 0;
 
     void Close() {
         if (fd >= 0) {
@@ -291,7 +293,7 @@ struct CRunJournal::State {
         return false;
     }
 
-    // One whole line or more, made durable before the call returns.
+    // One whole line or more, made durable before the call returns, or none of it.
     bool WriteDurably(const char* data, std::size_t size) {
         if (failed) {
             return false;
@@ -301,8 +303,15 @@ struct CRunJournal::State {
             return false;
         }
         if (!WriteAll(fd, std::string_view(data, size)) || !SyncData(fd)) {
-            return Fail(errno, path);
+            const int writeError = errno;
+            if (ftruncate(fd, length) != 0) {
+                return Fail(writeError, path);
+            }
+            error = ErrorText(writeError, path);
+            return false;
         }
+        length += static_cast<off_t>(size);
+        error.clear();
         return true;
     }
 
@@ -358,6 +367,7 @@ bool CRunJournal::Begin(const JournalHeader& header) {
     s.path.clear();
     s.error.clear();
     s.failed = false;
+    s.length = 0;
 
     // A run without a journal has no journal path to show; the reason names the path tried.
     const auto failBegin = [&s](int error, const std::string& where) {
@@ -392,25 +402,26 @@ bool CRunJournal::Begin(const JournalHeader& header) {
         "# device type\t" + std::to_string(header.deviceType) + "\n" +
         "# speed setpoint (1/min)\t" + std::to_string(header.speedSetpoint) + "\n" +
         "# time setpoint\t" + std::to_string(header.timeSetpoint) + "\n" + "# program version\t" +
-        OneField(header.programVersion) + "\n" + "#sample\tspeed\tremaining\tlocal time\n";
+        OneField(header.programVersion) + "\n" + "#sample\tspeed\treading\tremaining\tlocal time\n";
     if (!s.WriteDurably(text)) {
         // Without its header the file is no run's journal; left, it would be reported as a
         // run that ended unexpectedly.
+        const int error = errno;
         unlink(s.path.c_str());
-        s.path.clear();
-        return false;
+        return failBegin(error, s.path);
     }
     SyncFolder(s.folder);
     s.Prune();
     return true;
 }
 
-bool CRunJournal::Append(int sampleNumber, int speed, int remaining, Clock::time_point when) {
+bool CRunJournal::Append(int sampleNumber, int speed, int reading, int remaining,
+                         Clock::time_point when) {
     State& s = *m_state;
     const std::string time = FormatLocalTimestamp(when);
     char line[192];
-    const int length = std::snprintf(line, sizeof line, "%d\t%d\t%d\t%s\n", sampleNumber, speed,
-                                     remaining, time.c_str());
+    const int length = std::snprintf(line, sizeof line, "%d\t%d\t%d\t%d\t%s\n", sampleNumber, speed,
+                                     reading, remaining, time.c_str());
     return s.WriteDurably(line, std::min(static_cast<std::size_t>(length), sizeof line - 1));
 }
 
@@ -448,7 +459,10 @@ std::optional<UnfinishedRun> CRunJournal::TakeUnfinished(const std::string& fold
             continue;
         }
         struct stat file {};
-        if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || HeldByLiveRun(fd)) {
+        // A second name of a file elsewhere (a hard link) is nobody's journal: the mark would
+        // be appended to that file.
+        if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || file.st_nlink > 1 ||
+            HeldByLiveRun(fd)) {
             close(fd);
             continue;
         }

@@ -44,8 +44,10 @@ class CRunJournal {
     // Creates the run's file (named by its start time) with its header lines, and keeps the
     // newest kKeptRuns journals of the folder.
     bool Begin(const JournalHeader& header);
-    // One sample: number, displayed speed, remaining time, the local time with milliseconds.
-    bool Append(int sampleNumber, int speed, int remaining,
+    // One sample: number, displayed speed, the instrument's reading of the speed, remaining
+    // time, the local time with milliseconds. A line that can't be written is taken back
+    // whole; the next one is tried all the same.
+    bool Append(int sampleNumber, int speed, int reading, int remaining,
                 std::chrono::system_clock::time_point when);
     // A "#" line in the middle of the run (the link lost, the link back).
     bool Note(const std::string& text);

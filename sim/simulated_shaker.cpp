@@ -179,6 +179,19 @@ const InjectedFault* CSimulatedShaker::Impl::PickFault(std::uint8_t code, Inject
     return &storage;
 }
 
+namespace {
+
+// An acknowledgement frame, to be marked refused by the fault that chose it.
+std::vector<std::uint8_t> RefusalOf(std::uint8_t code) {
+    std::vector<std::uint8_t> frame(AckFrame::kLength, 0);
+    frame[0] = kFrameStartByte;
+    frame[AckFrame::kEcho] = code;
+    SealFrame(frame);
+    return frame;
+}
+
+}  // namespace
+
 void CSimulatedShaker::Impl::Answer(const CRequestAssembler::Frame& request,
                                     Clock::time_point now) {
     const std::uint8_t code = request[CommandFrame::kCode];
@@ -189,7 +202,14 @@ void CSimulatedShaker::Impl::Answer(const CRequestAssembler::Frame& request,
         if (silent) {
             return;
         }
-        auto reply = ShakerReply(request, model, deviceId, now);
+        InjectedFault storage{};
+        const InjectedFault* fault = PickFault(code, storage);
+        // A setting the shaker refuses is not made: it answers with a status byte other than 0
+        // and keeps the setting it had.
+        const bool refused = fault != nullptr && fault->fault == Fault::NonZeroStatus &&
+                             (code == kCodeSetSpeed || code == kCodeSetTime);
+        auto reply =
+            refused ? std::optional(RefusalOf(code)) : ShakerReply(request, model, deviceId, now);
         if (reply && noTimeLeft && code == kCodeStatus) {
             WriteU16(*reply, StatusFrame::kRemaining, 0);
             SealFrame(*reply);
@@ -202,8 +222,7 @@ void CSimulatedShaker::Impl::Answer(const CRequestAssembler::Frame& request,
         if (!reply) {
             return;  // an unknown command gets no reply
         }
-        InjectedFault storage{};
-        writes = PlanReply(std::move(*reply), PickFault(code, storage));
+        writes = PlanReply(std::move(*reply), fault);
     }
     for (auto& write : writes) {
         PendingWrite entry{now + write.delay, std::move(write.bytes)};

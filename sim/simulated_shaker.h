@@ -28,7 +28,8 @@ class CSimulatedShaker {
     enum class Fault {
         NoReply,         // the request is swallowed
         BadChecksum,     // the last byte of the reply is off by one
-        NonZeroStatus,   // byte 2 of the reply is `detail` (1 when detail is 0)
+        NonZeroStatus,   // byte 2 of the reply is `detail` (1 when detail is 0); a speed or
+                         // time so refused is not set
         WrongStartByte,  // byte 0 of the reply is not 0xFE; the checksum stays right
         Split,           // the reply is written in two blocks, the first `detail` bytes long
         ExtraBytes,      // `detail` bytes (at least 1) follow the reply in the same write

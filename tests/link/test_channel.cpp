@@ -2,14 +2,18 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <regex>
+#include <tuple>
 
 #include "link/frames.h"
 #include "link_fixture.h"
+#include "sim/pty_pair.h"
 
 namespace {
 
@@ -38,6 +42,48 @@ TEST_F(SerialChannel, EveryOpenEmptiesTheLogAndLaterExchangesGrowIt) {
     EXPECT_EQ(afterRunState.substr(0, afterStatus.size()), afterStatus);
     EXPECT_EQ(afterRunState.substr(afterStatus.size()),
               "Send:FE A1 00 00 00 A1 \r\nReceive:FE A1 00 00 00 00 00 A1 \r\n");
+}
+
+// A babbling line can't fill the disk: the session keeps its newest lines in two halves, and
+// every byte it logged is either kept or counted as dropped.
+TEST_F(SerialChannel, TheLogKeepsTheNewestHalvesAndCountsWhatItDropped) {
+    constexpr std::uint64_t kCap = 1024;
+    constexpr int kExchanges = 60;
+    const std::string exchange = "Send:FE A0 00 00 00 A0 \r\nReceive:FE A0 00 00 00 A0 \r\n";
+    Channel().SetLogCapBytes(kCap);
+    for (int i = 0; i < kExchanges; ++i) {
+        ASSERT_EQ(Protocol().Handshake(), 1);
+    }
+    const std::regex dropped("^Dropped: ([0-9]+) bytes of older traffic\r\n");
+    const auto body = [&dropped](const std::string& half) {
+        return std::regex_replace(half, dropped, "", std::regex_constants::format_first_only);
+    };
+    const std::string newer = Log();
+    const std::string older = ReadWholeFile(Channel().LogPath() + ".1");
+    std::smatch count;
+    ASSERT_TRUE(std::regex_search(newer, count, dropped)) << newer;
+    EXPECT_LE(newer.size() + older.size(), kCap + exchange.size());
+
+    std::string all;
+    for (int i = 0; i < kExchanges; ++i) {
+        all += exchange;
+    }
+    const std::string kept = body(older) + body(newer);
+    EXPECT_EQ(std::stoull(count[1]) + kept.size(), all.size());
+    EXPECT_EQ(all.substr(all.size() - kept.size()), kept);
+
+    Channel().Close();
+    ASSERT_EQ(OpenAgain(), 1);
+    EXPECT_FALSE(std::filesystem::exists(Channel().LogPath() + ".1"));
+}
+
+TEST_F(SerialChannel, AProgramThatCannotGetThePortLeavesTheLogOfTheOneThatHasIt) {
+    ASSERT_EQ(Protocol().Handshake(), 1);
+    const std::string before = Log();
+    CSerialChannel second;
+    second.SetLogDirectory(std::filesystem::path(Channel().LogPath()).parent_path().string());
+    EXPECT_EQ(second.Open(Shaker().SlavePath(), CSerialChannel::kDefaultBaudRate), 0);
+    EXPECT_EQ(Log(), before);
 }
 
 TEST_F(SerialChannel, SendNeedsAnOpenPortAndSomethingToSend) {
@@ -151,6 +197,45 @@ TEST(ChannelOpen, ThingsThatAreNotSerialPortsAreRefusedAndNothingIsCreated) {
     EXPECT_FALSE(std::filesystem::exists(missing));
     EXPECT_FALSE(std::filesystem::exists("/dev/no-such-device-velmora"));
     EXPECT_EQ(ReadWholeFile(regular), "keep");
+}
+
+// A terminal given as the port (`--port /dev/tty`) must not stay raw after the program.
+TEST(ChannelClose, EveryWayOfClosingGivesTheLineItsSettingsBack) {
+    PtyPair pty;
+    ASSERT_TRUE(OpenPtyPair(pty));
+    termios cooked{};
+    ASSERT_EQ(tcgetattr(pty.slave, &cooked), 0);
+    cooked.c_iflag |= ICRNL | IXON;
+    cooked.c_oflag |= OPOST | ONLCR;
+    cooked.c_lflag |= ICANON | ECHO | ISIG;
+    cfsetspeed(&cooked, B38400);
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &cooked), 0);
+    const auto settings = [&pty] {
+        termios now{};
+        tcgetattr(pty.slave, &now);
+        return std::make_tuple(now.c_iflag, now.c_oflag, now.c_cflag, now.c_lflag,
+                               std::string(reinterpret_cast<const char*>(now.c_cc), NCCS),
+                               cfgetospeed(&now));
+    };
+    const auto before = settings();
+    CTempDir dir;
+    {
+        CSerialChannel channel;
+        channel.SetLogDirectory(dir.Path());
+        ASSERT_EQ(channel.Open(pty.slavePath, 9600), 1);
+        ASSERT_NE(settings(), before);
+        channel.Close();
+        EXPECT_EQ(settings(), before) << "Close";
+
+        ASSERT_EQ(channel.Open(pty.slavePath, 9600), 1);
+        ASSERT_EQ(channel.Reopen(pty.slavePath), 1);
+        channel.Close();
+        EXPECT_EQ(settings(), before) << "Reopen, then Close";
+
+        ASSERT_EQ(channel.Open(pty.slavePath, 9600), 1);
+    }
+    EXPECT_EQ(settings(), before) << "destructor";
+    ClosePtyPair(pty);
 }
 
 TEST(ChannelDefaults, ComOneAtNineThousandSixHundredBaud) {

@@ -62,12 +62,16 @@ TEST_F(CommandSet, StatusAndRunStateAreJudgedByChecksumAndKeepWhatArrived) {
     EXPECT_EQ(block[RunStateFrame::kRunFlag], 0);
 }
 
-// Line noise passes the checksum once in 256 replies; no instrument turns faster than 1600.
-TEST_F(CommandSet, AStatusWithASpeedAboveSixteenHundredIsRefused) {
-    auto status = [](int setpoint, int actual) {
+// Line noise passes the checksum once in 256 replies. A reply that contradicts itself is
+// refused: a speed beyond the type's plausible bound (1600 until the type is known), or more
+// time left than the time setpoint of the same reply.
+TEST_F(CommandSet, AStatusThatContradictsItselfIsRefused) {
+    auto status = [](int setpoint, int actual, int timeSetpoint = 30, int remaining = 30) {
         std::vector<std::uint8_t> frame(StatusFrame::kLength, 0);
         WriteU16(frame, StatusFrame::kSpeedSetpoint, setpoint);
         WriteU16(frame, StatusFrame::kActualSpeed, actual);
+        WriteU16(frame, StatusFrame::kTimeSetpoint, timeSetpoint);
+        WriteU16(frame, StatusFrame::kRemaining, remaining);
         SealFrame(frame);
         return frame;
     };
@@ -77,6 +81,16 @@ TEST_F(CommandSet, AStatusWithASpeedAboveSixteenHundredIsRefused) {
     Shaker().QueueReply(kCodeStatus, status(1601, 300));
     EXPECT_EQ(Protocol().QueryStatus(block), 0);
     Shaker().QueueReply(kCodeStatus, status(1600, 1600));
+    EXPECT_EQ(Protocol().QueryStatus(block), 1);
+    Shaker().QueueReply(kCodeStatus, status(300, 300, 30, 31));
+    EXPECT_EQ(Protocol().QueryStatus(block), 0);
+    Shaker().QueueReply(kCodeStatus, status(300, 300, 30, 40000));
+    EXPECT_EQ(Protocol().QueryStatus(block), 0);
+
+    Protocol().SetHighestPlausibleSpeed(750);
+    Shaker().QueueReply(kCodeStatus, status(300, 751));
+    EXPECT_EQ(Protocol().QueryStatus(block), 0);
+    Shaker().QueueReply(kCodeStatus, status(500, 750));
     EXPECT_EQ(Protocol().QueryStatus(block), 1);
 }
 

@@ -1,5 +1,5 @@
 // The reasons a port won't open, found by opening real paths: a missing one, a regular file,
-// a pseudo-terminal that a process of another user may not open, one locked by another process.
+// a pseudo-terminal that a process of another user may not open, one held by another process.
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
@@ -100,44 +100,80 @@ TEST_F(OpenFailureOnPty, AUserWithoutAccessIsToldToJoinDialout) {
                           "$USER`, then log out and in again.");
 }
 
-TEST_F(OpenFailureOnPty, APortLockedByAnotherProgramNamesThatProgram) {
-    int ready[2];
-    int release[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(release), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+// Another process with the port open under a name of its own, locked or not, until the
+// object goes.
+class ProcessOnPort {
+  public:
+    ProcessOnPort(const std::string& path, const char* name, bool locked) {
+        int ready[2];
+        int release[2];
+        if (pipe(ready) != 0 || pipe(release) != 0) {
+            return;
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(ready[0]);
+            close(release[1]);
+            prctl(PR_SET_NAME, name);
+            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            if (fd < 0 || (locked && flock(fd, LOCK_EX | LOCK_NB) != 0)) {
+                _exit(3);
+            }
+            const char opened = 'O';
+            if (write(ready[1], &opened, 1) != 1) {
+                _exit(4);
+            }
+            ReadToEnd(release[0]);  // keeps the port until the test lets go
+            _exit(0);
+        }
+        close(ready[1]);
+        close(release[0]);
+        char opened = 0;
+        m_ready = m_pid > 0 && read(ready[0], &opened, 1) == 1;
         close(ready[0]);
-        close(release[1]);
-        prctl(PR_SET_NAME, "port-holder");
-        const int fd = open(m_pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            _exit(3);
-        }
-        const char locked = 'L';
-        if (write(ready[1], &locked, 1) != 1) {
-            _exit(4);
-        }
-        ReadToEnd(release[0]);  // holds the lock until the test lets go
-        _exit(0);
+        m_release = release[1];
     }
-    close(ready[1]);
-    close(release[0]);
-    char locked = 0;
-    const bool holding = read(ready[0], &locked, 1) == 1;
-    close(ready[0]);
+    ~ProcessOnPort() {
+        close(m_release);
+        if (m_pid > 0) {
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    ProcessOnPort(const ProcessOnPort&) = delete;
+    ProcessOnPort& operator=(const ProcessOnPort&) = delete;
 
-    const OpenAttempt attempt = ProbePortOpen(m_pty.slavePath);
-    const std::string reason = OpenFailureReason(attempt);
-    close(release[1]);
-    int status = 0;
-    waitpid(child, &status, 0);
+    bool Ready() const { return m_ready; }
+    pid_t Pid() const { return m_pid; }
 
-    ASSERT_TRUE(holding);
-    EXPECT_EQ(attempt.failedAt, OpenStep::kLock);
-    EXPECT_EQ(reason, m_pty.slavePath + " is in use by another program (port-holder, pid " +
-                          std::to_string(child) + "). Close it, then connect again.");
+  private:
+    pid_t m_pid = -1;
+    int m_release = -1;
+    bool m_ready = false;
+};
+
+// Having the port open is not holding it: the instrument's end of a pseudo-terminal (here a
+// process that has the same path open, found first in /proc) is never named; the process
+// holding the lock is, and this process's own channel means the instrument is to blame.
+TEST_F(OpenFailureOnPty, OnlyTheProcessHoldingTheLockIsNamed) {
+    const ProcessOnPort bystander(m_pty.slavePath, "bystander", false);
+    ASSERT_TRUE(bystander.Ready());
+    {
+        const ProcessOnPort holder(m_pty.slavePath, "port-holder", true);
+        ASSERT_TRUE(holder.Ready());
+        const OpenAttempt attempt = ProbePortOpen(m_pty.slavePath);
+        EXPECT_EQ(attempt.failedAt, OpenStep::kLock);
+        EXPECT_EQ(OpenFailureReason(attempt),
+                  m_pty.slavePath + " is in use by another program (port-holder, pid " +
+                      std::to_string(holder.Pid()) + "). Close it, then connect again.");
+    }
+    CTempDir logDir;
+    CSerialChannel channel;
+    channel.SetLogDirectory(logDir.Path());
+    ASSERT_EQ(channel.Open(m_pty.slavePath, CSerialChannel::kDefaultBaudRate), 1);
+    EXPECT_EQ(ExplainPortOpenFailure(m_pty.slavePath)
+                  .rfind(m_pty.slavePath + " opens, but the instrument did not answer.", 0),
+              0u)
+        << ExplainPortOpenFailure(m_pty.slavePath);
 }
 
 TEST(OpenFailure, ReasonsFollowTheErrorOfEachStep) {

@@ -14,6 +14,7 @@
 #include <optional>
 #include <sstream>
 
+#include "link/frames.h"
 #include "run/run_controller.h"
 #include "run/run_journal.h"
 #include "sim_session.h"
@@ -255,4 +256,88 @@ TEST(TwoEngines, RunAtOnceEachOnItsOwnShakerWithItsOwnJournalAndLog) {
     EXPECT_EQ(logTwo.find("FE B1 01 2C"), std::string::npos);
     EXPECT_EQ(one.shaker.CurrentState().speedSetpoint, 300);
     EXPECT_EQ(two.shaker.CurrentState().speedSetpoint, 250);
+}
+
+// ---- nothing reported that didn't happen --------------------------------------------------
+
+TEST_F(RunEngine, OneNotRunningReplyIsCheckedAndOnlyTwoInARowEndTheRun) {
+    ASSERT_EQ(Connect(), ConnectOutcome::Result::Connected);
+    ASSERT_EQ(Start(300, 600), StartOutcome::Result::Started);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return recorder.samples.size() >= 2; }));
+    session.Shaker().QueueReply(kCodeRunState, RunStateReply(0, 0));
+    const std::size_t before = recorder.samples.size();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return recorder.samples.size() >= before + 3; }));
+    EXPECT_TRUE(engine.Running());
+
+    // The check may follow the poller's next query, which then takes one of them.
+    for (int reply = 0; reply < 3; ++reply) {
+        session.Shaker().QueueReply(kCodeRunState, RunStateReply(0, 0));
+    }
+    ASSERT_TRUE(ProcessEventsUntil([&] { return engine.State() == EngineState::Idle; }));
+    EXPECT_NE(ReadAll(engine.JournalPath()).find("# end\tinstrument stopped"), std::string::npos);
+}
+
+TEST_F(RunEngine, ARefusedSpeedRunsAtTheInstrumentsSetpointOrStopsItAsAsked) {
+    ASSERT_EQ(Connect(), ConnectOutcome::Result::Connected);
+    // The shaker keeps its own setpoint, 300, and refuses 200.
+    session.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 1);
+    ASSERT_EQ(Start(200, 600), StartOutcome::Result::Started);
+    EXPECT_FALSE(recorder.started->speedAcknowledged);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return recorder.samples.size() >= 1; }));
+    const std::string journal = ReadAll(engine.JournalPath());
+    EXPECT_NE(journal.find("# speed setpoint (1/min)\t300\n"), std::string::npos) << journal;
+    EXPECT_NE(journal.find("# speed refused\n"), std::string::npos);
+    ASSERT_EQ(Stop(300), StopOutcome::Result::Confirmed);
+
+    session.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 1);
+    recorder.started.reset();
+    engine.Start(200, 600, SpeedRefusal::StopTheInstrument);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return recorder.started.has_value(); }));
+    EXPECT_EQ(recorder.started->result, StartOutcome::Result::SpeedRefused);
+    EXPECT_TRUE(recorder.started->stopConfirmed);
+    EXPECT_FALSE(engine.Running());
+    EXPECT_FALSE(session.Shaker().CurrentState().running);
+}
+
+TEST_F(RunEngine, AnUnconfirmedStopLeavesTheRunWatchedAndATimeOfZeroStartsNothing) {
+    ASSERT_EQ(Connect(), ConnectOutcome::Result::Connected);
+    EXPECT_EQ(Start(300, 0), StartOutcome::Result::TimeOutOfRange);
+    EXPECT_EQ(session.Shaker().RequestCount(kCodeSetTime), 0);
+
+    ASSERT_EQ(Start(300, 600), StartOutcome::Result::Started);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return recorder.samples.size() >= 2; }));
+    session.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus,
+                               CRunController::kStopRetries);
+    EXPECT_EQ(Stop(300), StopOutcome::Result::NotConfirmed);
+    EXPECT_FALSE(recorder.stopped->endedRun);
+    EXPECT_TRUE(engine.Running());
+    const std::size_t before = recorder.samples.size();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return recorder.samples.size() >= before + 2; }));
+    EXPECT_NE(ReadAll(engine.JournalPath()).find("# stop not confirmed\n"), std::string::npos);
+    EXPECT_EQ(ReadAll(engine.JournalPath()).find("# end"), std::string::npos);
+
+    EXPECT_EQ(Stop(300), StopOutcome::Result::Confirmed);
+    EXPECT_FALSE(engine.Running());
+}
+
+// A restart while the instrument runs: the run is shown and watched, and Stop stops it.
+TEST_F(RunEngine, ConnectingToARunningInstrumentWatchesItsRun) {
+    ASSERT_EQ(Connect(), ConnectOutcome::Result::Connected);
+    ASSERT_EQ(Start(250, 600), StartOutcome::Result::Started);
+    engine.Shutdown();
+    ASSERT_TRUE(session.Shaker().CurrentState().running);
+
+    Recorder second;
+    CRunController restarted(second);
+    restarted.SetBytePause(0ms);
+    restarted.SetCyclePeriod(100ms);
+    restarted.SetJournalFolder(journals.path().toStdString());
+    restarted.SetLogDirectory(journals.path().toStdString() + "/second");
+    ASSERT_EQ(ConnectTo(restarted, second, Port()), ConnectOutcome::Result::Connected);
+    EXPECT_TRUE(second.connected->runningElsewhere);
+    EXPECT_TRUE(restarted.Running());
+    EXPECT_TRUE(restarted.StartedElsewhere());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return second.samples.size() >= 2; }));
+    EXPECT_EQ(StopRun(restarted, second, 250), StopOutcome::Result::Confirmed);
+    EXPECT_FALSE(session.Shaker().CurrentState().running);
 }

@@ -73,11 +73,11 @@ TEST_F(RunJournalTest, ShortRunIsWrittenLineByLine) {
     ASSERT_TRUE(journal.Begin(Header(kWinterStart))) << journal.LastError();
     EXPECT_EQ(journal.Path(), (folder / "run-2026-12-08T10-41-16.123.tsv").string());
     EXPECT_TRUE(journal.IsOpen());
-    EXPECT_TRUE(journal.Append(1, 150, 60, kWinterStart + milliseconds(1005)));
+    EXPECT_TRUE(journal.Append(1, 150, 151, 60, kWinterStart + milliseconds(1005)));
     // The sample after the change to summer time carries its own offset.
-    EXPECT_TRUE(journal.Append(2, 295, 59, sys_days(year(2027) / 7 / 1) + milliseconds(7)));
+    EXPECT_TRUE(journal.Append(2, 295, 296, 59, sys_days(year(2027) / 7 / 1) + milliseconds(7)));
     EXPECT_TRUE(journal.Note("link lost"));
-    EXPECT_TRUE(journal.Append(3, 305, 58, kWinterStart + hours(1)));
+    EXPECT_TRUE(journal.Append(3, 305, 306, 58, kWinterStart + hours(1)));
     EXPECT_TRUE(journal.End(RunEnd::Stopped));
     EXPECT_FALSE(journal.IsOpen());
     EXPECT_EQ(journal.LastError(), "");
@@ -91,11 +91,11 @@ TEST_F(RunJournalTest, ShortRunIsWrittenLineByLine) {
         "# speed setpoint (1/min)\t300\n"
         "# time setpoint\t60\n"
         "# program version\t1.2\n"
-        "#sample\tspeed\tremaining\tlocal time\n"
-        "1\t150\t60\t2026-12-08T10:41:17.128+01:00\n"
-        "2\t295\t59\t2027-07-01T02:00:00.007+02:00\n"
+        "#sample\tspeed\treading\tremaining\tlocal time\n"
+        "1\t150\t151\t60\t2026-12-08T10:41:17.128+01:00\n"
+        "2\t295\t296\t59\t2027-07-01T02:00:00.007+02:00\n"
         "# link lost\n"
-        "3\t305\t58\t2026-12-08T11:41:16.123+01:00\n"
+        "3\t305\t306\t58\t2026-12-08T11:41:16.123+01:00\n"
         "# end\tStop\t";
     ASSERT_EQ(content.substr(0, expected.size()), expected);
     EXPECT_TRUE(
@@ -118,13 +118,13 @@ TEST_F(RunJournalTest, UnwritableJournalFailsWithAReasonAndTheRunGoesOn) {
                                        (dir / "plain" / "runs").string() + ")");
     EXPECT_FALSE(blocked.IsOpen());
     EXPECT_EQ(blocked.Path(), "");
-    EXPECT_FALSE(blocked.Append(1, 150, 60, kWinterStart));
+    EXPECT_FALSE(blocked.Append(1, 150, 151, 60, kWinterStart));
     EXPECT_FALSE(blocked.End(RunEnd::TimeUp));
 
     // A file size limit makes a sample's write fail part way, as a full disk does.
     CRunJournal journal(dir.string());
     ASSERT_TRUE(journal.Begin(Header(kWinterStart)));
-    ASSERT_TRUE(journal.Append(1, 150, 60, kWinterStart));
+    ASSERT_TRUE(journal.Append(1, 150, 151, 60, kWinterStart));
     const auto size = fs::file_size(journal.Path());
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -132,18 +132,22 @@ TEST_F(RunJournalTest, UnwritableJournalFailsWithAReasonAndTheRunGoesOn) {
     small.rlim_cur = size + 10;
     const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool appended = journal.Append(2, 295, 59, kWinterStart);
-    // Once failed, the run's later lines are not tried, and the reason stays.
-    const bool appendedAgain = journal.Append(3, 305, 58, kWinterStart);
+    const bool appended = journal.Append(2, 295, 296, 59, kWinterStart);
     const std::string error = journal.LastError();
+    // The part of the line that was written is taken back: no torn line is left.
+    const auto sizeAfterFailure = fs::file_size(journal.Path());
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, previousHandler);
 
     EXPECT_FALSE(appended);
     EXPECT_EQ(error, "The run journal can't be written: File too large (" + journal.Path() + ")");
-    EXPECT_FALSE(appendedAgain);
-    EXPECT_FALSE(journal.End(RunEnd::TimeUp));
-    EXPECT_EQ(fs::file_size(journal.Path()), size + 10);
+    EXPECT_EQ(sizeAfterFailure, size);
+    // Once there is room again, the next sample and the end are written.
+    EXPECT_TRUE(journal.Append(3, 305, 306, 58, kWinterStart));
+    EXPECT_TRUE(journal.End(RunEnd::TimeUp));
+    const std::string content = ReadFile(journal.Path());
+    EXPECT_EQ(content.find("\n2\t"), std::string::npos);
+    EXPECT_NE(content.find("\n3\t305\t306\t58\t"), std::string::npos);
 
     // The next run starts afresh.
     EXPECT_TRUE(journal.Begin(Header(kWinterStart + seconds(1))));
@@ -184,7 +188,7 @@ TEST_F(RunJournalTest, AnUnfinishedRunIsTakenOnce) {
     {
         CRunJournal journal(dir.string());
         ASSERT_TRUE(journal.Begin(Header(crashed)));
-        ASSERT_TRUE(journal.Append(1, 150, 60, crashed + seconds(1)));
+        ASSERT_TRUE(journal.Append(1, 150, 151, 60, crashed + seconds(1)));
     }  // no End: the program died
     CRunJournal finished(dir.string());
     ASSERT_TRUE(finished.Begin(Header(kWinterStart - hours(1))));
@@ -198,8 +202,18 @@ TEST_F(RunJournalTest, AnUnfinishedRunIsTakenOnce) {
     EXPECT_EQ(unfinished->path, (dir / "run-2026-05-22T05-41-16.123.tsv").string());
     EXPECT_EQ(unfinished->start, crashed);
     EXPECT_TRUE(std::regex_search(ReadFile(unfinished->path),
-                                  std::regex("\n1\t150\t60\t[^\n]*\n# reported unfinished\t"
+                                  std::regex("\n1\t150\t151\t60\t[^\n]*\n# reported unfinished\t"
                                              "2[^\n]*\n$")));
     EXPECT_FALSE(CRunJournal::TakeUnfinished(dir.string()).has_value());
-    EXPECT_TRUE(running.Append(1, 150, 60, kWinterStart));
+    EXPECT_TRUE(running.Append(1, 150, 151, 60, kWinterStart));
+}
+
+// A journal's name that is a second name of a file elsewhere gets no mark appended to it.
+TEST_F(RunJournalTest, AHardLinkInTheFolderIsNoJournal) {
+    const fs::path outside = dir / "outside.tsv";
+    std::ofstream(outside) << "# start\t2026-01-01T00:00:00.000+00:00\n1\t150\t151\t60\tx\n";
+    fs::create_directory(dir / "runs");
+    fs::create_hard_link(outside, dir / "runs" / "run-2026-01-01T00-00-00.000.tsv");
+    EXPECT_FALSE(CRunJournal::TakeUnfinished((dir / "runs").string()).has_value());
+    EXPECT_EQ(ReadFile(outside.string()).find("reported"), std::string::npos);
 }

@@ -118,7 +118,7 @@ TEST_F(StatusPollerTest, StatusUpdatesCarryTheSmoothedSpeedAndTheRemainingTime) 
                             {400, 310, 310, 0}, {400, 405, 405, 1}};
     int remaining = 60;
     for (const auto& step : steps) {
-        session.Shaker().QueueReply(kCodeStatus, StatusReply(step[0], step[1], 6, remaining--));
+        session.Shaker().QueueReply(kCodeStatus, StatusReply(step[0], step[1], 600, remaining--));
     }
     std::mutex mutex;  // protects shown, written on the poller's thread
     std::vector<std::string> shown;
@@ -145,9 +145,9 @@ TEST_F(StatusPollerTest, StatusUpdatesCarryTheSmoothedSpeedAndTheRemainingTime) 
 // A lost status reply is reported as such (the link is watched with it); a lost run state is
 // not, and the loop goes on either way.
 TEST_F(StatusPollerTest, FailedQueriesAreReportedOnlyForTheStatusAndTheLoopGoesOn) {
-    session.Shaker().QueueReply(kCodeStatus, StatusReply(300, 150, 6, 60));
-    session.Shaker().QueueReply(kCodeStatus, WithBadChecksum(StatusReply(300, 295, 6, 59)));
-    session.Shaker().QueueReply(kCodeStatus, StatusReply(300, 295, 6, 65535));
+    session.Shaker().QueueReply(kCodeStatus, StatusReply(300, 150, 600, 60));
+    session.Shaker().QueueReply(kCodeStatus, WithBadChecksum(StatusReply(300, 295, 600, 59)));
+    session.Shaker().QueueReply(kCodeStatus, StatusReply(300, 295, 65535, 65535));
     session.Shaker().QueueReply(kCodeRunState, RunStateReply(1, 0));
     session.Shaker().QueueReply(kCodeRunState, RunStateReply(0, 7));
     session.Shaker().QueueReply(kCodeRunState, WithBadChecksum(RunStateReply(1, 0)));
