@@ -27,5 +27,7 @@ enum ExitCode : int {
     kExitRefused = 3,
     kExitUnlisted = 4,
     kExitLinkLost = 5,
+    // The run ended as it should, but its journal does not hold every sample.
+    kExitJournalIncomplete = 6,
     kExitInterrupted = 130,
 };

@@ -5,11 +5,13 @@
 
 #include "run/csv_export.h"
 #include "run/instrument_models.h"
+#include "run/printable_text.h"
 
 namespace {
 
 constexpr int kBarWidth = 30;
 
+// `text` must be valid UTF-8 (PrintableText makes it so): a JSON string holds nothing else.
 std::string JsonString(const std::string& text) {
     std::string quoted = "\"";
     for (const char c : text) {
@@ -117,19 +119,22 @@ std::string FormatSetpoints(std::optional<int> speed, std::optional<int> time) {
 
 std::string FormatIdentify(const InstrumentReport& report, bool json) {
     const auto limits = RunSpeedLimits(report.type);
+    // A by-id link resolved to the device, or a name as typed: bytes of no character set.
+    const std::string port = PrintableText(report.devicePath);
     if (json) {
-        return "{\"port\":" + JsonString(report.devicePath) +
-               ",\"device_id\":" + JsonString(report.deviceId) +
+        return "{\"port\":" + JsonString(port) + ",\"device_id\":" + JsonString(report.deviceId) +
                ",\"device_type\":" + std::to_string(report.type) +
                ",\"speed_min\":" + JsonInt(limits ? std::optional(limits->low) : std::nullopt) +
                ",\"speed_max\":" + JsonInt(limits ? std::optional(limits->high) : std::nullopt) +
                ",\"speed_setpoint\":" + JsonInt(report.speedSetpoint) +
-               ",\"time_setpoint\":" + JsonInt(report.timeSetpoint) + "}\n";
+               ",\"time_setpoint\":" + JsonInt(report.timeSetpoint) +
+               ",\"running\":" + (report.running ? "true" : "false") + "}\n";
     }
-    return "port          " + report.devicePath + "\n" + "device ID     " + report.deviceId + "\n" +
+    return "port          " + port + "\n" + "device ID     " + report.deviceId + "\n" +
            "device type   " + std::to_string(report.type) + " (" +
            std::string(ModelOf(report.type).name) + ")\n" + "speed limits  " +
            (limits ? std::to_string(limits->low) + " to " + std::to_string(limits->high) + " 1/min"
                    : std::string("none: no run can start")) +
-           "\n" + FormatSetpoints(report.speedSetpoint, report.timeSetpoint);
+           "\n" + FormatSetpoints(report.speedSetpoint, report.timeSetpoint) +
+           (report.running ? "state         running (started elsewhere)\n" : "");
 }

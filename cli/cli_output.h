@@ -51,9 +51,10 @@ std::string FormatSetpoints(std::optional<int> speed, std::optional<int> time);
 // What identify tells of the instrument.
 struct InstrumentReport {
     std::string devicePath;
-    std::string deviceId;
+    std::string deviceId;  // printable already (the engine's DeviceId)
     DeviceType type = DeviceUnlisted;
     std::optional<int> speedSetpoint;
     std::optional<int> timeSetpoint;
+    bool running = false;  // a run started elsewhere is in progress
 };
 std::string FormatIdentify(const InstrumentReport& report, bool json);

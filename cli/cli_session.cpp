@@ -12,6 +12,7 @@
 #include "link/open_failure.h"
 #include "link/port_name.h"
 #include "run/instrument_models.h"
+#include "run/printable_text.h"
 #include "run/record_export.h"
 #include "sim/simulated_shaker.h"
 
@@ -119,6 +120,7 @@ void CCliSession::ConnectFinished(const ConnectOutcome& outcome) {
         ConnectFailed(outcome);
         return;
     }
+    m_runningElsewhere = outcome.runningElsewhere;
     switch (m_options.command) {
         case CliOptions::Command::Identify:
             Identify();
@@ -138,7 +140,8 @@ void CCliSession::ConnectFinished(const ConnectOutcome& outcome) {
 void CCliSession::ConnectFailed(const ConnectOutcome& outcome) {
     m_terminal.Complain(kConnectFailed);
     if (!outcome.reason.empty()) {
-        m_terminal.Complain("velmora-cli: " + outcome.reason);
+        // It may name the program holding the port, as that program calls itself.
+        m_terminal.Complain("velmora-cli: " + PrintableText(outcome.reason));
     }
     if (m_simulatorFailed) {
         m_terminal.Complain(
@@ -153,7 +156,7 @@ void CCliSession::ConnectFailed(const ConnectOutcome& outcome) {
         m_terminal.Complain("velmora-cli: the instrument on " + m_devicePath +
                             " did not answer at " + std::to_string(m_options.baud) + " baud");
     } else {
-        m_terminal.Complain("velmora-cli: " + OpenFailureReason(attempt));
+        m_terminal.Complain("velmora-cli: " + PrintableText(OpenFailureReason(attempt)));
     }
     Finish(kExitNoInstrument);
 }
@@ -164,7 +167,7 @@ void CCliSession::Identify() {
     const DeviceType type = m_engine.GetDeviceType();
     m_terminal.Print(FormatIdentify(
         InstrumentReport{m_devicePath, m_engine.DeviceId(), type, m_engine.ShownSpeedSetpoint(),
-                         m_engine.ShownTimeSetpoint()},
+                         m_engine.ShownTimeSetpoint(), m_runningElsewhere},
         m_options.json));
     Finish(type == DeviceUnlisted ? kExitUnlisted : kExitOk);
 }
@@ -192,6 +195,14 @@ void CCliSession::StopFinished(const StopOutcome& outcome) {
     }
     if (m_phase == Phase::Running && m_stopPending) {
         m_stopPending = false;
+        // The instrument may still be running: leaving as if the run had ended would tell the
+        // script something that did not happen.
+        if (outcome.result == StopOutcome::Result::NotConfirmed && !outcome.endedRun && !m_runEnd &&
+            m_engine.Running()) {
+            m_stopUnconfirmed = true;
+            FinishRun();
+            return;
+        }
         // Refused: the run was already ending on its own; it finishes once the engine is idle.
         if (outcome.result != StopOutcome::Result::Busy || m_engine.State() == EngineState::Idle) {
             FinishRun();
@@ -216,7 +227,7 @@ void CCliSession::StopFinished(const StopOutcome& outcome) {
 
 void CCliSession::StartRun() {
     m_phase = Phase::Starting;
-    m_engine.Start(*m_options.speed, m_options.time);
+    m_engine.Start(*m_options.speed, m_options.time, SpeedRefusal::StopTheInstrument);
 }
 
 void CCliSession::StartFinished(const StartOutcome& outcome) {
@@ -228,8 +239,23 @@ void CCliSession::StartFinished(const StartOutcome& outcome) {
             RunStarted();
             return;
         case StartOutcome::Result::NotConnected:
-        case StartOutcome::Result::Busy:
             Finish(kExitNoInstrument);
+            return;
+        case StartOutcome::Result::Busy:
+            if (m_runningElsewhere) {
+                m_terminal.Complain(
+                    "velmora-cli: the instrument is running a run started elsewhere: no run can "
+                    "start (velmora-cli stop stops it)");
+            }
+            Finish(kExitNoInstrument);
+            return;
+        case StartOutcome::Result::TimeOutOfRange:
+            m_terminal.Complain("velmora-cli: --time: " + std::to_string(m_options.time) +
+                                " is outside " +
+                                (outcome.limits ? std::to_string(outcome.limits->low) + " to " +
+                                                      std::to_string(outcome.limits->high)
+                                                : std::string("the instrument's range")));
+            Finish(kExitUsage);
             return;
         case StartOutcome::Result::SpeedOutOfRange:
             m_terminal.Complain(kSpeedOutOfRange);
@@ -244,6 +270,20 @@ void CCliSession::StartFinished(const StartOutcome& outcome) {
             m_terminal.Complain(
                 "velmora-cli: the instrument refused the run: neither the speed nor the "
                 "time was acknowledged");
+            Finish(kExitRefused);
+            return;
+        case StartOutcome::Result::SpeedRefused:
+            if (outcome.stopConfirmed) {
+                m_terminal.Complain(
+                    "velmora-cli: the instrument refused the speed (it acknowledged only the "
+                    "time) and was stopped: no run");
+            } else {
+                m_terminal.Complain(kStopNotConfirmed);
+                m_terminal.Complain(
+                    "velmora-cli: the instrument refused the speed (it acknowledged only the "
+                    "time); it was told to stop but did not confirm the stop: it may be running "
+                    "at its own setpoint");
+            }
             Finish(kExitRefused);
             return;
     }
@@ -299,6 +339,18 @@ void CCliSession::Interrupt() {
     }
 }
 
+void CCliSession::Abandon() {
+    if (m_phase == Phase::Done) {
+        return;
+    }
+    m_terminal.Complain(
+        "velmora-cli: interrupted again: exiting at once; the instrument was NOT stopped");
+    // Closing the port now, not at _exit, gives the line back its settings (a terminal used as
+    // the port stays usable) and ends the journal as closed rather than unfinished.
+    m_engine.Shutdown();
+    Finish(kExitInterrupted);
+}
+
 void CCliSession::StateChanged(EngineState state) {
     if (state == EngineState::Idle && m_phase == Phase::Running && !m_stopPending &&
         (m_runEnd || m_linkGaveUp)) {
@@ -314,6 +366,18 @@ void CCliSession::FinishRun() {
     m_linkTimer.stop();
     m_terminal.EndStatusLine(LineState());
     const int exportCode = WriteExport();
+    if (m_stopUnconfirmed) {
+        m_terminal.Complain("velmora-cli: the run did not end: " +
+                            std::to_string(m_engine.Record().SpeedSeries().size()) +
+                            " samples so far; journal " + m_engine.JournalPath());
+        Finish(kExitNoInstrument);
+        return;
+    }
+    const int missing = m_engine.JournalMissingSamples();
+    if (missing > 0) {
+        m_terminal.Complain("velmora-cli: the run ended but its journal is incomplete: " +
+                            std::to_string(missing) + " samples missing");
+    }
     m_terminal.Complain("velmora-cli: run ended (" +
                         std::string(m_linkGaveUp ? "link lost"
                                     : m_runEnd   ? RunEndText(*m_runEnd)
@@ -324,6 +388,8 @@ void CCliSession::FinishRun() {
         Finish(kExitInterrupted);
     } else if (m_linkGaveUp) {
         Finish(kExitLinkLost);
+    } else if (exportCode == kExitOk && missing > 0) {
+        Finish(kExitJournalIncomplete);
     } else {
         Finish(exportCode);
     }

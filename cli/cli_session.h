@@ -27,6 +27,8 @@ class CCliSession : public QObject, public IRunObserver {
     void Begin();
     // SIGINT or SIGTERM: a run is stopped as the Stop button stops it; anything else gives up.
     void Interrupt();
+    // A second SIGINT or SIGTERM: exits at once, nothing sent, the engine closed.
+    void Abandon();
 
   private:
     // Where the command is.
@@ -69,6 +71,9 @@ class CCliSession : public QObject, public IRunObserver {
     bool m_interrupted = false;
     bool m_stopPending = false;  // an interrupted run's Stop awaits its outcome
     bool m_linkGaveUp = false;
+    // The stop an interrupt sent was not confirmed: the run goes on at the instrument.
+    bool m_stopUnconfirmed = false;
+    bool m_runningElsewhere = false;  // the instrument was running when connected
     std::optional<RunEnd> m_runEnd;
 
     QTimer m_redrawTimer;

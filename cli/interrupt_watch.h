@@ -4,10 +4,12 @@
 #include <QSocketNotifier>
 #include <memory>
 
-// SIGINT and SIGTERM delivered to the event loop. The handler only writes a byte to a pipe;
-// the loop reads it and emits Interrupted(). A second signal never reaches the loop: the
-// handler says so on standard error and ends the process at once with 130, so a hung stop
-// can always be abandoned.
+// SIGINT, SIGTERM and SIGHUP delivered to the event loop. The handler only writes a byte to a
+// pipe; the loop reads it and emits Interrupted(), or Abandoned() once a second signal has
+// come, so the port is still closed (and its line settings given back) on the way out. A third
+// signal never reaches the loop: the handler says so on standard error and ends the process at
+// once with 130, so even a loop that no longer turns can be abandoned.
+// SIGPIPE is ignored: a reader that went away must not end a run without its stop.
 class CInterruptWatch : public QObject {
     Q_OBJECT
   public:
@@ -17,8 +19,10 @@ class CInterruptWatch : public QObject {
 
   signals:
     void Interrupted();
+    void Abandoned();
 
   private:
     void Drain();
     std::unique_ptr<QSocketNotifier> m_notifier;
+    bool m_interruptEmitted = false;
 };

@@ -16,6 +16,7 @@
 #include "cli/port_listing.h"
 #include "link/port_name.h"
 #include "resources/version.h"
+#include "run/atomic_file_writer.h"
 #include "run/instrument_models.h"
 
 namespace {
@@ -29,6 +30,7 @@ constexpr const char* kFooter =
     "  3    the instrument refused the run, or the speed is outside its limits\n"
     "  4    the instrument is of no listed type\n"
     "  5    the link was lost and did not come back within --reconnect-timeout\n"
+    "  6    the run ended but its journal is incomplete (samples missing)\n"
     "  130  interrupted (SIGINT, SIGTERM): a run is stopped first; a second\n"
     "       interrupt exits at once without stopping the instrument\n"
     "The port \"simulator\" starts a simulated shaker inside the program.";
@@ -79,6 +81,11 @@ bool CheckOut(const std::string& out) {
         path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     if (!std::filesystem::is_directory(folder, error)) {
         return Refuse("--out: the folder " + folder.string() + " does not exist");
+    }
+    // A FIFO, a read-only file or folder, a name too long, a link the kernel would not follow:
+    // found now, not after a run whose samples then have nowhere to go.
+    if (const auto problem = WriteTargetProblem(out)) {
+        return Refuse("--out: " + *problem);
     }
     return true;
 }
@@ -213,6 +220,7 @@ int main(int argc, char** argv) {
     CInterruptWatch interrupts;
     CCliSession session(options);
     QObject::connect(&interrupts, &CInterruptWatch::Interrupted, &session, &CCliSession::Interrupt);
+    QObject::connect(&interrupts, &CInterruptWatch::Abandoned, &session, &CCliSession::Abandon);
     QTimer::singleShot(0, &session, &CCliSession::Begin);
     return QCoreApplication::exec();
 }

@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "cli/cli_options.h"
+#include "run/printable_text.h"
 #include "run/serial_port_list.h"
 
 std::vector<ListedPort> ListPorts() {
@@ -21,9 +22,16 @@ std::vector<ListedPort> ListPorts() {
     }
     SortNaturally(devices);
     std::vector<ListedPort> ports;
+    // A description is what the adapter says of itself, and a by-id name is made from it.
     for (const PortListEntry& device : devices) {
         const std::string path = device.text.toStdString();
-        ports.push_back(ListedPort{path, device.description.toStdString(), ByIdLinksTo(path)});
+        std::vector<std::string> links;
+        for (const std::string& link : ByIdLinksTo(path)) {
+            links.push_back(PrintableText(link));
+        }
+        ports.push_back(ListedPort{PrintableText(path),
+                                   PrintableText(device.description.toStdString()),
+                                   std::move(links)});
     }
     ports.push_back(ListedPort{kSimulatorPort, "simulated shaker", {}});
     return ports;

@@ -1,6 +1,11 @@
 // velmora-cli as a child process against the simulated shaker on a real pseudo-terminal.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +18,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -132,15 +138,22 @@ class CliTest : public ::testing::Test {
         return file.readAll().toStdString();
     }
 
+    // The journal's lines hold the samples printed, with the instrument's reading between the
+    // displayed speed and the remaining time.
     static void ExpectJournalHolds(const std::vector<QString>& lines,
                                    const std::vector<Sample>& samples) {
         ASSERT_EQ(lines.size(), samples.size());
         for (std::size_t i = 0; i < samples.size(); ++i) {
-            EXPECT_EQ(lines[i], QStringLiteral("%1\t%2\t%3\t%4")
-                                    .arg(samples[i].number)
-                                    .arg(samples[i].speed)
-                                    .arg(samples[i].remaining)
-                                    .arg(samples[i].time));
+            QStringList fields = lines[i].split(u'\t');
+            ASSERT_EQ(fields.size(), 5) << lines[i].toStdString();
+            bool isNumber = false;
+            fields.takeAt(2).toInt(&isNumber);
+            EXPECT_TRUE(isNumber) << lines[i].toStdString();
+            EXPECT_EQ(fields.join(u'\t'), QStringLiteral("%1\t%2\t%3\t%4")
+                                              .arg(samples[i].number)
+                                              .arg(samples[i].speed)
+                                              .arg(samples[i].remaining)
+                                              .arg(samples[i].time));
         }
     }
 
@@ -159,6 +172,30 @@ bool CatchesSigterm(qint64 pid) {
         }
     }
     return false;
+}
+
+// The line settings of a terminal device, after `change` when one is given.
+std::optional<termios> LineSettings(const std::string& path,
+                                    const std::function<void(termios&)>& change = {}) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios settings{};
+    bool ok = fd >= 0 && tcgetattr(fd, &settings) == 0;
+    if (ok && change) {
+        change(settings);
+        ok = tcsetattr(fd, TCSANOW, &settings) == 0 && tcgetattr(fd, &settings) == 0;
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    return ok ? std::optional(settings) : std::nullopt;
+}
+
+void ExpectSameLineSettings(const termios& after, const termios& before) {
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
 }
 
 SimOptions FastShaker() {
@@ -180,6 +217,7 @@ TEST_F(CliTest, IdentifyJsonOnTheEmbeddedSimulator) {
     EXPECT_EQ(o[QStringLiteral("speed_setpoint")].toInt(), 300);
     EXPECT_EQ(o[QStringLiteral("time_setpoint")].toInt(), 6);
     EXPECT_TRUE(o[QStringLiteral("port")].toString().startsWith(QStringLiteral("/dev/pts/")));
+    EXPECT_FALSE(o[QStringLiteral("running")].toBool(true));
 }
 
 TEST_F(CliTest, RunJsonSamplesAreTheExportAndTheJournal) {
@@ -240,9 +278,16 @@ TEST_F(CliTest, InterruptStopsTheInstrumentAndKeepsEverySample) {
     EXPECT_TRUE(last.startsWith(QStringLiteral("# end\tStop"))) << last.toStdString();
 }
 
-TEST_F(CliTest, SecondInterruptExitsWithoutStopping) {
+// The line keeps the settings it had, as a terminal given as the port must.
+TEST_F(CliTest, SecondInterruptExitsWithoutStoppingAndGivesTheLineBack) {
     CSimulatedShaker shaker;
     ASSERT_TRUE(shaker.Start());
+    const auto before = LineSettings(shaker.SlavePath(), [](termios& t) {
+        t.c_lflag |= ICANON | ECHO;
+        t.c_oflag |= OPOST | ONLCR;
+        cfsetspeed(&t, B1200);
+    });
+    ASSERT_TRUE(before);
     QProcess process;
     Launch(process, {"run", "--port", QString::fromStdString(shaker.SlavePath()), "--speed", "250",
                      "--time", "600", "--json"});
@@ -260,6 +305,9 @@ TEST_F(CliTest, SecondInterruptExitsWithoutStopping) {
     EXPECT_EQ(r.exitCode, 130);
     EXPECT_TRUE((QString::fromUtf8(err) + r.err).contains(QStringLiteral("NOT stopped")))
         << r.err.toStdString();
+    const auto after = LineSettings(shaker.SlavePath());
+    ASSERT_TRUE(after);
+    ExpectSameLineSettings(*after, *before);
     shaker.SetSilent(false);
     EXPECT_TRUE(shaker.CurrentState().running);
 }
@@ -288,6 +336,8 @@ TEST_F(CliTest, ExitCodes) {
     EXPECT_EQ(r.exitCode, 3) << r.err.toStdString();
     EXPECT_EQ(shaker.RequestCount(kCodeStatus), 1);  // the setpoints only: no poller ran
     shaker.ClearFaults();
+    // The simulator acts on a command whose reply it spoils: it runs, as no real one would.
+    EXPECT_EQ(Cli({"stop", "--port", port}).exitCode, 0);
 
     shaker.SetDeviceId("ACME-1");
     EXPECT_EQ(Cli({"identify", "--port", port}).exitCode, 4);
@@ -322,6 +372,7 @@ TEST_F(CliTest, BadInputIsOneLineAndAUsageExit) {
         {"run", "--port", "simulator", "--speed", "fast", "--time", "5"},
         {"run", "--port", "simulator", "--speed", "300", "--time", "65536"},
         {"run", "--port", "simulator", "--speed", "300", "--time", "-1"},
+        {"run", "--port", "simulator", "--speed", "300", "--time", "0"},
         {"run", "--port", "/dev/velmora-no-such-port", "--speed", "300", "--time", "5"},
         {"run", "--port", Path("plain.txt"), "--speed", "300", "--time", "5"},
         {"identify", "--port", "simulator", "--baud", "0"},
@@ -335,6 +386,8 @@ TEST_F(CliTest, BadInputIsOneLineAndAUsageExit) {
         EXPECT_TRUE(r.err.startsWith(QStringLiteral("velmora-cli: "))) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty()) << what.toStdString();
     }
+    EXPECT_TRUE(Cli({"run", "--port", "simulator", "--speed", "300", "--time", "0"})
+                    .err.contains(QStringLiteral("1 to 65535")));
     const CliResult version = Cli({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_TRUE(version.out.startsWith(QStringLiteral("velmora-cli ")))
@@ -411,4 +464,136 @@ TEST_F(CliTest, TerminatedAtAnyMomentLeavesNoCutFrameAndTheShakerStopped) {
             EXPECT_FALSE(shakers[i]->CurrentState().running) << moment;
         }
     }
+}
+
+TEST_F(CliTest, ARefusedSpeedStopsTheInstrumentAtOnce) {
+    CSimulatedShaker shaker(FastShaker());
+    ASSERT_TRUE(shaker.Start());
+    shaker.InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 1);
+    // Long enough that a run going on would still be running when a stopped one has exited.
+    const CliResult r = Cli({"run", "--port", QString::fromStdString(shaker.SlavePath()), "--speed",
+                             "200", "--time", "60"});
+    EXPECT_EQ(r.exitCode, 3) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("refused the speed"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("was stopped"))) << r.err.toStdString();
+    EXPECT_FALSE(shaker.CurrentState().running);
+}
+
+TEST_F(CliTest, AnUnconfirmedStopOnInterruptLeavesTheRunGoingAndExits2) {
+    CSimulatedShaker shaker;
+    ASSERT_TRUE(shaker.Start());
+    QProcess process;
+    Launch(process, {"run", "--port", QString::fromStdString(shaker.SlavePath()), "--speed", "250",
+                     "--time", "600", "--json"});
+    WaitForLines(process, 1);
+    // Every send of the stop is refused.
+    shaker.InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 5);
+    kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const CliResult r = Finish(process);
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("The instrument did not confirm the stop")))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("run ended"))) << r.err.toStdString();
+}
+
+// As after a crash: the instrument runs on with nobody watching.
+TEST_F(CliTest, IdentifySaysTheInstrumentRunsARunStartedElsewhere) {
+    CSimulatedShaker shaker;
+    ASSERT_TRUE(shaker.Start());
+    const QString port = QString::fromStdString(shaker.SlavePath());
+    QProcess process;
+    Launch(process, {"run", "--port", port, "--speed", "250", "--time", "600", "--json"});
+    WaitForLines(process, 1);
+    process.kill();
+    ASSERT_TRUE(process.waitForFinished(10000));
+    ASSERT_TRUE(shaker.CurrentState().running);
+
+    const CliResult text = Cli({"identify", "--port", port});
+    EXPECT_EQ(text.exitCode, 0) << text.err.toStdString();
+    EXPECT_TRUE(text.out.contains(QStringLiteral("\nstate         running (started elsewhere)\n")))
+        << text.out.toStdString();
+    const CliResult json = Cli({"identify", "--port", port, "--json"});
+    EXPECT_TRUE(QJsonDocument::fromJson(json.out.toUtf8())
+                    .object()[QStringLiteral("running")]
+                    .toBool(false))
+        << json.out.toStdString();
+}
+
+// A file size limit makes the journal's writes fail part way, as a full disk does.
+TEST_F(CliTest, ARunWhoseJournalLostSamplesExits6) {
+    CSimulatedShaker shaker(FastShaker());
+    ASSERT_TRUE(shaker.Start());
+    const QStringList args = {"run",     "--port", QString::fromStdString(shaker.SlavePath()),
+                              "--speed", "200",    "--time",
+                              "5"};
+    ASSERT_EQ(Cli(args).exitCode, 0);
+    // Room for the header a run of the same port and instrument writes, not for a sample.
+    const QDir runs(m_dir.filePath(QStringLiteral("velmora/runs")));
+    const QStringList files = runs.entryList({QStringLiteral("run-*.tsv")}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    QFile first(runs.filePath(files.front()));
+    ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+    const QByteArray content = first.readAll();
+    const qsizetype header = content.indexOf("\n1\t") + 1;
+    ASSERT_GT(header, 0);
+    ASSERT_TRUE(first.remove());
+    const rlim_t limit = static_cast<rlim_t>(header) + 8;
+
+    QProcess process;
+    process.setChildProcessModifier([limit] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &small);
+    });
+    Launch(process, args);
+    const CliResult r = Finish(process);
+    EXPECT_EQ(r.exitCode, 6) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(
+        QStringLiteral("velmora-cli: the run ended but its journal is incomplete: ")))
+        << r.err.toStdString();
+}
+
+TEST_F(CliTest, ADeviceIdWithControlBytesLeavesAsPrintableTextAndValidJson) {
+    SimOptions options;
+    options.deviceId = "KW41-VTX\x1b[2J\xff\\\"";
+    CSimulatedShaker shaker(options);
+    ASSERT_TRUE(shaker.Start());
+    const QString port = QString::fromStdString(shaker.SlavePath());
+    const QString printable = QStringLiteral("KW41-VTX\\x1B[2J\\xFF\\\\\"");
+
+    const CliResult text = Cli({"identify", "--port", port});
+    EXPECT_EQ(text.exitCode, 0) << text.err.toStdString();
+    EXPECT_TRUE(text.out.contains(QStringLiteral("device ID     ") + printable + u'\n'))
+        << text.out.toStdString();
+    EXPECT_FALSE(text.out.contains(QChar(0x1b)) || text.out.contains(QChar(0xFFFD)));
+
+    const CliResult json = Cli({"identify", "--port", port, "--json"});
+    QJsonParseError error{};
+    const QJsonObject o = QJsonDocument::fromJson(json.out.toUtf8(), &error).object();
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << json.out.toStdString();
+    EXPECT_EQ(o[QStringLiteral("device_id")].toString().toStdString(), printable.toStdString());
+}
+
+TEST_F(CliTest, OutProblemsAreUsageErrorsBeforeThePortIsOpened) {
+    CSimulatedShaker shaker(FastShaker());
+    ASSERT_TRUE(shaker.Start());
+    ASSERT_EQ(mkfifo(Path("fifo").toLocal8Bit().constData(), 0600), 0);
+    QFile readOnly(Path("read-only.xls"));
+    ASSERT_TRUE(readOnly.open(QIODevice::WriteOnly));
+    readOnly.close();
+    ASSERT_TRUE(readOnly.setPermissions(QFileDevice::ReadOwner));
+    const QStringList outs = {
+        Path("fifo"), Path("read-only.xls"),
+        QStringLiteral("/proc/velmora-run.xls"),  // a folder nothing can be written in
+        Path(QString(300, u'x')),                 // a name no file system takes
+    };
+    for (const QString& out : outs) {
+        const CliResult r = Cli({"run", "--port", QString::fromStdString(shaker.SlavePath()),
+                                 "--speed", "200", "--time", "5", "--out", out});
+        EXPECT_EQ(r.exitCode, 1) << out.toStdString() << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.err.startsWith(QStringLiteral("velmora-cli: --out: ")))
+            << r.err.toStdString();
+        EXPECT_EQ(r.err.count(u'\n'), 1) << r.err.toStdString();
+    }
+    EXPECT_TRUE(shaker.Requests().empty());
 }
