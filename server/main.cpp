@@ -25,6 +25,10 @@ int main(int argc, char** argv) {
     cert->needs(key);
     key->needs(cert);
     insecure->excludes(cert)->excludes(key);
+    cli.add_option("--reconnect-timeout", options.reconnectTimeoutS,
+                   "seconds a run's link may stay down before the run is given up (0: never)")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
     bool noDiscovery = false;
     cli.add_flag("--no-discovery", noDiscovery, "don't announce the server by mDNS/DNS-SD");
     CLI11_PARSE(cli, argc, argv);

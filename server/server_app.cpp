@@ -142,6 +142,7 @@ int CServerApp::Run() {
     d.backend = std::make_unique<CShakerBackend>(PortChoice{port, d.options.baud});
     if (simulated)
         d.backend->SetTimeUnit(d.simUnit);
+    d.backend->SetLinkGiveUp(std::chrono::seconds(d.options.reconnectTimeoutS));
     d.backend->Connect([&d] { d.Serve(); });
     QCoreApplication::exec();
 

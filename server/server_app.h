@@ -16,6 +16,8 @@ class CServerApp {
         bool insecure = false;
         std::string certFile, keyFile;  // both or neither
         bool discovery = true;
+        // Seconds a run's link may stay down before the run is given up; 0: never.
+        int reconnectTimeoutS = 0;
     };
 
     explicit CServerApp(Options options);

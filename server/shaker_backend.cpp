@@ -13,7 +13,10 @@ constexpr std::size_t kKeptExecutions = 32;
 }  // namespace
 
 CShakerBackend::CShakerBackend(PortChoice port)
-    : m_port(std::move(port)), m_engine(std::make_unique<CRunController>(*this)) {}
+    : m_port(std::move(port)), m_engine(std::make_unique<CRunController>(*this)) {
+    m_linkTimer.setSingleShot(true);
+    connect(&m_linkTimer, &QTimer::timeout, this, &CShakerBackend::GiveUpLink);
+}
 
 CShakerBackend::~CShakerBackend() {
     Close();
@@ -39,14 +42,21 @@ void CShakerBackend::ContinueClosing() {
     if (state == EngineState::Connecting || state == EngineState::Starting ||
         state == EngineState::Stopping)
         return;
-    if (m_engine->Running()) {
+    if (m_engine->Running() && !m_closingStopSent) {
         CCallLog::Line("stopping the run in progress");
         m_closingStop = true;
+        m_closingStopSent = true;
         RequestStop(m_engine->SpeedSetAtStart(), [this](std::optional<StopOutcome>) {
             m_closingStop = false;
             ContinueClosing();
         });
         return;
+    }
+    // The engine goes on watching a run whose stop was not confirmed; the server can't wait
+    // for the link, so its client hears that the run was left behind.
+    if (m_engine->Running()) {
+        CCallLog::Line("the instrument did not confirm the stop: it may run on");
+        FinishExecution(Ending::ServerShutdown);
     }
     // Queued, so that the engine's report in progress ends before the server moves on.
     QMetaObject::invokeMethod(this, std::exchange(m_stopped, nullptr), Qt::QueuedConnection);
@@ -57,6 +67,8 @@ void CShakerBackend::Close() {
         return;
     m_accepting = false;
     m_stopped = nullptr;
+    m_linkTimer.stop();
+    FinishExecution(Ending::ServerShutdown);
     if (m_startDone)
         std::exchange(m_startDone, nullptr)(std::nullopt);
     if (m_stopDone)
@@ -106,7 +118,7 @@ void CShakerBackend::RequestStart(int speed, int time, StartDone done) {
     m_asking = true;
     m_startAtOnce.reset();
     m_startTime = time;
-    m_engine->Start(speed, time);
+    m_engine->Start(speed, time, SpeedRefusal::StopTheInstrument);
     m_asking = false;
     if (m_startAtOnce)
         done(StartReply{*m_startAtOnce, {}});
@@ -167,6 +179,27 @@ void CShakerBackend::BeginExecution(int time) {
     m_changed.notify_all();
 }
 
+void CShakerBackend::FinishExecution(Ending ending) {
+    if (m_currentExecution.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_executions.find(m_currentExecution);
+        if (it != m_executions.end()) {
+            Execution& execution = it->second;
+            execution.finished = true;
+            execution.ending = ending;
+            const auto& speeds = m_engine->Record().SpeedSeries();
+            const auto& times = m_engine->Record().TimeSeries();
+            execution.speeds.assign(speeds.begin(), speeds.end());
+            execution.remainingTimes.assign(times.begin(), times.end());
+        }
+        ++m_state.version;
+    }
+    m_changed.notify_all();
+    m_currentExecution.clear();
+}
+
 std::optional<CShakerBackend::Execution> CShakerBackend::FindExecution(
     const std::string& uuid) const {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -187,7 +220,8 @@ void CShakerBackend::ConnectFinished(const ConnectOutcome& outcome) {
     }
     if (device.connected) {
         CCallLog::Line("instrument " + device.id + " (type " + std::to_string(device.type) +
-                       ") on " + m_port.portName);
+                       ") on " + m_port.portName +
+                       (outcome.runningElsewhere ? ", running a run started elsewhere" : ""));
     } else {
         CCallLog::Line("failed to connect the instrument");
         if (!outcome.reason.empty())
@@ -200,6 +234,10 @@ void CShakerBackend::ConnectFinished(const ConnectOutcome& outcome) {
 void CShakerBackend::StartFinished(const StartOutcome& outcome) {
     if (outcome.result == StartOutcome::Result::SpeedOutOfRange)
         CCallLog::Line("the speed is outside the instrument's range");
+    if (outcome.result == StartOutcome::Result::SpeedRefused)
+        CCallLog::Line(outcome.stopConfirmed
+                           ? "the instrument refused the speed and was stopped again"
+                           : "the instrument refused the speed and did not confirm the stop");
     if (m_asking) {
         m_startAtOnce = outcome;
         return;
@@ -259,30 +297,50 @@ void CShakerBackend::SampleRecorded(int, int speed, int remaining) {
 }
 
 void CShakerBackend::RunEnded(RunEnd why) {
-    std::size_t samples = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const auto it = m_executions.find(m_currentExecution);
-        if (it != m_executions.end()) {
-            Execution& execution = it->second;
-            execution.finished = true;
-            const auto& speeds = m_engine->Record().SpeedSeries();
-            const auto& times = m_engine->Record().TimeSeries();
-            execution.speeds.assign(speeds.begin(), speeds.end());
-            execution.remainingTimes.assign(times.begin(), times.end());
-            samples = speeds.size();
-        }
-        ++m_state.version;
+    m_linkTimer.stop();
+    Ending ending = Ending::Succeeded;
+    switch (why) {
+        case RunEnd::TimeUp:
+        case RunEnd::InstrumentStopped:
+            break;
+        case RunEnd::Stopped:
+            // The server's own Stop on its way out is no client's.
+            ending = m_closingStop ? Ending::ServerShutdown : Ending::Stopped;
+            break;
+        case RunEnd::LinkLost:
+            ending = Ending::LinkLost;
+            break;
+        case RunEnd::Closed:
+            ending = Ending::ServerShutdown;
+            break;
     }
-    m_changed.notify_all();
-    m_currentExecution.clear();
-    CCallLog::Line(std::string("run ended: ") + RunEndText(why) + ", " + std::to_string(samples) +
-                   " samples");
+    FinishExecution(ending);
+    CCallLog::Line(std::string("run ended: ") + RunEndText(why) + ", " +
+                   std::to_string(m_engine->Record().SpeedSeries().size()) + " samples");
 }
 
 void CShakerBackend::LinkStateChanged(LinkState state) {
     if (state != LinkState::Answering && state != LinkState::Connecting)
         CCallLog::Line(std::string("link: ") + LinkStateText(state));
+    if (state == LinkState::Answering)
+        m_linkTimer.stop();
+    else if ((state == LinkState::NoReply || state == LinkState::Disconnected) &&
+             m_engine->Running() && m_linkGiveUp.count() > 0 && !m_linkTimer.isActive())
+        m_linkTimer.start(m_linkGiveUp);
+}
+
+void CShakerBackend::GiveUpLink() {
+    if (!m_engine || !m_engine->Running() || m_engine->Link() == LinkState::Answering)
+        return;
+    // A stop under way may still reach the instrument: its outcome decides first.
+    if (m_engine->State() != EngineState::Running &&
+        m_engine->State() != EngineState::Reconnecting) {
+        m_linkTimer.start(std::chrono::seconds(1));
+        return;
+    }
+    CCallLog::Line("the link did not come back within " + std::to_string(m_linkGiveUp.count()) +
+                   " s: the run is given up, the instrument may run on");
+    m_engine->Abandon(RunEnd::LinkLost);
 }
 
 void CShakerBackend::StatusNote(const std::string& text) {

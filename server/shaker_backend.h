@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -29,11 +30,20 @@ class CShakerBackend : public QObject, public IRunObserver {
         int speed = 0;
         int remaining = 0;
     };
+    // How an execution ended. Only the run's own ends (its time ran out, the instrument
+    // ended it) are successes: a client waiting for a run must learn that it was cut short.
+    enum class Ending {
+        Succeeded,
+        Stopped,         // StopShaking, by any client
+        LinkLost,        // the link did not come back in time and the run was given up
+        ServerShutdown,  // SIGTERM or SIGINT
+    };
     // One StartShaking, from its confirmation to its result.
     struct Execution {
         int time = 0;
         std::vector<Sample> samples;  // as the intermediate responses went out
         bool finished = false;
+        Ending ending = Ending::Succeeded;
         // The run's record when it ended, the export's two columns.
         std::vector<std::int64_t> speeds, remainingTimes;
     };
@@ -89,6 +99,9 @@ class CShakerBackend : public QObject, public IRunObserver {
     // One unit of the instrument's remaining time (seconds unless the simulator counts faster).
     void SetTimeUnit(std::chrono::milliseconds unit) { m_timeUnit = unit; }
     std::chrono::milliseconds TimeUnit() const { return m_timeUnit; }
+    // A run whose link has been down this long is given up (LinkLost); zero: never, the run
+    // is watched until the link comes back or a client stops it.
+    void SetLinkGiveUp(std::chrono::seconds after) { m_linkGiveUp = after; }
 
     // IRunObserver, on the engine's thread.
     void ConnectFinished(const ConnectOutcome& outcome) override;
@@ -113,10 +126,15 @@ class CShakerBackend : public QObject, public IRunObserver {
     // The next step of StopAccepting, once the engine is between requests.
     void ContinueClosing();
     void BeginExecution(int time);
+    // Ends the current execution, if any, with what its run came to.
+    void FinishExecution(Ending ending);
+    void GiveUpLink();
     void Changed(const std::function<void(State&)>& change);
 
     PortChoice m_port;
     std::chrono::milliseconds m_timeUnit{1000};
+    std::chrono::seconds m_linkGiveUp{0};
+    QTimer m_linkTimer;
     std::unique_ptr<CRunController> m_engine;
 
     // Engine's thread only.
@@ -132,6 +150,7 @@ class CShakerBackend : public QObject, public IRunObserver {
     std::optional<StopOutcome> m_stopAtOnce;
     std::function<void()> m_stopped;  // StopAccepting's, until the engine has settled
     bool m_closingStop = false;       // StopAccepting's own Stop is under way
+    bool m_closingStopSent = false;   // it is sent once: an unconfirmed one is not repeated
     std::string m_currentExecution;
 
     mutable std::mutex m_mutex;  // guards m_state, m_device, m_executions, m_executionOrder

@@ -71,12 +71,46 @@ std::optional<grpc::Status> StartError(const StartOutcome& outcome, const Instru
             return sila_error::Defined(
                 ErrorId("RunRefused"),
                 "The instrument acknowledged neither the speed nor the time.");
+        case StartOutcome::Result::SpeedRefused:
+            // A run at a speed nobody asked for is no run to hand a client.
+            return sila_error::Defined(
+                ErrorId("RunRefused"),
+                outcome.stopConfirmed
+                    ? "The instrument refused the speed; it had started on the time and was "
+                      "stopped again."
+                    : "The instrument refused the speed; it had started on the time, and did not "
+                      "confirm the stop sent after it: it may be running at its own setpoint.");
+        case StartOutcome::Result::TimeOutOfRange:
+            return sila_error::Validation(
+                kTimeParameter, "The time must be between " +
+                                    RangeText(outcome.limits.value_or(model.timeField)) + ".");
         case StartOutcome::Result::Busy:
             return sila_error::Defined(
                 ErrorId("RunInProgress"),
                 "Another client's start or stop is under way; wait for its end.");
     }
     return sila_error::Undefined("The engine gave an unknown answer.");
+}
+
+// The error an execution that ended before its time finishes with; none for a run's own end.
+std::optional<grpc::Status> EndingError(CShakerBackend::Ending ending) {
+    using Ending = CShakerBackend::Ending;
+    switch (ending) {
+        case Ending::Succeeded:
+            return std::nullopt;
+        case Ending::Stopped:
+            return sila_error::Defined(ErrorId("RunStopped"),
+                                       "Stop Shaking ended the run before its time was up.");
+        case Ending::LinkLost:
+            return sila_error::Defined(
+                ErrorId("LinkLost"),
+                "The link to the instrument was lost and did not come back; the run was given "
+                "up and the instrument may run on.");
+        case Ending::ServerShutdown:
+            return sila_error::Defined(ErrorId("ServerShutdown"),
+                                       "The server was shut down during the run.");
+    }
+    return sila_error::Undefined("The run ended in an unknown way.");
 }
 
 grpc::Status UnknownExecution(const std::string& uuid) {
@@ -93,16 +127,19 @@ SpeedLimits StartableSpeeds(int type) {
 fw::ExecutionInfo InfoOf(const CShakerBackend::Execution& execution,
                          std::chrono::milliseconds unit) {
     fw::ExecutionInfo info;
-    if (execution.finished) {
-        info.set_commandstatus(fw::ExecutionInfo::finishedSuccessfully);
-        info.mutable_progressinfo()->set_value(1.0);
-        info.mutable_estimatedremainingtime();
-        return info;
-    }
     const int remaining = std::max(
         0, execution.samples.empty() ? execution.time : execution.samples.back().remaining);
     const double progress =
         execution.time > 0 ? 1.0 - static_cast<double>(remaining) / execution.time : 0.0;
+    if (execution.finished) {
+        const bool succeeded = execution.ending == CShakerBackend::Ending::Succeeded;
+        info.set_commandstatus(succeeded ? fw::ExecutionInfo::finishedSuccessfully
+                                         : fw::ExecutionInfo::finishedWithError);
+        // A run cut short got only as far as its last sample.
+        info.mutable_progressinfo()->set_value(succeeded ? 1.0 : std::clamp(progress, 0.0, 1.0));
+        info.mutable_estimatedremainingtime();
+        return info;
+    }
     info.set_commandstatus(fw::ExecutionInfo::running);
     info.mutable_progressinfo()->set_value(std::clamp(progress, 0.0, 1.0));
     const auto left = unit * remaining;
@@ -262,6 +299,8 @@ grpc::Status CShakingControllerService::StartShaking_Result(grpc::ServerContext*
     if (!execution->finished)
         return sila_error::Framework(fw::FrameworkError::COMMAND_EXECUTION_NOT_FINISHED,
                                      "The run is still in progress.");
+    if (const auto error = EndingError(execution->ending))
+        return *error;
     for (const auto speed : execution->speeds)
         response->add_speeds()->set_value(speed);
     for (const auto remaining : execution->remainingTimes)
@@ -293,6 +332,13 @@ grpc::Status CShakingControllerService::StopShaking(grpc::ServerContext* context
     if (outcome->result == StopOutcome::Result::Busy) {
         m_log.Command(context, "StopShaking: refused, a start or stop is under way");
         return Busy();
+    }
+    if (outcome->result == StopOutcome::Result::NotConfirmed) {
+        m_log.Command(context, "StopShaking: StopNotConfirmed");
+        return sila_error::Defined(
+            ErrorId("StopNotConfirmed"),
+            "The instrument did not confirm the stop; it may still be running, and a run in "
+            "progress goes on being watched. Stop again, or check the link.");
     }
     m_log.Command(context, "StopShaking");
     return grpc::Status::OK;

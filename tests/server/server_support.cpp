@@ -66,6 +66,12 @@ int CServerProcess::Terminate(int waitMs) {
     return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }
 
+void CServerProcess::Kill() {
+    m_process.kill();
+    m_process.waitForFinished(10000);
+    Output();
+}
+
 std::string CServerProcess::Output() {
     m_output += m_process.readAllStandardError().toStdString();
     return m_output;

@@ -26,6 +26,8 @@ class CServerProcess {
 
     // SIGTERM, then waits for the exit; the exit code, or -1 if it didn't exit normally.
     int Terminate(int waitMs = 20000);
+    // SIGKILL, as a crash ends it: nothing is stopped or closed in order.
+    void Kill();
     // Everything the server wrote on standard error so far.
     std::string Output();
 

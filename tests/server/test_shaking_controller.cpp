@@ -28,6 +28,22 @@ const std::string kTime = kFeature + "/Command/StartShaking/Parameter/Time";
 // A time unit short enough for runs of a few poll cycles.
 constexpr std::chrono::milliseconds kUnit{200};
 
+std::string ErrorId(const std::string& name) {
+    return kFeature + "/DefinedExecutionError/" + name;
+}
+
+// Polls `done` every 20 ms for at most `limitMs`; its last verdict.
+template <typename Done>
+bool WaitUntil(Done done, int limitMs = 10000) {
+    const QDeadlineTimer deadline(limitMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 // Everything one client saw of one execution, collected on threads of its own.
 struct Watch {
     std::vector<fw::ExecutionInfo> infos;
@@ -83,11 +99,11 @@ bool SendProbeRequest(CSimulatedShaker& shaker) {
 
 class ShakingController : public ::testing::Test {
   protected:
-    void Serve(SimOptions options = {}) {
+    void Serve(SimOptions options = {}, const QStringList& extra = {"--insecure"}) {
         options.timeUnit = kUnit;
         shaker = std::make_unique<CSimulatedShaker>(options);
         ASSERT_TRUE(shaker->Start());
-        ASSERT_TRUE(server.Start(shaker->SlavePath())) << server.Output();
+        ASSERT_TRUE(server.Start(shaker->SlavePath(), extra)) << server.Output();
         stub = sc::ShakingController::NewStub(server.InsecureChannel());
         shaker->ClearRecords();
     }
@@ -124,6 +140,17 @@ class ShakingController : public ::testing::Test {
         const QDeadlineTimer deadline(10000);
         while (shaker->RequestCount(kCodeRunState) == 0 && !deadline.hasExpired())
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
+    bool Running() {
+        grpc::ClientContext context;
+        context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(10));
+        auto reader = stub->Subscribe_Running(&context, {});
+        sc::Subscribe_Running_Responses response;
+        const bool read = reader->Read(&response);
+        context.TryCancel();
+        reader->Finish();
+        return read && response.running().value();
     }
 
     static fw::SiLAError ErrorOf(const grpc::Status& status) {
@@ -224,7 +251,8 @@ TEST_F(ShakingController, RunsToTheEndAsTheWindowsStartDoes) {
     EXPECT_NE(server.Output().find("run ended: "), std::string::npos) << server.Output();
 }
 
-// Each refusal is the standard's error with the feature's own identifiers; Stop ends a run.
+// Each refusal is the standard's error with the feature's own identifiers; Stop ends a run,
+// whose execution then ends with an error, not as if its time had run out.
 TEST_F(ShakingController, RefusesAsTheStandardSaysAndStops) {
     // KW27: no speed limits of its own, so only the server's bounds keep 900 from it.
     SimOptions kw27;
@@ -234,14 +262,26 @@ TEST_F(ShakingController, RefusesAsTheStandardSaysAndStops) {
     EXPECT_EQ(ErrorOf(Start(99, 10)).validationerror().parameter(), kSpeed);
     EXPECT_EQ(ErrorOf(Start(300, 65536)).validationerror().parameter(), kTime);
     EXPECT_EQ(ErrorOf(Start(300, -1)).validationerror().parameter(), kTime);
+    // Time 0 would run nothing and "finish" a second later.
+    const fw::ValidationError timeZero = ErrorOf(Start(300, 0)).validationerror();
+    EXPECT_EQ(timeZero.parameter(), kTime);
+    EXPECT_EQ(timeZero.message(), "The time must be between 1 and 65535.");
     EXPECT_TRUE(shaker->Requests().empty());
 
     shaker->InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 1);
     shaker->InjectFor(kCodeSetTime, CSimulatedShaker::Fault::NonZeroStatus, 1);
-    // Time 0: the refused SetTime still reaches the shaker, and must not start it.
-    EXPECT_EQ(ErrorOf(Start(300, 0)).definedexecutionerror().erroridentifier(),
-              kFeature + "/DefinedExecutionError/RunRefused");
+    EXPECT_EQ(ErrorOf(Start(300, 1)).definedexecutionerror().erroridentifier(),
+              ErrorId("RunRefused"));
+    // The shaker acts on a command whose reply is refused: that one time unit runs out first.
+    ASSERT_TRUE(WaitUntil([&] { return !shaker->CurrentState().running; }));
+    // The time alone starts the instrument at its own setpoint: a run nobody asked for.
+    shaker->InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 1);
+    EXPECT_EQ(ErrorOf(Start(350, 1000)).definedexecutionerror().erroridentifier(),
+              ErrorId("RunRefused"));
+    EXPECT_FALSE(shaker->CurrentState().running);
+    EXPECT_FALSE(Running());
 
+    shaker->ClearRecords();
     std::string uuid;
     ASSERT_TRUE(Start(300, 1000, &uuid).ok());
     EXPECT_EQ(ErrorOf(Start(300, 10)).definedexecutionerror().erroridentifier(),
@@ -255,8 +295,6 @@ TEST_F(ShakingController, RefusesAsTheStandardSaysAndStops) {
               fw::FrameworkError::INVALID_COMMAND_EXECUTION_UUID);
 
     Watch watch(*stub, uuid);
-    while (watch.intermediates.empty() && shaker->CurrentState().running)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     WaitForQuietLine();
     shaker->ClearRecords();
     ASSERT_TRUE(Stop().ok());
@@ -265,16 +303,106 @@ TEST_F(ShakingController, RefusesAsTheStandardSaysAndStops) {
     ASSERT_FALSE(shaker->Requests().empty());
     EXPECT_EQ(shaker->Requests().front(), BuildCommand(kCodeSetSpeed, 300));
     ASSERT_FALSE(watch.infos.empty());
-    EXPECT_EQ(watch.infos.back().commandstatus(), fw::ExecutionInfo::finishedSuccessfully);
-    EXPECT_TRUE(Result(uuid, result).ok());
+    EXPECT_EQ(watch.infos.back().commandstatus(), fw::ExecutionInfo::finishedWithError);
+    EXPECT_LT(watch.infos.back().progressinfo().value(), 0.5);
+    EXPECT_EQ(ErrorOf(Result(uuid, result)).definedexecutionerror().erroridentifier(),
+              ErrorId("RunStopped"));
     EXPECT_EQ(server.Terminate(), 0);
 }
 
-// An instrument of no listed type, and one that isn't there.
+// A stop the instrument never confirmed may have left it running: the client must hear so.
+TEST_F(ShakingController, AnUnconfirmedStopIsAnError) {
+    Serve();
+    std::string uuid;
+    ASSERT_TRUE(Start(300, 1000, &uuid).ok());
+    ASSERT_TRUE(WaitUntil([&] { return shaker->RequestCount(kCodeStatus) > 0; }));
+    // Every one of the stop's four sends refused.
+    shaker->InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 4);
+    EXPECT_EQ(ErrorOf(Stop()).definedexecutionerror().erroridentifier(),
+              ErrorId("StopNotConfirmed"));
+}
+
+// A run whose link stays down is given up after the server's reconnection time: its execution
+// ends with LinkLost, not as if its time had run out.
+TEST_F(ShakingController, GivesUpARunWhoseLinkStaysDown) {
+    Serve({}, {"--insecure", "--reconnect-timeout", "1"});
+    std::string uuid;
+    ASSERT_TRUE(Start(300, 1000, &uuid).ok());
+    Watch watch(*stub, uuid);
+    EXPECT_TRUE(WaitUntil([&] { return shaker->RequestCount(kCodeStatus) > 0; }));
+    shaker->Unplug();
+    sc::StartShaking_Responses result;
+    const bool ended = WaitUntil(
+        [&] {
+            fw::SiLAError error;
+            return !(DecodeSiLAError(Result(uuid, result), error) && error.has_frameworkerror());
+        },
+        30000);
+    if (!ended)
+        server.Terminate();  // ends the watch's streams
+    watch.Join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ErrorOf(Result(uuid, result)).definedexecutionerror().erroridentifier(),
+              ErrorId("LinkLost"));
+    ASSERT_FALSE(watch.infos.empty());
+    EXPECT_EQ(watch.infos.back().commandstatus(), fw::ExecutionInfo::finishedWithError);
+    EXPECT_LT(watch.infos.back().progressinfo().value(), 0.5);
+}
+
+// A server restarted after a crash finds the instrument running: it says so, follows the run
+// and stops it.
+TEST_F(ShakingController, WatchesARunFoundRunningAfterARestart) {
+    Serve();
+    ASSERT_TRUE(Start(350, 1000).ok());
+    ASSERT_TRUE(WaitUntil([&] { return shaker->RequestCount(kCodeStatus) > 0; }));
+    server.Kill();
+    ASSERT_TRUE(shaker->CurrentState().running);
+
+    CServerProcess restarted;
+    restarted.ShareFoldersWith(server);
+    ASSERT_TRUE(restarted.Start(shaker->SlavePath())) << restarted.Output();
+    stub = sc::ShakingController::NewStub(restarted.InsecureChannel());
+    EXPECT_TRUE(Running());
+    // After the setpoint shown at the connection, the remaining time counts down with the
+    // instrument's.
+    std::vector<std::int64_t> remaining;
+    {
+        grpc::ClientContext context;
+        context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(10));
+        auto reader = stub->Subscribe_RemainingTime(&context, {});
+        sc::Subscribe_RemainingTime_Responses response;
+        while (reader->Read(&response)) {
+            if (response.remainingtime().value() < 1000)
+                remaining.push_back(response.remainingtime().value());
+            if (remaining.size() >= 2)
+                break;
+        }
+        context.TryCancel();
+        reader->Finish();
+    }
+    ASSERT_EQ(remaining.size(), 2u);
+    EXPECT_LT(remaining.back(), remaining.front());
+
+    shaker->ClearRecords();
+    ASSERT_TRUE(Stop().ok());
+    EXPECT_FALSE(shaker->CurrentState().running);
+    const auto requests = shaker->Requests();
+    EXPECT_NE(std::find(requests.begin(), requests.end(), BuildCommand(kCodeSetSpeed, 350)),
+              requests.end());
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(restarted.Terminate(), 0);
+}
+
+// An instrument of no listed type, and one that isn't there. The first one's ID holds an
+// escape sequence and a byte that is no UTF-8: clients and the log get them escaped.
 TEST_F(ShakingController, UnlistedAndMissingInstruments) {
     SimOptions unlisted;
-    unlisted.deviceId = "XY12-SIM";
+    unlisted.deviceId = "XY12\x1b[2J\xff";
     Serve(unlisted);
+    grpc::ClientContext deviceIdContext;
+    sc::Get_DeviceId_Responses deviceId;
+    ASSERT_TRUE(stub->Get_DeviceId(&deviceIdContext, {}, &deviceId).ok());
+    EXPECT_EQ(deviceId.deviceid().value(), "XY12\\x1B[2J\\xFF");
     EXPECT_EQ(ErrorOf(Start(300, 10)).definedexecutionerror().erroridentifier(),
               kFeature + "/DefinedExecutionError/UnlistedInstrument");
     grpc::ClientContext typeContext;
@@ -282,6 +410,9 @@ TEST_F(ShakingController, UnlistedAndMissingInstruments) {
     ASSERT_TRUE(stub->Get_DeviceType(&typeContext, {}, &type).ok());
     EXPECT_EQ(type.devicetype().value(), 4);
     EXPECT_TRUE(shaker->Requests().empty());
+    EXPECT_EQ(server.Terminate(), 0);
+    EXPECT_NE(server.Output().find("instrument XY12\\x1B[2J\\xFF (type 4)"), std::string::npos)
+        << server.Output();
 
     CServerProcess missing;
     ASSERT_TRUE(missing.Start(QDir::tempPath().toStdString() + "/no-such-port"))
@@ -328,7 +459,8 @@ TEST_F(ShakingController, SigtermMidRunStopsTheInstrumentAndEndsTheJournal) {
     ASSERT_FALSE(shaker->Requests().empty());
     EXPECT_EQ(shaker->Requests().front(), BuildCommand(kCodeSetSpeed, 350));
     ASSERT_FALSE(watch.infos.empty());
-    EXPECT_EQ(watch.infos.back().commandstatus(), fw::ExecutionInfo::finishedSuccessfully);
+    EXPECT_EQ(watch.infos.back().commandstatus(), fw::ExecutionInfo::finishedWithError);
+    EXPECT_LT(watch.infos.back().progressinfo().value(), 0.5);
 
     const QStringList journals = QDir(server.JournalFolder()).entryList(QDir::Files);
     ASSERT_EQ(journals.size(), 1) << server.Output();
