@@ -4,7 +4,7 @@
 #include <utility>
 
 QString LoadStringResource(int id) {
-    static constexpr std::array<std::pair<int, const char*>, 11> kTable{{
+    static constexpr std::array<std::pair<int, const char*>, 14> kTable{{
         {IDS_ABOUTBOX, "&About Velmora..."},
         {IDS_CONNECT_FAILED, "Failed to connect the instrument"},
         {IDS_CONNECT_FAILED_RESTART,
@@ -17,6 +17,10 @@ QString LoadStringResource(int id) {
         {IDS_SPEED_OUT_OF_RANGE, "The speed has exceeded the speed range, please reset"},
         {IDS_SAVE_FAILED, "Failed to save the file"},
         {IDS_STOP_NOT_CONFIRMED, "The instrument did not confirm the stop"},
+        {IDS_SPEED_REFUSED, "The instrument refused the speed and runs at its own setpoint"},
+        {IDS_START_NOT_ACKNOWLEDGED, "The instrument did not acknowledge the start"},
+        {IDS_NOT_CONNECTED,
+         "The instrument is not connected: right-click the window and choose Connect..."},
     }};
     for (const auto& [key, text] : kTable) {
         if (key == id)

@@ -15,6 +15,9 @@ enum StringId : int {
     IDS_SPEED_OUT_OF_RANGE = 109,
     IDS_SAVE_FAILED = 110,
     IDS_STOP_NOT_CONFIRMED = 111,
+    IDS_SPEED_REFUSED = 112,
+    IDS_START_NOT_ACKNOWLEDGED = 113,
+    IDS_NOT_CONNECTED = 114,
 };
 
 // The text of string `id`, or an empty string for an ID the table does not hold.

@@ -142,6 +142,7 @@ void CRunController::BeginRun(std::optional<int> speedSetpoint, int timeSetpoint
     m_observer.ResetGraph();
     m_record.ResetRecord();
     m_pendingHeader.reset();
+    m_notRunningInARow = 0;
     JournalHeader header;
     header.start = std::chrono::system_clock::now();
     header.port = m_portName;
@@ -342,10 +343,15 @@ void CRunController::OnStatusSample(const StatusSample& sample) {
 }
 
 // One "not running" reply may be line noise that passed the checksum, or the reply to some
-// other request: the run ends only when a second query, asked at once, says so too.
+// other request: the run ends only when a second reply in a row says so too. The engine asks
+// at once rather than a cycle later; the poller's own next reply counts as well, since a slow
+// line may let it come first.
 void CRunController::OnRunStateSample(const RunStateSample& sample) {
-    if (m_shutDown || sample.pollRun != m_pollRun || m_state != EngineState::Running ||
-        sample.runFlag != 0 || m_confirmingRunState) {
+    if (m_shutDown || sample.pollRun != m_pollRun || m_state != EngineState::Running) {
+        return;
+    }
+    NoteRunFlag(sample.runFlag);
+    if (sample.runFlag != 0 || m_state != EngineState::Running || m_confirmingRunState) {
         return;
     }
     m_confirmingRunState = true;
@@ -360,11 +366,19 @@ void CRunController::OnRunStateSample(const RunStateSample& sample) {
         },
         [this, pollRun](std::optional<int> runFlag) {
             m_confirmingRunState = false;
-            if (runFlag == 0 && pollRun == m_pollRun && m_state == EngineState::Running) {
-                EndRun(RunEnd::InstrumentStopped);
-                ShowSettings();
+            if (runFlag && pollRun == m_pollRun && m_state == EngineState::Running) {
+                NoteRunFlag(*runFlag);
             }
         });
+}
+
+void CRunController::NoteRunFlag(int runFlag) {
+    m_notRunningInARow = runFlag == 0 ? m_notRunningInARow + 1 : 0;
+    if (m_notRunningInARow >= 2) {
+        m_notRunningInARow = 0;
+        EndRun(RunEnd::InstrumentStopped);
+        ShowSettings();
+    }
 }
 
 void CRunController::Abandon(RunEnd why) {

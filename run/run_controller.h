@@ -151,6 +151,9 @@ class CRunController : public QObject {
     void OnStatusSample(const StatusSample& sample);
     void OnRunStateSample(const RunStateSample& sample);
     void OnPollFailure(const PollFailure& failure);
+    // A run-state reply's flag, from the poller or a second query: the second "not running" in
+    // a row ends the run.
+    void NoteRunFlag(int runFlag);
 
     // The watched link: silence, a port gone, and reconnecting to the same instrument.
     void ArmWatchdog();
@@ -191,8 +194,10 @@ class CRunController : public QObject {
     std::string m_byIdLink;  // its /dev/serial/by-id name, when it has one
     int m_pollRun = 0;       // the poller run whose samples are taken
     int m_failedCycles = 0;
-    // A "not running" reply is being checked by a second query.
+    // A "not running" reply is being checked by a second query; run-state replies in a row
+    // that said the instrument is not running.
     bool m_confirmingRunState = false;
+    int m_notRunningInARow = 0;
     // The journal's header while it waits for the first status reply (a refused speed).
     std::optional<JournalHeader> m_pendingHeader;
     // The setpoints are read at the end of a run (ShowSettings), and a Start or Stop that

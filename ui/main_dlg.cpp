@@ -12,9 +12,11 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QUrl>
-#include <climits>
+#include <algorithm>
 
+#include "framework/control_text.h"
 #include "framework/data_exchange.h"
+#include "framework/text_to_int.h"
 #include "resources/dialog_templates.h"
 #include "resources/fonts.h"
 #include "resources/palette.h"
@@ -80,12 +82,12 @@ void CMainDlg::OnConnect() {
 }
 
 void CMainDlg::ConnectToChosenPort() {
-    if (m_choosePort) {
-        if (std::optional<PortChoice> choice = m_choosePort()) {
-            m_port = *choice;
-        }
+    if (!m_choosePort) {
+        return;
     }
-    m_engine.Connect(m_port);
+    if (std::optional<PortChoice> choice = m_choosePort()) {
+        m_engine.Connect(*choice);
+    }
 }
 
 void CMainDlg::DoDataExchange(CDataExchange* pDX) {
@@ -146,33 +148,42 @@ void CMainDlg::ConnectSpins() {
     }
 }
 
-namespace {
-
-// One spin step that stops at the int range instead of wrapping past it.
-int StepWithinInt(int value, int step) {
-    if (step > 0 && value > INT_MAX - step) {
-        return INT_MAX;
+// A spin press reads only its own field and keeps it within the field's bounds: a number
+// outside them comes back to the nearest, text that is no number steps the last good value.
+// A refused value ends the press before its one message box: a held arrow would otherwise
+// repeat under the box and open another at every repeat.
+void CMainDlg::StepField(int spinId, int editId, int& value, SpeedLimits bounds, int step) {
+    QWidget* field = GetDlgItem(editId);
+    if (field == nullptr) {
+        return;
     }
-    if (step < 0 && value < INT_MIN - step) {
-        return INT_MIN;
+    int shown = 0;
+    const bool number = ParseWholeInt(ControlText(*field), shown);
+    if (!number || !bounds.Contains(shown)) {
+        if (auto* spin = qobject_cast<CUpDownCtrl*>(GetDlgItem(spinId))) {
+            spin->EndPress();
+        }
+        CDataExchange exchange(this, true);
+        DDX_Text(&exchange, editId, shown);
+        DDV_MinMaxInt(&exchange, shown, bounds.low, bounds.high);
     }
-    return value + step;
+    if (number) {
+        value = shown;
+    }
+    value = static_cast<int>(std::clamp(static_cast<long long>(value) + step,
+                                        static_cast<long long>(bounds.low),
+                                        static_cast<long long>(bounds.high)));
+    SetControlText(*field, QString::number(value));
 }
 
-}  // namespace
-
-// A spin press reads both fields (a failure is reported but does not stop the press), steps
-// the setpoint and writes both fields back. The entry bounds are left to the next reading.
 void CMainDlg::OnTimeSpin(int delta) {
-    UpdateData(true);
-    m_nTime = StepWithinInt(m_nTime, delta < 0 ? 1 : -1);
-    UpdateData(false);
+    StepField(IDC_TIME_SPIN, IDC_TIME_EDIT, m_nTime, ModelOf(m_engine.GetDeviceType()).timeField,
+              delta < 0 ? 1 : -1);
 }
 
 void CMainDlg::OnSpeedSpin(int delta) {
-    UpdateData(true);
-    m_nSpeed = StepWithinInt(m_nSpeed, delta < 0 ? 10 : -10);
-    UpdateData(false);
+    StepField(IDC_SPEED_SPIN, IDC_SPEED_EDIT, m_nSpeed,
+              ModelOf(m_engine.GetDeviceType()).speedField, delta < 0 ? 10 : -10);
 }
 
 void CMainDlg::OnCommand(int controlId) {

@@ -117,9 +117,14 @@ class CMainDlg : public CDialog, public IRunObserver {
     void InitControls();
     void StyleButtonsAndLabels();
     void ConnectSpins();
+    // Start and Stop as the engine's run says (Start only for a type that takes commands).
     void SetRunningState(bool running);
+    // One spin press on an entry field, kept within `bounds`; a refused value ends the press
+    // with one message box.
+    void StepField(int spinId, int editId, int& value, SpeedLimits bounds, int step);
     void RefreshStatusLine();
-    // Asks for the port (Cancel keeps the last one) and connects to it.
+    // Asks for the port and connects to it; Cancel opens nothing and leaves the connection
+    // as it was.
     void ConnectToChosenPort();
     void ShowInformation(int stringId);
     // A wait cursor, and the operator's input held, while a request is under way.
@@ -127,13 +132,13 @@ class CMainDlg : public CDialog, public IRunObserver {
     bool m_bBusy = false;
     // The operator's Stop is under way (the end of a run goes through the same state).
     bool m_stopAsked = false;
-    // The port connected to last; Cancel in the port dialog keeps it (at the first start,
-    // the port dialog's own defaults).
-    PortChoice m_port{"com1", 9600};
     // The speed Stop sends: the field's when it holds a valid speed, else the engine's
     // fallback. Nothing when none is known.
     std::optional<int> SpeedForStop() const;
     // The "Connecting" progress, shown from the first exchange of a connection to its end.
     std::unique_ptr<QProgressDialog> m_connecting;
     QString m_note;  // the status line's latest note
+    // The journal's count of missing samples, kept apart: a later note of another kind (the
+    // journal's own error at the end of the run) must not hide that samples are missing.
+    QString m_journalNote;
 };

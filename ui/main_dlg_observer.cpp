@@ -33,7 +33,13 @@ void CMainDlg::RescaleGraph(float speedMin, float speedMax, double largestX) {
     m_display.RescaleGraph(speedMin, speedMax, largestX);
 }
 
+// The focus goes to the button that acts next, before the other is disabled: a disabled
+// focus button hands the focus on along the tab order, to Save or Close, and a second Space
+// would close the window.
 void CMainDlg::RunningChanged(bool running) {
+    CVexButton& next = running ? m_btnStop : m_btnStart;
+    next.setEnabled(true);
+    next.setFocus(Qt::OtherFocusReason);
     SetRunningState(running);
     RefreshStatusLine();
 }
@@ -57,7 +63,8 @@ void CMainDlg::LinkStateChanged(LinkState state) {
 }
 
 void CMainDlg::StatusNote(const std::string& text) {
-    m_note = QString::fromStdString(text);
+    const QString note = QString::fromStdString(text);
+    (note.startsWith(QStringLiteral("journal incomplete")) ? m_journalNote : m_note) = note;
     RefreshStatusLine();
 }
 
@@ -90,12 +97,13 @@ void CMainDlg::ConnectFinished(const ConnectOutcome& outcome) {
     switch (outcome.result) {
         case ConnectOutcome::Result::Connected: {
             const bool takesCommands = ModelOf(outcome.type).sendsCommands;
-            for (int id :
-                 {IDC_TIME_EDIT, IDC_TIME_SPIN, IDC_SPEED_EDIT, IDC_SPEED_SPIN, IDC_START}) {
+            for (int id : {IDC_TIME_EDIT, IDC_TIME_SPIN, IDC_SPEED_EDIT, IDC_SPEED_SPIN}) {
                 if (QWidget* control = GetDlgItem(id)) {
                     control->setEnabled(takesCommands);
                 }
             }
+            // An instrument found running is being watched already.
+            SetRunningState(m_engine.Running());
             break;
         }
         case ConnectOutcome::Result::Failed:
@@ -117,12 +125,28 @@ void CMainDlg::StartFinished(const StartOutcome& outcome) {
         return;
     }
     SetBusy(false);
-    if (outcome.result == StartOutcome::Result::SpeedOutOfRange) {
-        ShowInformation(IDS_SPEED_OUT_OF_RANGE);
-    } else if (outcome.result == StartOutcome::Result::Started) {
+    if (outcome.result == StartOutcome::Result::Started) {
         m_display.m_nBlink = 0;
+        m_journalNote.clear();
     }
     RefreshStatusLine();
+    switch (outcome.result) {
+        case StartOutcome::Result::SpeedOutOfRange:
+            ShowInformation(IDS_SPEED_OUT_OF_RANGE);
+            break;
+        case StartOutcome::Result::Started:
+            // The run goes on at the instrument's own setpoint, which the readouts show.
+            if (!outcome.speedAcknowledged) {
+                ShowInformation(IDS_SPEED_REFUSED);
+            }
+            break;
+        case StartOutcome::Result::Refused:
+            ShowInformation(IDS_START_NOT_ACKNOWLEDGED);
+            break;
+        default:
+            // A time outside the field's bounds never gets past the field's own check.
+            break;
+    }
 }
 
 void CMainDlg::StopFinished(const StopOutcome& outcome) {
@@ -203,8 +227,11 @@ void CMainDlg::RefreshStatusLine() {
         case LinkState::Answering:
             if (m_engine.Running()) {
                 const auto& times = m_engine.Record().TimeSeries();
-                state = times.empty() ? QStringLiteral("Running")
-                                      : QStringLiteral("Running, %1 left").arg(times.back());
+                state = m_engine.StartedElsewhere() ? QStringLiteral("Running (started elsewhere)")
+                                                    : QStringLiteral("Running");
+                if (!times.empty()) {
+                    state += QStringLiteral(", %1 left").arg(times.back());
+                }
             } else {
                 state = m_engine.Record().SpeedSeries().empty() ? QStringLiteral("Ready")
                                                                 : QStringLiteral("Finished");
@@ -217,13 +244,20 @@ void CMainDlg::RefreshStatusLine() {
     if (m_stopAsked && m_engine.Running()) {
         state = QStringLiteral("Stopping\u2026");
     }
+    if (m_engine.Link() == LinkState::NotConnected && !m_engine.ConnectionFailed()) {
+        state = QStringLiteral(
+            "Not connected \u2014 right-click and choose Connect\u2026 to "
+            "choose a port");
+    }
     QString right = state;
     const std::string journal = m_engine.JournalPath();
     if (!journal.empty()) {
         right += QStringLiteral(" \u00b7 Journal: ") + QString::fromStdString(journal);
     }
-    if (!m_note.isEmpty()) {
-        right += QStringLiteral(" \u00b7 ") + m_note;
+    for (const QString& note : {m_journalNote, m_note}) {
+        if (!note.isEmpty()) {
+            right += QStringLiteral(" \u00b7 ") + note;
+        }
     }
     m_statusLine.SetTexts(where, right);
 }

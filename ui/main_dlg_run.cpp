@@ -18,6 +18,11 @@ void CMainDlg::OnStart() {
         ShowInformation(IDS_CONNECT_FAILED_RESTART);
         return;
     }
+    // No port was chosen: nothing is open to send to.
+    if (m_engine.Link() == LinkState::NotConnected) {
+        ShowInformation(IDS_NOT_CONNECTED);
+        return;
+    }
     // The framework has already told the operator what is wrong with a field; a start with
     // a value the field refuses would send it to the instrument all the same.
     if (!UpdateData(true)) {
@@ -50,7 +55,7 @@ void CMainDlg::ShowSettings() {
 }
 
 void CMainDlg::SetRunningState(bool running) {
-    m_btnStart.setEnabled(!running);
+    m_btnStart.setEnabled(!running && ModelOf(m_engine.GetDeviceType()).sendsCommands);
     m_btnStop.setEnabled(running);
 }
 

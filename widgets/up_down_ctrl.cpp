@@ -2,19 +2,25 @@
 
 #include <QAbstractButton>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 
-namespace {
-
 // One half of the control: a raised face with a triangle pointing up or down.
-class ArrowButton : public QAbstractButton {
+class CUpDownCtrl::ArrowButton : public QAbstractButton {
   public:
     ArrowButton(bool pointsUp, QWidget* parent) : QAbstractButton(parent), m_pointsUp(pointsUp) {
         setFocusPolicy(Qt::NoFocus);
         setAutoRepeat(true);
         setAutoRepeatDelay(400);
         setAutoRepeatInterval(100);
+    }
+
+    void EndPress() {
+        if (isDown()) {
+            m_ended = true;
+            setDown(false);
+        }
     }
 
   protected:
@@ -61,11 +67,26 @@ class ArrowButton : public QAbstractButton {
         painter.fillPath(triangle, arrow);
     }
 
+    // An ended press ignores the rest of its mouse movements, which would press the arrow
+    // again when the pointer comes back over it.
+    void mousePressEvent(QMouseEvent* event) override {
+        m_ended = false;
+        QAbstractButton::mousePressEvent(event);
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (!m_ended) {
+            QAbstractButton::mouseMoveEvent(event);
+        }
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        QAbstractButton::mouseReleaseEvent(event);
+        m_ended = false;
+    }
+
   private:
     bool m_pointsUp;
+    bool m_ended = false;
 };
-
-}  // namespace
 
 CUpDownCtrl::CUpDownCtrl(QWidget* parent)
     : QWidget(parent), m_upper(new ArrowButton(true, this)), m_lower(new ArrowButton(false, this)) {
@@ -73,6 +94,11 @@ CUpDownCtrl::CUpDownCtrl(QWidget* parent)
     connect(m_upper, &QAbstractButton::pressed, this, [this] { emit DeltaPos(kUpperArrowDelta); });
     connect(m_lower, &QAbstractButton::pressed, this, [this] { emit DeltaPos(kLowerArrowDelta); });
     // Auto-repeat sends released/pressed pairs while held; each repeat is a new press.
+}
+
+void CUpDownCtrl::EndPress() {
+    m_upper->EndPress();
+    m_lower->EndPress();
 }
 
 QSize CUpDownCtrl::sizeHint() const {

@@ -19,6 +19,11 @@ class CUpDownCtrl : public QWidget {
 
     QSize sizeHint() const override;
 
+    // Ends the press under way: a held arrow stops repeating and stays quiet until it is
+    // released and pressed again. For a press whose value was refused: a message box shown
+    // while the arrow repeats would be followed by another at every repeat.
+    void EndPress();
+
   signals:
     // Emitted once per press (and once per auto-repeat step) on the widget's thread.
     void DeltaPos(int delta);
@@ -28,6 +33,7 @@ class CUpDownCtrl : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    QAbstractButton* m_upper;
-    QAbstractButton* m_lower;
+    class ArrowButton;
+    ArrowButton* m_upper;
+    ArrowButton* m_lower;
 };

@@ -21,6 +21,8 @@ struct HarnessOptions {
     std::chrono::milliseconds cyclePeriod{100};
     // Port the window opens; empty means the simulator's.
     std::string portOverride;
+    // The first port dialogs answered with Cancel.
+    int cancelledPortChoices = 0;
 };
 
 class CMainWindowHarness {

@@ -41,8 +41,13 @@ std::string CMainWindowHarness::TrafficLog() const {
 int CMainWindowHarness::Run(const std::function<void(CMainDlg&)>& script) {
     CMainDlg window;
     bool connectAsked = false;
-    window.m_choosePort = [this, &connectAsked]() -> std::optional<PortChoice> {
+    int cancelsLeft = m_options.cancelledPortChoices;
+    window.m_choosePort = [this, &connectAsked, &cancelsLeft]() -> std::optional<PortChoice> {
         connectAsked = true;
+        if (cancelsLeft > 0) {
+            --cancelsLeft;
+            return std::nullopt;
+        }
         return PortChoice{m_options.portOverride.empty() ? m_shaker.SlavePath()
                                                          : m_options.portOverride};
     };
@@ -56,11 +61,12 @@ int CMainWindowHarness::Run(const std::function<void(CMainDlg&)>& script) {
     std::chrono::steady_clock::time_point closeAsked;
     // The connection runs its exchanges while the window's thread goes on with its events;
     // the script starts once it has finished (Connect leaves the engine connecting until
-    // then) and the window is on the screen.
+    // then; an instrument found running leaves it running) and the window is on the screen.
     QTimer starter;
     starter.setInterval(1);
     QObject::connect(&starter, &QTimer::timeout, &window, [&] {
-        if (!connectAsked || window.m_engine.State() != EngineState::Idle || !window.isVisible()) {
+        if (!connectAsked || window.m_engine.State() == EngineState::Connecting ||
+            !window.isVisible()) {
             return;
         }
         starter.stop();

@@ -2,11 +2,15 @@
 // their spin buttons, and the speed limits at Start.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTimer>
 #include <memory>
 
 #include "dialog_test_support.h"
@@ -14,13 +18,17 @@
 #include "main_window_harness.h"
 #include "resources/dialog_templates.h"
 #include "resources/string_table.h"
+#include "run/instrument_models.h"
 #include "run/status_poller.h"
 #include "ui/about_dlg.h"
 #include "ui/info_dlg.h"
 #include "ui/instrument_app.h"
 #include "ui/port_setting_dlg.h"
+#include "widgets/up_down_ctrl.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 HarnessOptions WithId(const std::string& id) {
     HarnessOptions options;
@@ -52,43 +60,65 @@ TEST(MainWindow, OpensIdleWithTheInstrumentsSetpoints) {
     EXPECT_TRUE(harness.Messages().empty());
 }
 
-TEST(MainWindow, SpinsStepBothSetpointsWithoutBounds) {
+// The bounds are the model table's, whatever the field held.
+TEST(MainWindow, SpinsStepEachFieldWithinItsBounds) {
     CMainWindowHarness harness;
     harness.Run([](CMainDlg& window) {
         PressSpin(window, IDC_TIME_SPIN, +1);
         EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "7");
-        PressSpin(window, IDC_TIME_SPIN, -1);
-        PressSpin(window, IDC_TIME_SPIN, -1);
-        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "5");
-
-        PressSpin(window, IDC_SPEED_SPIN, +1);
-        EXPECT_EQ(FieldText(window, IDC_SPEED_EDIT), "310");
-        PressSpin(window, IDC_SPEED_SPIN, -1);
         PressSpin(window, IDC_SPEED_SPIN, -1);
         EXPECT_EQ(FieldText(window, IDC_SPEED_EDIT), "290");
 
-        // 0 goes to -1 without a word; the next reading names the field's bounds.
-        SetFieldText(window, IDC_TIME_EDIT, "0");
-        PressSpin(window, IDC_TIME_SPIN, -1);
-        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "-1");
-        QString message;
-        ExpectMessageBox(window, &message);
-        PressSpin(window, IDC_SPEED_SPIN, +1);
-        EXPECT_EQ(message, "Please enter an integer between 0 and 65535.");
-        // The press went ahead all the same.
-        EXPECT_EQ(FieldText(window, IDC_SPEED_EDIT), "300");
-        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "-1");
+        const InstrumentModel& model = ModelOf(window.m_engine.GetDeviceType());
+        const struct {
+            int spin, edit, arrow;
+            int bound;
+        } edges[] = {
+            {IDC_TIME_SPIN, IDC_TIME_EDIT, -1, model.timeField.low},
+            {IDC_TIME_SPIN, IDC_TIME_EDIT, +1, model.timeField.high},
+            {IDC_SPEED_SPIN, IDC_SPEED_EDIT, -1, model.speedField.low},
+            {IDC_SPEED_SPIN, IDC_SPEED_EDIT, +1, model.speedField.high},
+        };
+        for (const auto& edge : edges) {
+            SetFieldText(window, edge.edit, QString::number(edge.bound));
+            PressSpin(window, edge.spin, edge.arrow);
+            EXPECT_EQ(FieldText(window, edge.edit), QString::number(edge.bound));
+        }
+    });
+}
 
-        // Stepping stops at the int range instead of wrapping round it.
-        SetFieldText(window, IDC_TIME_EDIT, "2147483647");
-        ExpectMessageBox(window, &message);
-        PressSpin(window, IDC_TIME_SPIN, +1);
-        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "2147483647");
-        SetFieldText(window, IDC_TIME_EDIT, "5");
-        SetFieldText(window, IDC_SPEED_EDIT, "-2147483648");
-        ExpectMessageBox(window, &message);
-        PressSpin(window, IDC_SPEED_SPIN, -1);
-        EXPECT_EQ(FieldText(window, IDC_SPEED_EDIT), "-2147483648");
+// A held arrow repeats every 100 ms; on a refused value its press ends with the one box.
+TEST(MainWindow, HeldArrowOnARefusedValueShowsOneBoxAndStepsIntoTheBounds) {
+    CMainWindowHarness harness;
+    harness.Run([](CMainDlg& window) {
+        SetFieldText(window, IDC_TIME_EDIT, "65536");
+        auto* spin = qobject_cast<CUpDownCtrl*>(window.GetDlgItem(IDC_TIME_SPIN));
+        ASSERT_NE(spin, nullptr);
+        QAbstractButton* upper = spin->findChildren<QAbstractButton*>().value(0);
+        ASSERT_NE(upper, nullptr);
+        int boxes = 0;
+        QString message;
+        QTimer answerer;
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                ++boxes;
+                message = box->text();
+                box->accept();
+            }
+        });
+        answerer.start(5);
+        const QPointF centre = QRectF(upper->rect()).center();
+        QMouseEvent press(QEvent::MouseButtonPress, centre, upper->mapToGlobal(centre),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(upper, &press);
+        EXPECT_TRUE(WaitUntil([&] { return boxes > 1 || (boxes == 1 && !upper->isDown()); }, 5s));
+        QMouseEvent release(QEvent::MouseButtonRelease, centre, upper->mapToGlobal(centre),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(upper, &release);
+        answerer.stop();
+        EXPECT_EQ(boxes, 1);
+        EXPECT_EQ(message, "Please enter an integer between 1 and 65535.");
+        EXPECT_EQ(FieldText(window, IDC_TIME_EDIT), "65535");
     });
 }
 
@@ -106,15 +136,18 @@ TEST(MainWindow, SpinOnATimeThatIsNoNumberStepsTheLastGoodValue) {
     });
 }
 
-TEST(MainWindow, TimeAboveTheSixteenBitRangeIsRefusedAndNothingIsSent) {
+// A time of 0 would start nothing on the instrument; above 65535 it would travel cut short.
+TEST(MainWindow, TimeOutsideItsBoundsIsRefusedAndNothingIsSent) {
     CMainWindowHarness harness;
     harness.Run([&harness](CMainDlg& window) {
         harness.Shaker().ClearRecords();
-        SetFieldText(window, IDC_TIME_EDIT, "65536");
-        QString message;
-        ExpectMessageBox(window, &message);
-        Click(window, IDC_START);
-        EXPECT_EQ(message, "Please enter an integer between 0 and 65535.");
+        for (const char* time : {"0", "65536"}) {
+            SetFieldText(window, IDC_TIME_EDIT, time);
+            QString message;
+            ExpectMessageBox(window, &message);
+            Click(window, IDC_START);
+            EXPECT_EQ(message, "Please enter an integer between 1 and 65535.") << time;
+        }
         EXPECT_FALSE(window.m_engine.Running());
         EXPECT_TRUE(harness.Shaker().Requests().empty());
     });
@@ -155,15 +188,21 @@ TEST(MainWindow, SpeedLimitsPerDeviceType) {
     }
 }
 
-TEST(MainWindow, StartGoesAheadWhenOnlyTheTimeIsAcknowledged) {
+// The time command started the instrument: the run goes on, and the operator hears that it
+// runs at its own setpoint.
+TEST(MainWindow, StartGoesAheadWhenOnlyTheTimeIsAcknowledgedAndSaysTheSpeedWasRefused) {
     CMainWindowHarness harness;
     harness.Run([&harness](CMainDlg& window) {
         harness.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 1);
         Click(window, IDC_START);
         ASSERT_TRUE(WaitUntilSettled(window));
         EXPECT_TRUE(window.m_engine.Running());
+        EXPECT_TRUE(window.m_btnStop.isEnabled());
         EXPECT_EQ(CStatusPoller::RunningWorkers(), 1);
     });
+    EXPECT_EQ(harness.Messages(), std::vector<int>{IDS_SPEED_REFUSED});
+    EXPECT_EQ(LoadStringResource(IDS_SPEED_REFUSED),
+              "The instrument refused the speed and runs at its own setpoint");
 }
 
 TEST(MainWindow, NoRunWhenNeitherStartCommandIsAcknowledged) {
@@ -177,7 +216,33 @@ TEST(MainWindow, NoRunWhenNeitherStartCommandIsAcknowledged) {
         EXPECT_TRUE(window.m_btnStart.isEnabled());
         EXPECT_EQ(CStatusPoller::RunningWorkers(), 0);
     });
-    EXPECT_TRUE(harness.Messages().empty());
+    EXPECT_EQ(harness.Messages(), std::vector<int>{IDS_START_NOT_ACKNOWLEDGED});
+    EXPECT_EQ(LoadStringResource(IDS_START_NOT_ACKNOWLEDGED),
+              "The instrument did not acknowledge the start");
+}
+
+// Cancel (or Escape) in the port dialog: nothing is opened, and the window says how to connect.
+TEST(MainWindow, CancelInThePortDialogOpensNothingAndSaysHowToConnect) {
+    HarnessOptions options;
+    options.cancelledPortChoices = 1;
+    CMainWindowHarness harness(options);
+    harness.Run([&harness](CMainDlg& window) {
+        EXPECT_TRUE(harness.Messages().empty());
+        EXPECT_TRUE(window.m_engine.PortName().empty());
+        EXPECT_TRUE(window.m_statusLine.Right().startsWith(
+            "Not connected \u2014 right-click and choose Connect\u2026 to choose a port"))
+            << window.m_statusLine.Right().toStdString();
+        Click(window, IDC_START);
+        EXPECT_EQ(harness.Messages(), std::vector<int>{IDS_NOT_CONNECTED});
+        EXPECT_TRUE(harness.Shaker().Requests().empty());
+
+        window.OnConnect();
+        ASSERT_TRUE(WaitUntilSettled(window));
+        EXPECT_EQ(window.m_engine.GetDeviceType(), DeviceKW41);
+        EXPECT_TRUE(window.m_statusLine.Right().startsWith("Ready"));
+    });
+    EXPECT_EQ(LoadStringResource(IDS_NOT_CONNECTED),
+              "The instrument is not connected: right-click the window and choose Connect...");
 }
 
 // The boxes the framework shows carry the program's name.

@@ -3,17 +3,25 @@
 // the traffic log of a run.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTimer>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <set>
 
 #include "dialog_test_support.h"
 #include "link/frames.h"
+#include "link/serial_channel.h"
+#include "link/shaker_protocol.h"
 #include "main_window_harness.h"
 #include "resources/dialog_templates.h"
 #include "resources/string_table.h"
@@ -48,6 +56,56 @@ void StartRun(CMainDlg& window, int timeUnits) {
 void StopRun(CMainDlg& window) {
     Click(window, IDC_STOP);
     ASSERT_TRUE(WaitUntilSettled(window));
+}
+
+// The instrument says it is not running, and says so again when asked at once. The poller's
+// next query may come before the engine's own one: it gets the third reply.
+void QueueNotRunning(CSimulatedShaker& shaker) {
+    std::vector<std::uint8_t> stopped(RunStateFrame::kLength, 0);
+    stopped[0] = kFrameStartByte;
+    stopped[RunStateFrame::kEcho] = kCodeRunState;
+    SealFrame(stopped);
+    for (int reply = 0; reply < 3; ++reply) {
+        shaker.QueueReply(kCodeRunState, stopped);
+    }
+}
+
+// Whether this process has `path` open.
+bool HoldsOpen(const std::string& path) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (target == path || target == path + " (deleted)") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The kernel hands out the lowest free pseudo-terminal number, and other programs (tests run
+// side by side) free and take lower ones all the while: those are held here until the shaker
+// has its old number back.
+bool ReplugOnTheSamePath(CSimulatedShaker& shaker, const std::string& path) {
+    std::vector<int> held;
+    bool free = false;
+    for (int attempt = 0; attempt < 64 && !free; ++attempt) {
+        const int fd = posix_openpt(O_RDWR | O_NOCTTY);
+        if (fd < 0) {
+            break;
+        }
+        const char* name = ptsname(fd);
+        free = name != nullptr && path == name;
+        if (free) {
+            close(fd);
+        } else {
+            held.push_back(fd);
+        }
+    }
+    const bool replugged = free && shaker.Replug() && shaker.SlavePath() == path;
+    for (int fd : held) {
+        close(fd);
+    }
+    return replugged;
 }
 
 QByteArray ReadFile(const QString& path) {
@@ -85,11 +143,7 @@ TEST(MainWindowRun, EndsWhenTheInstrumentReportsItStopped) {
     harness.Run([&harness](CMainDlg& window) {
         StartRun(window, 600);
         ASSERT_TRUE(WaitUntil([&] { return window.m_engine.Record().SpeedSeries().size() >= 2; }));
-        std::vector<std::uint8_t> stopped(RunStateFrame::kLength, 0);
-        stopped[0] = kFrameStartByte;
-        stopped[RunStateFrame::kEcho] = kCodeRunState;
-        SealFrame(stopped);
-        harness.Shaker().QueueReply(kCodeRunState, stopped);
+        QueueNotRunning(harness.Shaker());
         ASSERT_TRUE(WaitUntil([&] { return !window.m_engine.Running(); }));
         ExpectIdle(window);
         EXPECT_EQ(window.m_digitTime.GetValue(), "10:00");
@@ -138,7 +192,8 @@ TEST(MainWindowRun, EndsOnARemainingTimeOfZeroWhileTheInstrumentStillSaysRunning
     });
 }
 
-// A speed the field refuses never reaches the instrument: "65636" would go out as 100.
+// A speed the field refuses never reaches the instrument: "65636" would go out as 100. A late
+// acknowledgement may bring a second send; each carries the speed of the start.
 TEST(MainWindowRun, StopSendsTheSpeedOfTheStartWhenTheFieldHoldsNoValidSpeed) {
     CMainWindowHarness harness(FastRun(600));
     harness.Run([&harness](CMainDlg& window) {
@@ -157,53 +212,29 @@ TEST(MainWindowRun, StopSendsTheSpeedOfTheStartWhenTheFieldHoldsNoValidSpeed) {
                 sent.push_back(CommandParam(request));
             }
         }
-        EXPECT_EQ(sent, std::vector<int>{250});
+        ASSERT_FALSE(sent.empty());
+        EXPECT_EQ(sent, std::vector<int>(sent.size(), 250));
     });
 }
 
-// A shaker behind a pulled cable: Stop's 13 s of unanswered exchanges leave the window
-// painting, and the operator learns that the instrument never confirmed the stop.
-TEST(MainWindowRun, StopWithASilentInstrumentKeepsTheWindowAliveAndSaysSo) {
-    CMainWindowHarness harness(FastRun(600));
-    harness.Run([&harness](CMainDlg& window) {
-        StartRun(window, 600);
-        ASSERT_TRUE(WaitUntil([&] { return window.m_engine.Record().SpeedSeries().size() >= 2; }));
-        for (std::uint8_t code : {kCodeSetSpeed, kCodeStatus, kCodeRunState}) {
-            harness.Shaker().InjectFor(code, CSimulatedShaker::Fault::NoReply);
-        }
-        QTimer ticker;
-        int ticks = 0;
-        auto last = std::chrono::steady_clock::now();
-        std::chrono::steady_clock::duration longest{};
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            const auto now = std::chrono::steady_clock::now();
-            longest = std::max(longest, now - last);
-            last = now;
-            ++ticks;
-        });
-        ticker.start(50);
-        StopRun(window);
-        ticker.stop();
-        ExpectIdle(window);
-        EXPECT_GT(ticks, 100);
-        std::printf("longest gap between window timer ticks during Stop: %lld ms\n",
-                    static_cast<long long>(
-                        std::chrono::duration_cast<std::chrono::milliseconds>(longest).count()));
-    });
-    EXPECT_EQ(harness.Messages(), std::vector<int>{IDS_STOP_NOT_CONFIRMED});
-    EXPECT_EQ(LoadStringResource(IDS_STOP_NOT_CONFIRMED),
-              "The instrument did not confirm the stop");
-}
-
-TEST(MainWindowRun, StopRetriesTheSpeedCommandFourTimesAtMost) {
+// Four refused sends: the instrument runs on, so the window stays in the run with string 111
+// shown, and Stop can be pressed again.
+TEST(MainWindowRun, UnconfirmedStopAfterFourSendsKeepsTheWindowInTheRun) {
     CMainWindowHarness harness(FastRun(600));
     harness.Run([&harness](CMainDlg& window) {
         StartRun(window, 600);
         ASSERT_TRUE(window.m_engine.Running());
-        harness.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus);
+        harness.Shaker().InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 4);
+        StopRun(window);
+        EXPECT_EQ(harness.Shaker().RequestCount(kCodeSetSpeed), 1 + 4);
+        EXPECT_EQ(harness.Messages(), std::vector<int>{IDS_STOP_NOT_CONFIRMED});
+        EXPECT_TRUE(window.m_engine.Running());
+        EXPECT_FALSE(window.m_btnStart.isEnabled());
+        EXPECT_TRUE(window.m_btnStop.isEnabled());
+        EXPECT_TRUE(WaitUntil([&] { return window.m_statusLine.Right().startsWith("Running, "); }));
         StopRun(window);
         ExpectIdle(window);
-        EXPECT_EQ(harness.Shaker().RequestCount(kCodeSetSpeed), 1 + 4);
+        EXPECT_FALSE(harness.Shaker().CurrentState().running);
     });
 }
 
@@ -280,7 +311,13 @@ TEST(MainWindowRun, ClosingMidRunAsksFirstAndThenReturnsPromptlyWithASilentInstr
 
         harness.Shaker().InjectFor(kCodeStatus, CSimulatedShaker::Fault::NoReply);
         harness.Shaker().InjectFor(kCodeRunState, CSimulatedShaker::Fault::NoReply);
-        Pump(300ms);  // the poller now waits for a reply that won't come
+        // The poller now waits for a reply that won't come.
+        const auto polls = [&] {
+            return harness.Shaker().RequestCount(kCodeStatus) +
+                   harness.Shaker().RequestCount(kCodeRunState);
+        };
+        const int asked = polls();
+        ASSERT_TRUE(WaitUntil([&] { return polls() > asked; }));
         const int requests = harness.Shaker().RequestCount(kCodeSetSpeed);
         AnswerCloseQuestion(window, "&Close");
         Click(window, IDCANCEL);
@@ -291,6 +328,86 @@ TEST(MainWindowRun, ClosingMidRunAsksFirstAndThenReturnsPromptlyWithASilentInstr
     EXPECT_EQ(CStatusPoller::RunningWorkers(), 0);
     // Closing sends nothing: the instrument's run goes on.
     EXPECT_TRUE(harness.Shaker().CurrentState().running);
+}
+
+// Space after Stop must press Start, never Close.
+TEST(MainWindowRun, FocusGoesToStopAfterStartAndToStartAfterStopOrTheEndOfARun) {
+    CMainWindowHarness harness(FastRun(600));
+    harness.Run([](CMainDlg& window) {
+        window.m_btnStart.setFocus();
+        StartRun(window, 600);
+        EXPECT_EQ(window.focusWidget(), &window.m_btnStop);
+        StopRun(window);
+        EXPECT_EQ(window.focusWidget(), &window.m_btnStart);
+        StartRun(window, 2);
+        ASSERT_TRUE(WaitUntil([&] { return !window.m_engine.Running(); }));
+        EXPECT_EQ(window.focusWidget(), &window.m_btnStart);
+    });
+}
+
+// An instrument left running (by its own keys, or by a program that ended without stopping
+// it) is shown running and watched, and Stop stops it.
+TEST(MainWindowRun, ConnectingToARunningInstrumentShowsItsRun) {
+    CMainWindowHarness harness(FastRun(600));
+    {
+        CSerialChannel channel;
+        channel.SetBytePause(0ms);
+        channel.SetLogDirectory(harness.LogDirectory());
+        ASSERT_EQ(channel.Open(harness.Shaker().SlavePath(), 9600), 1);
+        ASSERT_NE(CShakerProtocol(channel).SetTime(600), 0);
+    }
+    ASSERT_TRUE(harness.Shaker().CurrentState().running);
+    harness.Run([&harness](CMainDlg& window) {
+        ASSERT_TRUE(window.m_engine.Running());
+        EXPECT_FALSE(window.m_btnStart.isEnabled());
+        EXPECT_TRUE(window.m_btnStop.isEnabled());
+        EXPECT_TRUE(WaitUntil([&] {
+            return window.m_statusLine.Right().startsWith("Running (started elsewhere), ");
+        })) << window.m_statusLine.Right().toStdString();
+        StopRun(window);
+        ExpectIdle(window);
+        EXPECT_FALSE(harness.Shaker().CurrentState().running);
+    });
+}
+
+namespace {
+
+// Files may grow no further than `bytes` (a full disk, for this process only).
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) : m_handler(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+
+  private:
+    rlimit m_saved{};
+    void (*m_handler)(int);
+};
+
+}  // namespace
+
+// The count of samples the journal could not hold stays in the status line, also after the
+// journal's own error at the end of the run.
+TEST(MainWindowRun, MissingJournalSamplesStayInTheStatusLine) {
+    CMainWindowHarness harness(FastRun(600));
+    harness.Run([](CMainDlg& window) {
+        StartRun(window, 600);
+        ASSERT_TRUE(WaitUntil([&] { return window.m_engine.Record().SpeedSeries().size() >= 2; }));
+        const FileSizeLimit full(std::filesystem::file_size(window.m_engine.JournalPath()));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return window.m_statusLine.Right().contains("journal incomplete: "); }));
+        StopRun(window);
+        EXPECT_TRUE(window.m_statusLine.Right().contains(
+            QRegularExpression("journal incomplete: [1-9][0-9]* samples missing")))
+            << window.m_statusLine.Right().toStdString();
+    });
 }
 
 TEST(MainWindowRun, SaveDuringARunWritesTheSamplesSoFar) {
@@ -396,27 +513,33 @@ TEST(MainWindowRun, RealPacingGivesOneStatusAndOneRunStateRequestPerSecond) {
     options.sim.rampPerUnit = 300;
     options.sim.recordByteStamps = true;
     CMainWindowHarness harness(options);
-    harness.Run([&harness](CMainDlg& window) {
+    std::chrono::steady_clock::time_point pressed;
+    harness.Run([&](CMainDlg& window) {
         SetFieldText(window, IDC_TIME_EDIT, "4");
         harness.Shaker().ClearRecords();
+        pressed = std::chrono::steady_clock::now();
         Click(window, IDC_START);
         ASSERT_TRUE(WaitUntilSettled(window));
         ASSERT_TRUE(WaitUntil([&] { return !window.m_engine.Running(); }, 15s));
     });
     const auto bytes = harness.Shaker().ReceivedBytes();
-    // The simulator stamps a byte when its thread wakes for it, which under load can be late
-    // for one byte and on time for the next; the link's own tests pin the exact bound. Here
-    // the pause must plainly be there: in the typical gap and across every request.
+    ASSERT_GE(bytes.size(), 12u);
+    // The simulator stamps a byte when its thread wakes for it: under load late by any
+    // amount, for one byte and not the next, but never early. So no byte is stamped before
+    // the pauses of every byte sent ahead of it since Start was pressed, and the typical gap
+    // within a request (the median) is the pause.
     std::vector<std::chrono::steady_clock::duration> gaps;
-    for (std::size_t i = 0; i + 5 < bytes.size(); i += 6) {
-        EXPECT_GE(bytes[i + 5].at - bytes[i].at, 4 * 50ms) << "request at byte " << i;
-        for (std::size_t k = 1; k < 6; ++k) {
-            gaps.push_back(bytes[i + k].at - bytes[i + k - 1].at);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        EXPECT_GE(bytes[i].at - pressed, static_cast<int>(i) * 50ms) << "byte " << i;
+        if (i % 6 != 0) {
+            gaps.push_back(bytes[i].at - bytes[i - 1].at);
         }
     }
-    ASSERT_FALSE(gaps.empty());
-    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
-    EXPECT_GE(gaps[gaps.size() / 2], 49ms);
+    const auto median = [](auto values) {
+        std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+        return values[values.size() / 2];
+    };
+    EXPECT_GE(median(gaps), 45ms);
     // Request starts per code, from the byte stream (every request is six bytes).
     std::vector<std::chrono::steady_clock::time_point> statusStarts, runStateStarts;
     for (std::size_t i = 0; i + 5 < bytes.size(); i += 6) {
@@ -426,14 +549,23 @@ TEST(MainWindowRun, RealPacingGivesOneStatusAndOneRunStateRequestPerSecond) {
             statusStarts.push_back(bytes[i].at);
         }
     }
-    ASSERT_GE(statusStarts.size(), 4u);
-    ASSERT_GE(runStateStarts.size(), 3u);
-    // The poller's status queries come a second apart; the last ones show the idle setpoints.
-    for (std::size_t i = 1; i + 2 < statusStarts.size(); ++i) {
-        EXPECT_GE(statusStarts[i] - statusStarts[i - 1], 900ms) << "status " << i;
-    }
-    for (std::size_t i = 1; i < runStateStarts.size(); ++i) {
-        EXPECT_GE(runStateStarts[i] - runStateStarts[i - 1], 900ms) << "run state " << i;
+    // The poll cycles' requests: not the setpoints read after the run (the last two status
+    // queries) nor a run-state query that confirms the instrument has stopped.
+    ASSERT_GE(statusStarts.size(), 5u);
+    ASSERT_GE(runStateStarts.size(), 4u);
+    statusStarts.resize(statusStarts.size() - 2);
+    runStateStarts.resize(runStateStarts.size() - 1);
+    // The cycles keep an absolute schedule, so the k-th comes no earlier than k periods after
+    // the press, and a period apart as a rule.
+    for (const auto* starts : {&statusStarts, &runStateStarts}) {
+        std::vector<std::chrono::steady_clock::duration> periods;
+        for (std::size_t k = 0; k < starts->size(); ++k) {
+            EXPECT_GE((*starts)[k] - pressed, static_cast<int>(k) * 1000ms) << "request " << k;
+            if (k > 0) {
+                periods.push_back((*starts)[k] - (*starts)[k - 1]);
+            }
+        }
+        EXPECT_GE(median(periods), 950ms);
     }
 }
 
@@ -463,9 +595,13 @@ TEST(MainWindowRun, StatusLineFollowsTheLinkThroughARun) {
         EXPECT_TRUE(window.m_digitSpeed.Dimmed());
         harness.Shaker().SetSilent(false);
         expectState("Running, ", "running-again");
+        const std::string port = harness.Shaker().SlavePath();
         harness.Shaker().Unplug();
         expectState("Disconnected", "disconnected");
-        ASSERT_TRUE(harness.Shaker().Replug());
+        // The old number is free once the engine has closed the port, which its worker does
+        // after the status line has changed.
+        ASSERT_TRUE(WaitUntil([&] { return !HoldsOpen(port); }));
+        ASSERT_TRUE(ReplugOnTheSamePath(harness.Shaker(), port));
         expectState("Running, ", "reconnected");
         EXPECT_FALSE(window.m_digitSpeed.Dimmed());
         Click(window, IDC_STOP);
@@ -513,21 +649,20 @@ TEST(MainWindowRun, SilentInstrumentNeverHoldsTheWindowsThread) {
         shaker.SetSilent(true);
         StopRun(window);
         const auto stop = held();
-
-        // The instrument says it stopped, then leaves the setpoints unanswered.
         shaker.SetSilent(false);
+        StopRun(window);
+
+        // The instrument's time runs out while its status replies come 3 s late: the setpoints
+        // read at the end of the run waits that long for its reply.
         StartRun(window, 600);
         ASSERT_TRUE(window.m_engine.Running());
-        std::vector<std::uint8_t> stopped(RunStateFrame::kLength, 0);
-        stopped[0] = kFrameStartByte;
-        stopped[RunStateFrame::kEcho] = kCodeRunState;
-        SealFrame(stopped);
-        shaker.InjectFor(kCodeStatus, CSimulatedShaker::Fault::NoReply);
-        shaker.QueueReply(kCodeRunState, stopped);
+        shaker.InjectFor(kCodeStatus, CSimulatedShaker::Fault::Late, -1, 3000);
+        shaker.SetReportNoTimeLeft(true);
         ASSERT_TRUE(WaitUntil([&] { return !window.m_engine.Running(); }));
         ASSERT_TRUE(WaitUntilSettled(window));
         const auto end = held();
 
+        shaker.SetReportNoTimeLeft(false);
         shaker.ClearFaults();
         shaker.SetSilent(true);
         window.OnConnect();
@@ -540,7 +675,10 @@ TEST(MainWindowRun, SilentInstrumentNeverHoldsTheWindowsThread) {
             "run %lld ms, connect %lld ms\n",
             static_cast<long long>(start.count()), static_cast<long long>(stop.count()),
             static_cast<long long>(end.count()), static_cast<long long>(connect.count()));
-        ASSERT_LT(std::max({start, stop, end, connect}), 100ms);
+        // The shortest silent exchange holds its thread for 2 s; a busy machine alone can keep
+        // a thread waiting for a few hundred milliseconds.
+        ASSERT_LT(std::max({start, stop, end, connect}), 1s);
     });
-    EXPECT_EQ(harness.Messages(), (std::vector<int>{IDS_STOP_NOT_CONFIRMED, IDS_CONNECT_FAILED}));
+    EXPECT_EQ(harness.Messages(), (std::vector<int>{IDS_START_NOT_ACKNOWLEDGED,
+                                                    IDS_STOP_NOT_CONFIRMED, IDS_CONNECT_FAILED}));
 }

@@ -15,7 +15,10 @@ TEST(StringTable, HoldsTheProgramsTextsAndNothingElse) {
     EXPECT_EQ(LoadStringResource(108), "Speed(1/min)");
     EXPECT_EQ(LoadStringResource(110), "Failed to save the file");
     EXPECT_EQ(LoadStringResource(111), "The instrument did not confirm the stop");
-    for (int id : {0, 100, 112, -1})
+    EXPECT_EQ(LoadStringResource(112),
+              "The instrument refused the speed and runs at its own setpoint");
+    EXPECT_EQ(LoadStringResource(113), "The instrument did not acknowledge the start");
+    for (int id : {0, 100, 115, -1})
         EXPECT_TRUE(LoadStringResource(id).isEmpty()) << id;
 }
 
