@@ -150,7 +150,10 @@ void CRunController::OnPollFailure(const PollFailure& failure) {
         // to open the same instrument again instead.
         m_poller->RequestStop();
         m_watchdog.stop();
-        m_worker.Post([this] { m_channel->Close(); });
+        // Closed before anyone hears of it: a device node we still held would keep its
+        // number, and the instrument coming back would get another one. The exchanges on a
+        // port that is gone fail at once, so this waits for nothing.
+        m_channel->Close();
         SetLink(LinkState::Disconnected);
         m_journal.Note("link lost");
         SetState(EngineState::Reconnecting);
