@@ -174,8 +174,7 @@ void CRunController::Stop(std::optional<int> speed) {
     if (DeferUntilSettingsShown([this, speed] { Stop(speed); })) {
         return;
     }
-    if (m_state == EngineState::Connecting || m_state == EngineState::Starting ||
-        m_state == EngineState::Stopping) {
+    if (ExchangesUnderWay()) {
         StopOutcome outcome;
         outcome.result = StopOutcome::Result::Busy;
         m_observer.StopFinished(outcome);
@@ -237,8 +236,7 @@ void CRunController::StopFinished(bool sent, bool confirmed, bool wasRunning,
 }
 
 void CRunController::ShowSettings() {
-    if (m_state == EngineState::Connecting || m_state == EngineState::Starting ||
-        m_state == EngineState::Stopping) {
+    if (ExchangesUnderWay()) {
         return;
     }
     m_poller->RequestStop();
@@ -268,6 +266,11 @@ bool CRunController::DeferUntilSettingsShown(std::function<void()> request) {
     }
     m_afterSettings = std::move(request);
     return true;
+}
+
+bool CRunController::ExchangesUnderWay() const {
+    return m_state == EngineState::Connecting || m_state == EngineState::Starting ||
+           m_state == EngineState::Stopping;
 }
 
 void CRunController::ShowSetpoints(const std::vector<std::uint8_t>& block) {

@@ -124,6 +124,8 @@ class CRunController : public QObject {
     };
 
     void SetState(EngineState state);
+    // Connecting, starting or stopping: a request of the engine's own holds the worker.
+    bool ExchangesUnderWay() const;
     void SetRunning(bool running);
     void SetLink(LinkState state);
     void EndRun(RunEnd why);

@@ -31,21 +31,3 @@ const char* LinkStateText(LinkState state) {
     }
     return "";
 }
-
-const char* EngineStateText(EngineState state) {
-    switch (state) {
-        case EngineState::Idle:
-            return "Idle";
-        case EngineState::Connecting:
-            return "Connecting";
-        case EngineState::Starting:
-            return "Starting";
-        case EngineState::Running:
-            return "Running";
-        case EngineState::Stopping:
-            return "Stopping";
-        case EngineState::Reconnecting:
-            return "Reconnecting";
-    }
-    return "";
-}

@@ -19,8 +19,6 @@ enum class EngineState {
     Reconnecting,  // a run whose port went away: the same instrument is looked for again
 };
 
-const char* EngineStateText(EngineState state);
-
 // The serial port to connect to, as the operator or the caller names it.
 struct PortChoice {
     std::string portName;  // COMn, a /dev name or a path
