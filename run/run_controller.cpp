@@ -1,6 +1,9 @@
 // Run control: Start, Stop, the setpoints and the poller's samples.
 #include "run/run_controller.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "link/frames.h"
@@ -8,6 +11,18 @@
 #include "link/shaker_protocol.h"
 #include "run/instrument_models.h"
 #include "run/status_poller.h"
+
+std::string CRunController::LocalUser() {
+    std::string user;
+    if (const passwd* entry = getpwuid(geteuid()))
+        user = entry->pw_name;
+    else
+        user = std::to_string(geteuid());
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0)
+        return user;
+    return user + "@" + host;
+}
 
 CRunController::CRunController(IRunObserver& observer, QObject* parent)
     : QObject(parent),
@@ -150,6 +165,8 @@ void CRunController::BeginRun(std::optional<int> speedSetpoint, int timeSetpoint
     header.deviceType = m_deviceType;
     header.timeSetpoint = timeSetpoint;
     header.programVersion = VELMORA_VERSION;
+    header.startedBy = m_startedBy;
+    header.simulated = m_simulated;
     if (speedSetpoint) {
         header.speedSetpoint = *speedSetpoint;
         m_journal.Begin(header);

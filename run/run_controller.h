@@ -99,6 +99,16 @@ class CRunController : public QObject {
     // The traffic log of this engine's channel.
     std::string TrafficLogPath() const;
 
+    // Who starts the runs from now on, for their journals: "user@host". By default the login
+    // name on this host; the server names the client's user.
+    void SetStartedBy(std::string who) { m_startedBy = std::move(who); }
+    const std::string& StartedBy() const { return m_startedBy; }
+    // The port is the built-in simulated shaker: the journals say so.
+    void SetSimulated(bool simulated) { m_simulated = simulated; }
+    bool Simulated() const { return m_simulated; }
+    // The login name on this host, "user@host".
+    static std::string LocalUser();
+
     // Where the journals go; the user's data folder unless set (tests).
     void SetJournalFolder(const std::string& folder) { m_journal.SetFolder(folder); }
     std::string JournalFolder() const { return m_journal.Folder(); }
@@ -202,6 +212,8 @@ class CRunController : public QObject {
     int m_notRunningInARow = 0;
     // The journal's header while it waits for the first status reply (a refused speed).
     std::optional<JournalHeader> m_pendingHeader;
+    std::string m_startedBy = LocalUser();
+    bool m_simulated = false;
     // The setpoints are read at the end of a run (ShowSettings), and a Start or Stop that
     // came meanwhile.
     bool m_readingSettings = false;

@@ -402,7 +402,10 @@ bool CRunJournal::Begin(const JournalHeader& header) {
         "# device type\t" + std::to_string(header.deviceType) + "\n" +
         "# speed setpoint (1/min)\t" + std::to_string(header.speedSetpoint) + "\n" +
         "# time setpoint\t" + std::to_string(header.timeSetpoint) + "\n" + "# program version\t" +
-        OneField(header.programVersion) + "\n" + "#sample\tspeed\treading\tremaining\tlocal time\n";
+        OneField(header.programVersion) + "\n" +
+        (header.startedBy.empty() ? "" : "# started by\t" + OneField(header.startedBy) + "\n") +
+        (header.simulated ? "# simulation\n" : "") +
+        "#sample\tspeed\treading\tremaining\tlocal time\n";
     if (!s.WriteDurably(text)) {
         // Without its header the file is no run's journal; left, it would be reported as a
         // run that ended unexpectedly.

@@ -16,6 +16,8 @@ struct JournalHeader {
     int speedSetpoint = 0;
     int timeSetpoint = 0;
     std::string programVersion;
+    std::string startedBy;   // "user@host"; no line when empty
+    bool simulated = false;  // the built-in simulated shaker, not an instrument
 };
 
 // A journal whose run never got its end line (a crash, a kill, a power cut).

@@ -1,5 +1,8 @@
 #include "server/server_app.h"
 
+#include <grpcpp/ext/proto_server_reflection_plugin.h>
+#include <grpcpp/health_check_service_interface.h>
+#include <grpcpp/resource_quota.h>
 #include <grpcpp/security/server_credentials.h>
 #include <grpcpp/server.h>
 #include <grpcpp/server_builder.h>
@@ -13,12 +16,16 @@
 #include <thread>
 
 #include "run/stop_signals.h"
+#include "server/access_control.h"
 #include "server/call_log.h"
+#include "server/cancel_controller_service.h"
 #include "server/discovery.h"
 #include "server/server_identity.h"
 #include "server/shaker_backend.h"
 #include "server/shaking_controller_service.h"
 #include "server/silaservice_service.h"
+#include "server/simulation_controller_service.h"
+#include "server/stream_gate.h"
 #include "sim/simulated_shaker.h"
 
 namespace {
@@ -30,8 +37,12 @@ constexpr const char* kDescription =
     "A laboratory shaker: runs at a set speed (1/min) for a set time and reports its speed and "
     "remaining time once a second.";
 constexpr const char* kVendorUrl = "https://velmora.org";
-// gRPC's in-flight calls get this long to end once the server stops.
+// gRPC's in-flight calls get this long to end once the server stops; the streams have been
+// ended by then, so only a call the engine is answering can still be under way.
 constexpr auto kShutdownGrace = std::chrono::seconds(2);
+constexpr int kDefaultPort = 50052;
+// Every open stream holds a thread; beyond the streams' cap, threads for the short calls.
+constexpr int kMaxThreads = CStreamGate::kMaxStreams + 64;
 
 // SIGTERM and SIGINT arrive on this pair; the event loop reads them.
 int g_signalPipe[2] = {-1, -1};
@@ -53,6 +64,12 @@ std::string HostOf(const std::string& listen) {
     return colon == std::string::npos ? listen : listen.substr(0, colon);
 }
 
+bool IsLoopback(std::string host) {
+    if (host.size() > 1 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
 }  // namespace
 
 struct CServerApp::Impl {
@@ -63,8 +80,12 @@ struct CServerApp::Impl {
     std::unique_ptr<CSimulatedShaker> simulator;
     std::chrono::milliseconds simUnit{1000};
     std::unique_ptr<CShakerBackend> backend;
+    CStreamGate streams;
+    std::unique_ptr<CAccessControl> access;
     std::unique_ptr<CSiLAServiceService> silaService;
     std::unique_ptr<CShakingControllerService> shakingService;
+    std::unique_ptr<CCancelControllerService> cancelService;
+    std::unique_ptr<CSimulationControllerService> simulationService;
     std::unique_ptr<grpc::Server> server;
 
     // "--port simulator": the simulated shaker the window offers as "Simulator", in this
@@ -87,8 +108,11 @@ struct CServerApp::Impl {
         return 1;
     }
 
-    // The instrument has answered or failed to: the rest of start-up, then serving until a
-    // stop signal. Runs inside the application's event loop.
+    // Where to serve and whether calls need tokens: false (and why in the log) when the
+    // options would open the instrument to the network without users.
+    bool DecideAccess();
+    // Starts serving at once, while the instrument is being identified; runs inside the
+    // application's event loop.
     void Serve();
     void StopSignal();
     // The orderly end, one step after the other on this thread's event loop: the run in
@@ -102,7 +126,6 @@ struct CServerApp::Impl {
         QCoreApplication::exit(code);
     }
 
-    bool connecting = true;
     bool stopRequested = false;
     bool stopping = false;
     int exitCode = 0;
@@ -143,7 +166,10 @@ int CServerApp::Run() {
     if (simulated)
         d.backend->SetTimeUnit(d.simUnit);
     d.backend->SetLinkGiveUp(std::chrono::seconds(d.options.reconnectTimeoutS));
-    d.backend->Connect([&d] { d.Serve(); });
+    if (!d.DecideAccess())
+        return 1;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&d] { d.Serve(); }, Qt::QueuedConnection);
     QCoreApplication::exec();
 
     if (d.stopper.joinable())
@@ -160,19 +186,56 @@ void CServerApp::Impl::StopSignal() {
     if (stopRequested)
         return;
     stopRequested = true;
-    // A signal during the connection is kept for its end.
-    if (!connecting)
+    // A signal before the server is up is kept until it is.
+    if (server)
         BeginStop();
 }
 
+bool CServerApp::Impl::DecideAccess() {
+    const int users = CountUsers(UserStorePath());
+    const bool open = users > 0 || options.noAuth;
+    std::string& listen = options.listen;
+    if (listen.empty())
+        listen = std::string(open ? "0.0.0.0" : "127.0.0.1") + ":" + std::to_string(kDefaultPort);
+    const bool loopback = IsLoopback(HostOf(listen));
+    if (!open && !loopback) {
+        CCallLog::Line("no users are set up, so anyone who reaches " + listen +
+                       " could run the shaker: add one with `velmora-server --add-user NAME` "
+                       "(clients then log in), or pass --no-auth if the network is closed");
+        return false;
+    }
+    if (users > 0 && !options.noAuth && options.insecure && !loopback) {
+        CCallLog::Line(
+            "passwords must not travel without TLS: --insecure with users serves on a "
+            "loopback address only (--listen 127.0.0.1:PORT)");
+        return false;
+    }
+    if (options.noAuth)
+        CCallLog::Line("--no-auth: calls need no token; anyone who reaches " + listen +
+                       " can run the shaker");
+    else if (users == 0)
+        CCallLog::Line(
+            "no users are set up: serving this machine only; to serve the network, "
+            "add a user with `velmora-server --add-user NAME`");
+    return true;
+}
+
 void CServerApp::Impl::Serve() {
-    connecting = false;
-    shakingService = std::make_unique<CShakingControllerService>(*backend, log);
     std::string name = options.name;
     if (name.empty())
         name = identity.StoredName();
     if (name.empty())
         name = kDefaultName;
+
+    access = std::make_unique<CAccessControl>(
+        CAccessControl::Options{UserStorePath(), CountUsers(UserStorePath()) > 0 && !options.noAuth,
+                                identity.Uuid()},
+        log);
+    shakingService =
+        std::make_unique<CShakingControllerService>(*backend, log, access->Guard(), streams);
+    cancelService = std::make_unique<CCancelControllerService>(*backend, log, access->Guard());
+    simulationService =
+        std::make_unique<CSimulationControllerService>(*backend, log, access->Guard());
 
     std::shared_ptr<grpc::ServerCredentials> credentials;
     std::string certificatePem;  // announced when the server made it itself
@@ -197,16 +260,28 @@ void CServerApp::Impl::Serve() {
     silaService = std::make_unique<CSiLAServiceService>(
         CSiLAServiceService::Identity{name, identity.Uuid(), kServerType, kDescription,
                                       VELMORA_VERSION, kVendorUrl},
-        log, [this](const std::string& newName) {
+        log,
+        [this](const std::string& newName) {
             discovery.Rename(newName);
             return identity.StoreName(newName);
-        });
+        },
+        access->Guard());
 
+    // Standard tools (grpcurl, grpc_health_probe) work without the .proto files.
+    grpc::EnableDefaultHealthCheckService(true);
+    grpc::reflection::InitProtoReflectionServerBuilderPlugin();
     grpc::ServerBuilder builder;
     int boundPort = 0;
     builder.AddListeningPort(options.listen, credentials, &boundPort);
+    grpc::ResourceQuota quota("velmora-server");
+    quota.SetMaxThreads(kMaxThreads);
+    builder.SetResourceQuota(quota);
     builder.RegisterService(silaService.get());
     builder.RegisterService(shakingService.get());
+    builder.RegisterService(cancelService.get());
+    builder.RegisterService(simulationService.get());
+    for (grpc::Service* service : access->Services())
+        builder.RegisterService(service);
     server = builder.BuildAndStart();
     if (!server || boundPort == 0) {
         backend->Close();
@@ -226,6 +301,9 @@ void CServerApp::Impl::Serve() {
         announcement.certificatePem = certificatePem;
         discovery.Start(announcement);
     }
+    // The instrument is identified while the server answers: calls that need it are told
+    // InstrumentNotReady until then.
+    backend->Connect([] {});
     if (stopRequested)
         BeginStop();
 }
@@ -242,6 +320,8 @@ void CServerApp::Impl::BeginStop() {
 void CServerApp::Impl::StopServing() {
     if (!server)
         return Finish();
+    // The streams end with OK, from the server itself, before gRPC's grace begins.
+    backend->EndWatchers();
     stopper = std::thread([this] {
         server->Shutdown(std::chrono::system_clock::now() + kShutdownGrace);
         server->Wait();

@@ -11,7 +11,10 @@ class CServerApp {
     struct Options {
         std::string port;  // a device path, "COMn", or "simulator"
         int baud = 9600;
-        std::string listen = "0.0.0.0:50052";
+        // Where to serve; empty: 0.0.0.0:50052 with users, 127.0.0.1:50052 without. Without
+        // users any other address is refused unless `noAuth` says the network is closed.
+        std::string listen;
+        bool noAuth = false;
         std::string name;  // empty: the name last set, else the default
         bool insecure = false;
         std::string certFile, keyFile;  // both or neither

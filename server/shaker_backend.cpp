@@ -78,6 +78,10 @@ void CShakerBackend::Close() {
     m_engine.reset();
 }
 
+void CShakerBackend::EndWatchers() {
+    Changed([](State& state) { state.closed = true; });
+}
+
 bool CShakerBackend::Call(std::function<void(CRunController&)> work) {
     auto done = std::make_shared<std::promise<bool>>();
     auto result = done->get_future();

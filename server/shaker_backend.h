@@ -79,6 +79,9 @@ class CShakerBackend : public QObject, public IRunObserver {
     // way finish, stops a run in progress as Stop does (with the speed sent at its start, so
     // its journal ends), then queues `stopped` to this thread.
     void StopAccepting(std::function<void()> stopped);
+    // From any thread: every watcher (subscription, execution info, intermediate responses)
+    // ends, with OK, at once; the server is about to go.
+    void EndWatchers();
     // On the engine's thread: ends every watcher and shuts the engine down.
     void Close();
 

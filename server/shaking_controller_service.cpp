@@ -173,8 +173,9 @@ grpc::Status Watch(const CShakerBackend& backend, grpc::ServerContext* context,
 
 }  // namespace
 
-CShakingControllerService::CShakingControllerService(CShakerBackend& backend, CCallLog& log)
-    : m_backend(backend), m_log(log) {}
+CShakingControllerService::CShakingControllerService(CShakerBackend& backend, CCallLog& log,
+                                                     CAccessGuard& guard, CStreamGate& streams)
+    : m_backend(backend), m_log(log), m_guard(guard), m_streams(streams) {}
 
 grpc::Status CShakingControllerService::StartShaking(grpc::ServerContext* context,
                                                      const sc::StartShaking_Parameters* request,

@@ -2,14 +2,17 @@
 
 #include "ShakingController.grpc.pb.h"
 
+class CAccessGuard;
 class CCallLog;
+class CStreamGate;
 class CShakerBackend;
 
 // The ShakingController feature on the shaker backend.
 class CShakingControllerService final
     : public sila2::org::velmora::instruments::shakingcontroller::v1::ShakingController::Service {
   public:
-    CShakingControllerService(CShakerBackend& backend, CCallLog& log);
+    CShakingControllerService(CShakerBackend& backend, CCallLog& log, CAccessGuard& guard,
+                              CStreamGate& streams);
 
     grpc::Status StartShaking(
         grpc::ServerContext* context,
@@ -80,4 +83,6 @@ class CShakingControllerService final
   private:
     CShakerBackend& m_backend;
     CCallLog& m_log;
+    CAccessGuard& m_guard;
+    CStreamGate& m_streams;
 };

@@ -15,8 +15,9 @@ const std::string kFeature = kSiLAServiceFeature;
 }  // namespace
 
 CSiLAServiceService::CSiLAServiceService(Identity identity, CCallLog& log,
-                                         std::function<bool(const std::string&)> rename)
-    : m_identity(std::move(identity)), m_log(log), m_rename(std::move(rename)) {}
+                                         std::function<bool(const std::string&)> rename,
+                                         CAccessGuard& guard)
+    : m_identity(std::move(identity)), m_log(log), m_rename(std::move(rename)), m_guard(guard) {}
 
 std::string CSiLAServiceService::Name() const {
     std::lock_guard<std::mutex> lock(m_mutex);

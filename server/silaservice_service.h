@@ -6,6 +6,7 @@
 
 #include "SiLAService.grpc.pb.h"
 
+class CAccessGuard;
 class CCallLog;
 
 // The SiLAService feature: the server's identity and the definitions of its features.
@@ -23,7 +24,7 @@ class CSiLAServiceService final
     // `rename` is told every new name (to store it and announce it); false when it can't be
     // kept.
     CSiLAServiceService(Identity identity, CCallLog& log,
-                        std::function<bool(const std::string&)> rename);
+                        std::function<bool(const std::string&)> rename, CAccessGuard& guard);
 
     std::string Name() const;
 
@@ -82,5 +83,6 @@ class CSiLAServiceService final
     Identity m_identity;  // the name under m_mutex; the rest never changes
     CCallLog& m_log;
     std::function<bool(const std::string&)> m_rename;
+    CAccessGuard& m_guard;
     mutable std::mutex m_mutex;  // guards m_identity.name
 };

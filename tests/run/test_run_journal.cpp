@@ -29,7 +29,7 @@ const system_clock::time_point kWinterStart =
     sys_days(year(2026) / 12 / 8) + hours(9) + minutes(41) + seconds(16) + milliseconds(123);
 
 JournalHeader Header(system_clock::time_point start) {
-    return {start, "/dev/ttyUSB0", "KS 4000i\tcontrol", 1, 300, 60, "1.2"};
+    return {start, "/dev/ttyUSB0", "KS 4000i\tcontrol", 1, 300, 60, "1.2", "ana@bench-3", false};
 }
 
 std::vector<std::string> Journals(const fs::path& dir) {
@@ -91,6 +91,7 @@ TEST_F(RunJournalTest, ShortRunIsWrittenLineByLine) {
         "# speed setpoint (1/min)\t300\n"
         "# time setpoint\t60\n"
         "# program version\t1.2\n"
+        "# started by\tana@bench-3\n"
         "#sample\tspeed\treading\tremaining\tlocal time\n"
         "1\t150\t151\t60\t2026-12-08T10:41:17.128+01:00\n"
         "2\t295\t296\t59\t2027-07-01T02:00:00.007+02:00\n"

@@ -22,12 +22,40 @@ void CServerProcess::ShareFoldersWith(const CServerProcess& other) {
     m_statePath = other.m_statePath;
 }
 
-bool CServerProcess::Start(const std::string& port, const QStringList& extra) {
-    const QString program = VELMORA_SERVER_EXE;
+QProcessEnvironment CServerProcess::Environment() const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_DATA_HOME", m_dataPath);
     env.insert("XDG_STATE_HOME", m_statePath);
-    m_process.setProcessEnvironment(env);
+    env.insert("XDG_CONFIG_HOME", ConfigFolder());
+    return env;
+}
+
+bool CServerProcess::AddUser(const std::string& name, const std::string& password) {
+    QProcess add;
+    add.setProcessEnvironment(Environment());
+    add.start(VELMORA_SERVER_EXE, {"--add-user", QString::fromStdString(name), "--password-stdin"});
+    if (!add.waitForStarted(5000))
+        return false;
+    add.write(QByteArray::fromStdString(password + "\n"));
+    add.closeWriteChannel();
+    add.waitForFinished(30000);
+    return add.exitStatus() == QProcess::NormalExit && add.exitCode() == 0;
+}
+
+bool CServerProcess::WaitForOutput(const std::string& text, int waitMs) {
+    const QDeadlineTimer deadline(waitMs);
+    while (Output().find(text) == std::string::npos) {
+        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
+            return Output().find(text) != std::string::npos;
+        m_process.waitForReadyRead(200);
+    }
+    return true;
+}
+
+bool CServerProcess::Start(const std::string& port, const QStringList& extra,
+                           bool waitForInstrument) {
+    const QString program = VELMORA_SERVER_EXE;
+    m_process.setProcessEnvironment(Environment());
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     QStringList args = {"--port", QString::fromStdString(port), "--listen", "127.0.0.1:0",
                         "--no-discovery"};
@@ -43,7 +71,17 @@ bool CServerProcess::Start(const std::string& port, const QStringList& extra) {
         const auto match = listening.match(QString::fromStdString(Output()));
         if (match.hasMatch()) {
             m_port = match.captured(1).toInt();
-            return true;
+            if (!waitForInstrument)
+                return true;
+            // The engine names the instrument it found, or says it found none.
+            while (!deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
+                const std::string output = Output();
+                if (output.find("velmora-server: instrument ") != std::string::npos ||
+                    output.find("failed to connect the instrument") != std::string::npos)
+                    return true;
+                m_process.waitForReadyRead(200);
+            }
+            return false;
         }
         if (m_process.state() == QProcess::NotRunning)
             return false;

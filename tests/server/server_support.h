@@ -18,8 +18,15 @@ class CServerProcess {
     ~CServerProcess();  // kills a server still running
 
     // Starts `velmora-server --port <port> --listen 127.0.0.1:0 --no-discovery <extra>` and
-    // waits until it says where it listens. False (and Output() says why) otherwise.
-    bool Start(const std::string& port, const QStringList& extra = {"--insecure"});
+    // waits until it says where it listens and, unless `waitForInstrument` is false, until it
+    // has identified the instrument or failed to. False (and Output() says why) otherwise.
+    bool Start(const std::string& port, const QStringList& extra = {"--insecure"},
+               bool waitForInstrument = true);
+    // Waits until standard error holds `text`; false at the deadline or the server's exit.
+    bool WaitForOutput(const std::string& text, int waitMs = 30000);
+    // `velmora-server --add-user NAME --password-stdin` in this server's folders; true when it
+    // exited with 0.
+    bool AddUser(const std::string& name, const std::string& password);
     int Port() const { return m_port; }
     std::string Target() const { return "127.0.0.1:" + std::to_string(m_port); }
     std::shared_ptr<grpc::Channel> InsecureChannel() const;
@@ -33,10 +40,13 @@ class CServerProcess {
 
     QString DataFolder() const { return m_dataPath + "/velmora/server"; }
     QString JournalFolder() const { return m_dataPath + "/velmora/runs"; }
+    QString ConfigFolder() const { return m_dataPath + "/config"; }
     // Reuse another server's folders (a restart).
     void ShareFoldersWith(const CServerProcess& other);
 
   private:
+    QProcessEnvironment Environment() const;
+
     QTemporaryDir m_data;
     QTemporaryDir m_state;
     QString m_dataPath, m_statePath;

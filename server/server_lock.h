@@ -1,0 +1,4 @@
+#pragma once
+
+// The server's lock. (Being written.)
+class CServerLock {};
