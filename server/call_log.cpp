@@ -4,12 +4,26 @@
 
 #include <cstdio>
 
+bool CSeenPeers::Note(const std::string& peer) {
+    if (const auto known = m_index.find(peer); known != m_index.end()) {
+        m_order.splice(m_order.begin(), m_order, known->second);
+        return false;
+    }
+    m_order.push_front(peer);
+    m_index.emplace(peer, m_order.begin());
+    if (m_order.size() > kMaxPeers) {
+        m_index.erase(m_order.back());
+        m_order.pop_back();
+    }
+    return true;
+}
+
 void CCallLog::Seen(const grpc::ServerContext* context) {
     // A peer address names one connection: a client that reconnects gets another port.
     const std::string peer = context->peer();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_peers.insert(peer).second)
+        if (!m_peers.Note(peer))
             return;
     }
     Line("connection from " + peer);

@@ -1,12 +1,30 @@
 #pragma once
 
+#include <cstddef>
+#include <list>
 #include <mutex>
-#include <set>
 #include <string>
+#include <unordered_map>
 
 namespace grpc {
 class ServerContext;
 }
+
+// The connections seen lately, by peer address, so that each gets one "connection from" line.
+// A server up for months meets many connections, nearly all of them long closed: it keeps the
+// most recently seen ones only.
+class CSeenPeers {
+  public:
+    static constexpr std::size_t kMaxPeers = 1024;
+
+    // True when `peer` is not among the connections kept (new, or forgotten since).
+    bool Note(const std::string& peer);
+    std::size_t Size() const { return m_index.size(); }
+
+  private:
+    std::list<std::string> m_order;  // most recently seen first
+    std::unordered_map<std::string, std::list<std::string>::iterator> m_index;
+};
 
 // The server's lines on standard error: one when a client connection is first seen, one per
 // command, one per run end. Thread-safe: the gRPC threads all write here.
@@ -14,10 +32,12 @@ class CCallLog {
   public:
     // Notes the call's connection; the first call on a connection logs it.
     void Seen(const grpc::ServerContext* context);
+    // The line is logged as it is: what a client sent goes in through CleanForLog
+    // (server/client_text.h), so that it can't forge lines or flood the log.
     void Command(const grpc::ServerContext* context, const std::string& text);
     static void Line(const std::string& text);
 
   private:
-    std::mutex m_mutex;             // guards m_peers
-    std::set<std::string> m_peers;  // every connection seen, by its peer address
+    std::mutex m_mutex;  // guards m_peers
+    CSeenPeers m_peers;
 };

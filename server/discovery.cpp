@@ -6,9 +6,83 @@
 #include <avahi-common/strlst.h>
 #include <avahi-common/thread-watch.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <vector>
+
+namespace {
+
+// A TXT string holds at most 255 bytes.
+constexpr std::size_t kMaxTxtString = 255;
+
+std::size_t WireSize(const std::vector<std::string>& strings) {
+    std::size_t size = 0;
+    for (const auto& text : strings)
+        size += 1 + text.size();
+    return size;
+}
+
+// "key=value" cut to `limit` bytes, never inside a UTF-8 character.
+std::string Entry(const std::string& key, const std::string& value, std::size_t limit) {
+    std::string entry = key + "=" + value;
+    if (entry.size() <= limit)
+        return entry;
+    std::size_t end = limit;
+    while (end > key.size() + 1 && (static_cast<unsigned char>(entry[end]) & 0xC0) == 0x80)
+        --end;
+    return entry.substr(0, end);
+}
+
+// What a record had to give up, for the log; empty when nothing.
+std::string Shortfall(const TxtRecord& record) {
+    if (record.certificateLeftOut)
+        return "the certificate left out (give it to clients by hand)";
+    if (record.nameCut)
+        return "the server name and the description shortened";
+    return record.descriptionCut ? "the description shortened" : "";
+}
+
+}  // namespace
+
+TxtRecord AssembleTxtRecord(const CDiscovery::Announcement& announcement) {
+    const std::string nameKey = "server_name";
+    const std::string descriptionKey = "description";
+    const std::string version = Entry("version", announcement.version, kMaxTxtString);
+    std::vector<std::string> ca;
+    std::istringstream pem(announcement.certificatePem);
+    for (std::string line; std::getline(pem, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            ca.push_back(Entry("ca" + std::to_string(ca.size()), line, kMaxTxtString));
+    }
+
+    TxtRecord record;
+    // The certificate is what a client needs to connect; the name and the description it can
+    // read from the server once connected. A certificate cut short is no certificate.
+    const std::size_t fixed = WireSize({version, nameKey + "=", descriptionKey + "="});
+    if (fixed + WireSize(ca) >= kTxtRecordLimit) {
+        record.certificateLeftOut = !ca.empty();
+        ca.clear();
+    }
+    // What the two values may take, the name first.
+    std::size_t room = kTxtRecordLimit - 1 - fixed - WireSize(ca);
+    const std::string name =
+        Entry(nameKey, announcement.name, std::min(kMaxTxtString, nameKey.size() + 1 + room));
+    room -= name.size() - (nameKey.size() + 1);
+    const std::string description =
+        Entry(descriptionKey, announcement.description,
+              std::min(kMaxTxtString, descriptionKey.size() + 1 + room));
+    record.nameCut = name != Entry(nameKey, announcement.name, kMaxTxtString);
+    record.descriptionCut =
+        description != Entry(descriptionKey, announcement.description, kMaxTxtString);
+
+    record.strings = {version, name, description};
+    record.strings.insert(record.strings.end(), ca.begin(), ca.end());
+    record.wireSize = WireSize(record.strings);
+    return record;
+}
 
 struct CDiscovery::Impl {
     AvahiThreadedPoll* poll = nullptr;
@@ -18,20 +92,13 @@ struct CDiscovery::Impl {
     Announcement announcement;
 
     AvahiStringList* Txt() const {
-        std::vector<std::string> lines = {"version=" + announcement.version,
-                                          "server_name=" + announcement.name,
-                                          "description=" + announcement.description};
-        std::istringstream pem(announcement.certificatePem);
-        std::string line;
-        for (int n = 0; std::getline(pem, line);) {
-            if (!line.empty())
-                lines.push_back("ca" + std::to_string(n++) + "=" + line);
-        }
+        const TxtRecord record = AssembleTxtRecord(announcement);
+        if (const std::string given = Shortfall(record); !given.empty())
+            std::fprintf(stderr, "velmora-server: discovery: %s to fit the record\n",
+                         given.c_str());
         AvahiStringList* list = nullptr;
-        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-            // A TXT string holds at most 255 bytes.
-            list = avahi_string_list_add(list, it->substr(0, 255).c_str());
-        }
+        for (auto it = record.strings.rbegin(); it != record.strings.rend(); ++it)
+            list = avahi_string_list_add(list, it->c_str());
         return list;
     }
 

@@ -4,11 +4,11 @@
 #include <ifaddrs.h>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
+#include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
-#include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
@@ -18,9 +18,12 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QUuid>
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <set>
+
+#include "server/call_log.h"
 
 namespace {
 
@@ -75,40 +78,77 @@ bool AddExtension(X509* cert, int nid, const char* value) {
     return ok;
 }
 
+// A DNS name in a certificate is letters, digits, hyphens and dots; a host name of other
+// characters is left out rather than spoil the certificate.
+bool IsDnsName(const std::string& name) {
+    if (name.empty() || name.size() > 253)
+        return false;
+    for (const char c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.')
+            return false;
+    }
+    return true;
+}
+
+void AddDnsName(GENERAL_NAMES* names, const std::string& dns) {
+    GENERAL_NAME* name = GENERAL_NAME_new();
+    ASN1_IA5STRING* text = ASN1_IA5STRING_new();
+    ASN1_STRING_set(text, dns.data(), static_cast<int>(dns.size()));
+    GENERAL_NAME_set0_value(name, GEN_DNS, text);
+    sk_GENERAL_NAME_push(names, name);
+}
+
+void AddAddress(GENERAL_NAMES* names, const void* bytes, int size) {
+    GENERAL_NAME* name = GENERAL_NAME_new();
+    ASN1_OCTET_STRING* address = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(address, static_cast<const unsigned char*>(bytes), size);
+    GENERAL_NAME_set0_value(name, GEN_IPADD, address);
+    sk_GENERAL_NAME_push(names, name);
+}
+
 // The names a client may reach this machine by when the certificate is made: "SiLA2" (what
-// SiLA 2 clients check an untrusted certificate against), localhost, the host name and the
-// addresses of the machine's interfaces.
-std::string SubjectAltNames() {
-    std::set<std::string> names = {"DNS:SiLA2", "DNS:localhost", "IP:127.0.0.1", "IP:::1"};
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) == 0 && host[0])
-        names.insert(std::string("DNS:") + host);
+// SiLA 2 clients check an untrusted certificate against), localhost, the host name (and its
+// mDNS name) and the addresses of the machine's interfaces.
+bool AddSubjectAltNames(X509* cert, const std::string& hostName) {
+    std::set<std::string> dnsNames = {"SiLA2", "localhost"};
+    if (IsDnsName(hostName)) {
+        dnsNames.insert(hostName);
+        if (hostName.find('.') == std::string::npos)
+            dnsNames.insert(hostName + ".local");
+    }
+    // Raw, 4 or 16 bytes: 127.0.0.1 and ::1, then the interfaces'.
+    std::set<std::string> addresses = {std::string("\x7f\0\0\1", 4), std::string(15, '\0') + '\1'};
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) == 0) {
         for (ifaddrs* it = list; it; it = it->ifa_next) {
             if (!it->ifa_addr)
                 continue;
-            char text[INET6_ADDRSTRLEN] = {};
-            const int family = it->ifa_addr->sa_family;
-            if (family == AF_INET)
-                inet_ntop(family, &reinterpret_cast<sockaddr_in*>(it->ifa_addr)->sin_addr, text,
-                          sizeof text);
-            else if (family == AF_INET6)
-                inet_ntop(family, &reinterpret_cast<sockaddr_in6*>(it->ifa_addr)->sin6_addr, text,
-                          sizeof text);
-            else
-                continue;
-            // Link-local IPv6 addresses need a zone and can't stand in a certificate.
-            if (family == AF_INET6 && std::string(text).rfind("fe80", 0) == 0)
-                continue;
-            names.insert(std::string("IP:") + text);
+            if (it->ifa_addr->sa_family == AF_INET) {
+                const auto& address = reinterpret_cast<sockaddr_in*>(it->ifa_addr)->sin_addr;
+                addresses.insert(std::string(reinterpret_cast<const char*>(&address), 4));
+            } else if (it->ifa_addr->sa_family == AF_INET6) {
+                const auto& address = reinterpret_cast<sockaddr_in6*>(it->ifa_addr)->sin6_addr;
+                // Link-local addresses need a zone and can't stand in a certificate.
+                if (!IN6_IS_ADDR_LINKLOCAL(&address))
+                    addresses.insert(std::string(reinterpret_cast<const char*>(&address), 16));
+            }
         }
         freeifaddrs(list);
     }
-    std::string joined;
-    for (const auto& name : names)
-        joined += (joined.empty() ? "" : ",") + name;
-    return joined;
+    GENERAL_NAMES* names = sk_GENERAL_NAME_new_null();
+    for (const auto& dns : dnsNames)
+        AddDnsName(names, dns);
+    for (const auto& address : addresses)
+        AddAddress(names, address.data(), static_cast<int>(address.size()));
+    const bool added = X509_add1_ext_i2d(cert, NID_subject_alt_name, names, 0, 0) == 1;
+    GENERAL_NAMES_free(names);
+    return added;
+}
+
+bool IsEcCertificate(const std::string& certificatePem) {
+    BioPtr bio(BIO_new_mem_buf(certificatePem.data(), static_cast<int>(certificatePem.size())));
+    X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    return cert && EVP_PKEY_get_base_id(X509_get0_pubkey(cert.get())) == EVP_PKEY_EC;
 }
 
 std::string ToPem(X509* cert) {
@@ -178,10 +218,11 @@ std::string CServerIdentity::KeyPath() const {
 
 bool CServerIdentity::LoadOrMakeCertificate(std::string& certificatePem, std::string& keyPem) {
     // A pair made for another UUID (the uuid file replaced by hand) is made again.
-    if (ReadText(CertificatePath(), certificatePem) && ReadText(KeyPath(), keyPem) &&
-        UuidOfCertificate(certificatePem) == m_uuid)
+    const bool ours = ReadText(CertificatePath(), certificatePem) && ReadText(KeyPath(), keyPem) &&
+                      UuidOfCertificate(certificatePem) == m_uuid;
+    if (ours && IsEcCertificate(certificatePem))
         return true;
-    if (!MakeSelfSignedCertificate(m_uuid, certificatePem, keyPem)) {
+    if (!MakeSelfSignedCertificate(m_uuid, HostName(), certificatePem, keyPem)) {
         m_error = "can't make a certificate";
         return false;
     }
@@ -189,12 +230,24 @@ bool CServerIdentity::LoadOrMakeCertificate(std::string& certificatePem, std::st
         m_error = "can't write the certificate to " + m_folder;
         return false;
     }
+    // Older versions made RSA certificates, too big to announce whole by discovery.
+    if (ours)
+        CCallLog::Line("replaced the RSA certificate in " + m_folder +
+                       " by an EC one, small enough for discovery; the server UUID is kept");
     return true;
 }
 
-bool MakeSelfSignedCertificate(const std::string& uuid, std::string& certificatePem,
-                               std::string& keyPem) {
-    KeyPtr key(EVP_RSA_gen(2048));
+std::string HostName() {
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0)
+        return {};
+    return host;
+}
+
+bool MakeSelfSignedCertificate(const std::string& uuid, const std::string& hostName,
+                               std::string& certificatePem, std::string& keyPem) {
+    // P-256: a certificate a third the size of an RSA one, so that discovery can carry it.
+    KeyPtr key(EVP_EC_gen("P-256"));
     X509Ptr cert(X509_new());
     if (!key || !cert)
         return false;
@@ -216,13 +269,11 @@ bool MakeSelfSignedCertificate(const std::string& uuid, std::string& certificate
 
     // The certificate is its own authority: clients are given it (discovery's "ca" lines) to
     // trust.
-    const std::string altNames = SubjectAltNames();
     if (!AddExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE") ||
-        !AddExtension(cert.get(), NID_key_usage,
-                      "critical,digitalSignature,keyEncipherment,keyCertSign") ||
+        !AddExtension(cert.get(), NID_key_usage, "critical,digitalSignature,keyCertSign") ||
         !AddExtension(cert.get(), NID_ext_key_usage, "serverAuth") ||
         !AddExtension(cert.get(), NID_subject_key_identifier, "hash") ||
-        !AddExtension(cert.get(), NID_subject_alt_name, altNames.c_str()))
+        !AddSubjectAltNames(cert.get(), hostName))
         return false;
 
     ASN1_OBJECT* oid = OBJ_txt2obj(kServerUuidOid, 1);

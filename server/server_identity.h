@@ -20,7 +20,8 @@ class CServerIdentity {
     bool StoreName(const std::string& name);
 
     // The certificate and key in PEM: the pair kept in the folder, made (CN "SiLA2", the UUID in
-    // its own extension) the first time. False when it can't be made or read.
+    // its own extension) the first time; an RSA pair an older version made is made again as EC.
+    // False when it can't be made or read.
     bool LoadOrMakeCertificate(std::string& certificatePem, std::string& keyPem);
     std::string CertificatePath() const;
     std::string KeyPath() const;
@@ -37,8 +38,11 @@ class CServerIdentity {
 // The object identifier under which a SiLA 2 server's certificate carries the server's UUID.
 inline constexpr const char* kServerUuidOid = "1.3.6.1.4.1.58583";
 
-// Makes a self-signed certificate and its RSA key, both PEM; false on failure.
-bool MakeSelfSignedCertificate(const std::string& uuid, std::string& certificatePem,
-                               std::string& keyPem);
+// This machine's host name; empty if it has none.
+std::string HostName();
+// Makes a self-signed certificate for the machine `hostName` and its EC (P-256) key, both PEM;
+// false on failure.
+bool MakeSelfSignedCertificate(const std::string& uuid, const std::string& hostName,
+                               std::string& certificatePem, std::string& keyPem);
 // The UUID a certificate carries in its SiLA extension; empty if it has none.
 std::string UuidOfCertificate(const std::string& certificatePem);

@@ -2,7 +2,9 @@
 
 #include <QString>
 
+#include "server/access_guard.h"
 #include "server/call_log.h"
+#include "server/client_text.h"
 #include "server/feature_definitions.h"
 #include "server/sila_error.h"
 
@@ -11,6 +13,8 @@ namespace sv = sila2::org::silastandard::core::silaservice::v1;
 namespace {
 
 const std::string kFeature = kSiLAServiceFeature;
+const std::string kServerNameParameter = kFeature + "/Command/SetServerName/Parameter/ServerName";
+constexpr std::size_t kMaxNameCharacters = 255;
 
 }  // namespace
 
@@ -28,27 +32,48 @@ grpc::Status CSiLAServiceService::GetFeatureDefinition(
     grpc::ServerContext* context, const sv::GetFeatureDefinition_Parameters* request,
     sv::GetFeatureDefinition_Responses* response) {
     const std::string& wanted = request->featureidentifier().value();
-    m_log.Command(context, "GetFeatureDefinition " + wanted);
+    m_log.Command(context, "GetFeatureDefinition " + CleanForLog(wanted));
     // Identifiers differ in more than case, so clients may write them in any case.
     for (const auto& feature : ImplementedFeatureDefinitions()) {
-        if (QString::fromStdString(feature.identifier)
-                .compare(QString::fromStdString(wanted), Qt::CaseInsensitive) == 0) {
+        if (feature.identifier.size() == wanted.size() &&
+            QString::fromStdString(feature.identifier)
+                    .compare(QString::fromStdString(wanted), Qt::CaseInsensitive) == 0) {
             response->mutable_featuredefinition()->set_value(feature.xml);
             return grpc::Status::OK;
         }
     }
+    // Whatever came in, the answer stays small enough for the status it travels in.
     return sila_error::Defined(kFeature + "/DefinedExecutionError/UnimplementedFeature",
-                               "This server implements no feature '" + wanted + "'.");
+                               "This server implements no feature '" + EchoLimit(wanted) + "'.");
 }
 
 grpc::Status CSiLAServiceService::SetServerName(grpc::ServerContext* context,
                                                 const sv::SetServerName_Parameters* request,
                                                 sv::SetServerName_Responses*) {
+    Admission admission;
+    if (const grpc::Status admitted = m_guard.Admit(context, Guard::TokenAndLock, admission);
+        !admitted.ok()) {
+        m_log.Command(context, "SetServerName refused: no valid access token or lock identifier");
+        return admitted;
+    }
     const std::string& name = request->servername().value();
-    m_log.Command(context, "SetServerName " + name);
-    if (name.size() > 255)
-        return sila_error::Validation(kFeature + "/Command/SetServerName/Parameter/ServerName",
+    const std::string by = admission.user.empty() ? "" : " by " + CleanForLog(admission.user);
+    const std::string logged = CleanForLog(name);
+    // The name goes out in the discovery record and into clients' lists and logs: text only.
+    const auto characters = PlainTextLength(name);
+    if (!characters) {
+        m_log.Command(context, "SetServerName" + by + " refused (not plain text): " + logged);
+        return sila_error::Validation(
+            kServerNameParameter,
+            "The name must be UTF-8 text without control characters (line breaks, tabs, "
+            "escapes).");
+    }
+    if (*characters > kMaxNameCharacters) {
+        m_log.Command(context, "SetServerName" + by + " refused (too long): " + logged);
+        return sila_error::Validation(kServerNameParameter,
                                       "The name is longer than 255 characters.");
+    }
+    m_log.Command(context, "SetServerName" + by + ": " + logged);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_identity.name = name;
