@@ -1,32 +1,45 @@
 #include "server/access_control.h"
 
-#include <QDir>
-#include <QFile>
 #include <QStandardPaths>
+#include <QString>
 
 #include "server/access_guard.h"
+#include "server/authentication_service.h"
+#include "server/authorization_service.h"
+#include "server/lock_controller_service.h"
+#include "server/login_throttle.h"
 #include "server/server_lock.h"
 #include "server/token_registry.h"
+#include "server/user_file.h"
 
 struct CAccessControl::Impl {
+    Impl(Options options, CCallLog& log)
+        : guard(tokens, lock, options.tokensRequired),
+          authentication(std::move(options.usersFile), std::move(options.serverUuid), tokens,
+                         throttle, log),
+          authorization(log),
+          lockController(lock, guard, log) {}
+
     CTokenRegistry tokens;
     CServerLock lock;
-    std::unique_ptr<CAccessGuard> guard;
+    CLoginThrottle throttle;
+    CAccessGuard guard;
+    CAuthenticationService authentication;
+    CAuthorizationService authorization;
+    CLockControllerService lockController;
 };
 
-CAccessControl::CAccessControl(Options options, CCallLog&) : m_impl(std::make_unique<Impl>()) {
-    m_impl->guard =
-        std::make_unique<CAccessGuard>(m_impl->tokens, m_impl->lock, options.tokensRequired);
-}
+CAccessControl::CAccessControl(Options options, CCallLog& log)
+    : m_impl(std::make_unique<Impl>(std::move(options), log)) {}
 
 CAccessControl::~CAccessControl() = default;
 
 CAccessGuard& CAccessControl::Guard() {
-    return *m_impl->guard;
+    return m_impl->guard;
 }
 
 std::vector<grpc::Service*> CAccessControl::Services() {
-    return {};
+    return {&m_impl->authentication, &m_impl->authorization, &m_impl->lockController};
 }
 
 std::string UserStorePath() {
@@ -36,14 +49,6 @@ std::string UserStorePath() {
 }
 
 int CountUsers(const std::string& path) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    int users = 0;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine().trimmed();
-        if (!line.isEmpty() && !line.startsWith('#'))
-            ++users;
-    }
-    return users;
+    CUserFile users(path);
+    return users.Load() ? static_cast<int>(users.Names().size()) : 0;
 }

@@ -1,21 +1,39 @@
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
+#include <cstdio>
 
 #include "resources/version.h"
+#include "server/access_control.h"
 #include "server/server_app.h"
+#include "server/user_admin.h"
+#include "server/user_file.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+const CLI::Validator kUserName(
+    [](std::string& name) {
+        return IsValidUserName(name) ? std::string()
+                                     : "a user name has 1 to 64 letters, digits, '.', '_' or '-'";
+    },
+    "NAME");
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CServerApp::Options options;
     CLI::App cli{"velmora-server: the shaker as a SiLA 2 server"};
     cli.set_version_flag("--version", std::string("velmora-server ") + kVelmoraVersion);
-    cli.add_option("--port", options.port,
-                   "serial port of the instrument (a device path, COMn, or 'simulator')")
-        ->required();
+    auto* port = cli.add_option(
+        "--port", options.port,
+        "serial port of the instrument (a device path, COMn, or 'simulator'); needed to serve");
     cli.add_option("--baud", options.baud, "baud rate")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
-    cli.add_option("--listen", options.listen, "address and port to serve on (HOST:PORT)")
-        ->capture_default_str();
+    cli.add_option("--listen", options.listen,
+                   "address and port to serve on (HOST:PORT; default 127.0.0.1:50052 without "
+                   "users, 0.0.0.0:50052 with users)");
     cli.add_option("--name", options.name, "the server's name (default: the name last set)");
     auto* insecure = cli.add_flag("--insecure", options.insecure, "serve without TLS");
     auto* cert = cli.add_option("--cert", options.certFile, "PEM certificate (chain) to serve with")
@@ -31,9 +49,42 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     bool noDiscovery = false;
     cli.add_flag("--no-discovery", noDiscovery, "don't announce the server by mDNS/DNS-SD");
-    CLI11_PARSE(cli, argc, argv);
-    options.discovery = !noDiscovery;
+    cli.add_flag("--no-auth", options.noAuth, "calls need no token; only for a closed network");
 
+    std::string addUser, removeUser;
+    bool listUsers = false, passwordStdin = false;
+    auto* add = cli.add_option("--add-user", addUser,
+                               "add a user (or change its password), asking for the password, "
+                               "then exit")
+                    ->check(kUserName);
+    auto* remove =
+        cli.add_option("--remove-user", removeUser, "remove a user, then exit")->check(kUserName);
+    auto* list = cli.add_flag("--list-users", listUsers, "list the users' names, then exit");
+    cli.add_flag("--password-stdin", passwordStdin,
+                 "--add-user reads the password from one line of standard input")
+        ->needs(add);
+    add->excludes(remove)->excludes(list);
+    remove->excludes(list);
+
+    try {
+        cli.parse(argc, argv);
+        if (add->count() == 0 && remove->count() == 0 && !listUsers && port->count() == 0)
+            throw CLI::RequiredError(port->get_name());
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == 0)
+            return cli.exit(error);
+        std::fprintf(stderr, "velmora-server: %s (see velmora-server --help)\n", error.what());
+        return kExitUsage;
+    }
+
+    if (add->count() > 0)
+        return AddUserCommand(UserStorePath(), addUser, passwordStdin);
+    if (remove->count() > 0)
+        return RemoveUserCommand(UserStorePath(), removeUser);
+    if (listUsers)
+        return ListUsersCommand(UserStorePath());
+
+    options.discovery = !noDiscovery;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("velmora-server");
     CServerApp server(std::move(options));
