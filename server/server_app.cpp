@@ -20,13 +20,13 @@
 #include "server/call_log.h"
 #include "server/cancel_controller_service.h"
 #include "server/discovery.h"
+#include "server/instrument_source.h"
 #include "server/server_identity.h"
 #include "server/shaker_backend.h"
 #include "server/shaking_controller_service.h"
 #include "server/silaservice_service.h"
 #include "server/simulation_controller_service.h"
 #include "server/stream_gate.h"
-#include "sim/simulated_shaker.h"
 
 namespace {
 
@@ -77,8 +77,6 @@ struct CServerApp::Impl {
     CCallLog log;
     CServerIdentity identity{CServerIdentity::DefaultFolder()};
     CDiscovery discovery;
-    std::unique_ptr<CSimulatedShaker> simulator;
-    std::chrono::milliseconds simUnit{1000};
     std::unique_ptr<CShakerBackend> backend;
     CStreamGate streams;
     std::unique_ptr<CAccessControl> access;
@@ -87,21 +85,6 @@ struct CServerApp::Impl {
     std::unique_ptr<CCancelControllerService> cancelService;
     std::unique_ptr<CSimulationControllerService> simulationService;
     std::unique_ptr<grpc::Server> server;
-
-    // "--port simulator": the simulated shaker the window offers as "Simulator", in this
-    // process. VELMORA_SIM_UNIT_MS sets its time unit in ms (a test seam: short runs).
-    bool StartSimulator(std::string& port) {
-        SimOptions simOptions;
-        simOptions.noise = 2;
-        if (const int unitMs = qEnvironmentVariableIntValue("VELMORA_SIM_UNIT_MS"); unitMs > 0)
-            simUnit = std::chrono::milliseconds(unitMs);
-        simOptions.timeUnit = simUnit;
-        simulator = std::make_unique<CSimulatedShaker>(simOptions);
-        if (!simulator->Start())
-            return false;
-        port = simulator->SlavePath();
-        return true;
-    }
 
     int Fail(const std::string& why) {
         CCallLog::Line(why);
@@ -155,16 +138,13 @@ int CServerApp::Run() {
     if (!d.identity.Load())
         return d.Fail(d.identity.Error());
 
-    // The serial port is held from here to the end; an instrument that can't be connected
-    // leaves the server up, answering every command with InstrumentNotConnected.
-    std::string port = d.options.port;
-    const bool simulated =
-        QString::fromStdString(port).compare("simulator", Qt::CaseInsensitive) == 0;
-    if (simulated && !d.StartSimulator(port))
+    // The serial port is held from here to the end, but for a stay in simulation mode; an
+    // instrument that can't be connected leaves the server up, answering every command with
+    // InstrumentNotConnected.
+    auto source = std::make_unique<CInstrumentSource>(d.options.port, d.options.baud);
+    if (source->StartsSimulated() && !source->Port(true))
         return d.Fail("can't start the simulated shaker");
-    d.backend = std::make_unique<CShakerBackend>(PortChoice{port, d.options.baud});
-    if (simulated)
-        d.backend->SetTimeUnit(d.simUnit);
+    d.backend = std::make_unique<CShakerBackend>(std::move(source));
     d.backend->SetLinkGiveUp(std::chrono::seconds(d.options.reconnectTimeoutS));
     if (!d.DecideAccess())
         return 1;
@@ -176,7 +156,6 @@ int CServerApp::Run() {
         d.stopper.join();
     d.server.reset();
     d.backend.reset();
-    d.simulator.reset();
     close(g_signalPipe[0]);
     close(g_signalPipe[1]);
     return d.exitCode;

@@ -1,19 +1,17 @@
 #include "server/shaker_backend.h"
 
 #include <QUuid>
+#include <algorithm>
 #include <utility>
 
 #include "server/call_log.h"
 
-namespace {
-
-// Results a client never fetched are kept for this many runs.
-constexpr std::size_t kKeptExecutions = 32;
-
-}  // namespace
-
-CShakerBackend::CShakerBackend(PortChoice port)
-    : m_port(std::move(port)), m_engine(std::make_unique<CRunController>(*this)) {
+CShakerBackend::CShakerBackend(std::unique_ptr<CInstrumentSource> source)
+    : m_source(std::move(source)), m_engine(std::make_unique<CRunController>(*this)) {
+    m_simulated = m_source->StartsSimulated();
+    m_timeUnit = m_source->TimeUnit(m_simulated);
+    m_port = m_source->Port(m_simulated).value_or(PortChoice{});
+    m_engine->SetSimulated(m_simulated);
     m_linkTimer.setSingleShot(true);
     connect(&m_linkTimer, &QTimer::timeout, this, &CShakerBackend::GiveUpLink);
 }
@@ -24,6 +22,16 @@ CShakerBackend::~CShakerBackend() {
 
 void CShakerBackend::Connect(std::function<void()> done) {
     m_connected = std::move(done);
+    ConnectEngine();
+}
+
+void CShakerBackend::ConnectEngine() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_device.ready = false;
+        ++m_state.version;
+    }
+    m_changed.notify_all();
     m_engine->Connect(m_port);
 }
 
@@ -39,6 +47,9 @@ void CShakerBackend::ContinueClosing() {
     if (!m_stopped || m_closingStop || !m_engine)
         return;
     const EngineState state = m_engine->State();
+    // Identifying the instrument takes seconds at the line's pace: no reason to wait for it.
+    if (state == EngineState::Connecting)
+        m_engine->CancelConnect();
     if (state == EngineState::Connecting || state == EngineState::Starting ||
         state == EngineState::Stopping)
         return;
@@ -118,6 +129,64 @@ CShakerBackend::StopFuture CShakerBackend::Stop(std::optional<int> speed) {
     return promise->get_future();
 }
 
+CShakerBackend::StopFuture CShakerBackend::CancelRun() {
+    auto promise = std::make_shared<std::promise<std::optional<StopOutcome>>>();
+    m_cancelling = true;
+    RequestStop(m_engine->FallbackStopSpeed(), [this, promise](std::optional<StopOutcome> outcome) {
+        m_cancelling = false;
+        promise->set_value(outcome);
+    });
+    return promise->get_future();
+}
+
+CShakerBackend::ModeSwitch CShakerBackend::SwitchMode(bool simulated) {
+    ModeSwitch result;
+    if (simulated == Simulated())
+        return result;
+    if (!simulated && !m_source->HasRealPort()) {
+        result.refusal =
+            "The server was started on the simulated shaker; it has no real port to go back to.";
+        return result;
+    }
+    if (m_engine->Running()) {
+        result.refusal = "A run is in progress; stop it first.";
+        return result;
+    }
+    if (m_engine->State() == EngineState::Connecting) {
+        result.refusal = "The instrument is being identified; try again in a few seconds.";
+        return result;
+    }
+    if (m_engine->State() != EngineState::Idle || m_startDone || m_stopDone) {
+        result.refusal = "A start or stop is under way; try again when it ends.";
+        return result;
+    }
+    const std::optional<PortChoice> port = m_source->Port(simulated);
+    if (!port) {
+        result.refusal = "The simulated shaker could not be started.";
+        return result;
+    }
+    m_port = *port;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_simulated = simulated;
+        m_timeUnit = m_source->TimeUnit(simulated);
+    }
+    m_engine->SetSimulated(simulated);
+    ConnectEngine();
+    result.switched = true;
+    return result;
+}
+
+bool CShakerBackend::Simulated() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_simulated;
+}
+
+std::chrono::milliseconds CShakerBackend::TimeUnit() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_timeUnit;
+}
+
 void CShakerBackend::RequestStart(int speed, int time, StartDone done) {
     m_asking = true;
     m_startAtOnce.reset();
@@ -170,14 +239,10 @@ CShakerBackend::Device CShakerBackend::DeviceInfo() const {
 void CShakerBackend::BeginExecution(int time) {
     const std::string uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
     m_currentExecution = uuid;
+    const auto now = CExecutionStore::Clock::now();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_executions[uuid].time = time;
-        m_executionOrder.push_back(uuid);
-        while (m_executionOrder.size() > kKeptExecutions) {
-            m_executions.erase(m_executionOrder.front());
-            m_executionOrder.pop_front();
-        }
+        m_executions.Add(uuid, time, now + time * m_timeUnit, now);
         ++m_state.version;
     }
     m_changed.notify_all();
@@ -188,9 +253,10 @@ void CShakerBackend::FinishExecution(Ending ending) {
         return;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const auto it = m_executions.find(m_currentExecution);
-        if (it != m_executions.end()) {
-            Execution& execution = it->second;
+        const auto now = CExecutionStore::Clock::now();
+        if (Execution* found = m_executions.Find(m_currentExecution, now)) {
+            Execution& execution = *found;
+            CExecutionStore::KeepUntilAfter(execution, now);
             execution.finished = true;
             execution.ending = ending;
             const auto& speeds = m_engine->Record().SpeedSeries();
@@ -207,24 +273,29 @@ void CShakerBackend::FinishExecution(Ending ending) {
 std::optional<CShakerBackend::Execution> CShakerBackend::FindExecution(
     const std::string& uuid) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = m_executions.find(uuid);
-    if (it == m_executions.end())
+    const Execution* execution = m_executions.Find(uuid, CExecutionStore::Clock::now());
+    if (!execution)
         return std::nullopt;
-    return it->second;
+    return *execution;
 }
 
 void CShakerBackend::ConnectFinished(const ConnectOutcome& outcome) {
     Device device;
+    device.ready = true;
     device.connected = outcome.result == ConnectOutcome::Result::Connected;
     device.id = m_engine->DeviceId();
     device.type = m_engine->GetDeviceType();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_device = device;
+        ++m_state.version;
     }
-    if (device.connected) {
+    m_changed.notify_all();
+    if (outcome.result == ConnectOutcome::Result::Cancelled) {
+        CCallLog::Line("identifying the instrument was given up");
+    } else if (device.connected) {
         CCallLog::Line("instrument " + device.id + " (type " + std::to_string(device.type) +
-                       ") on " + m_port.portName +
+                       ") on " + (m_simulated ? "the simulated shaker" : m_port.portName) +
                        (outcome.runningElsewhere ? ", running a run started elsewhere" : ""));
     } else {
         CCallLog::Line("failed to connect the instrument");
@@ -292,9 +363,12 @@ void CShakerBackend::RunningChanged(bool running) {
 void CShakerBackend::SampleRecorded(int, int speed, int remaining) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const auto it = m_executions.find(m_currentExecution);
-        if (it != m_executions.end())
-            it->second.samples.push_back({speed, remaining});
+        const auto now = CExecutionStore::Clock::now();
+        if (Execution* execution = m_executions.Find(m_currentExecution, now)) {
+            execution->samples.push_back({speed, remaining});
+            // A run that takes longer than its time (a link down a while) is kept longer.
+            CExecutionStore::KeepUntilAfter(*execution, now + std::max(remaining, 0) * m_timeUnit);
+        }
         ++m_state.version;
     }
     m_changed.notify_all();
@@ -309,7 +383,9 @@ void CShakerBackend::RunEnded(RunEnd why) {
             break;
         case RunEnd::Stopped:
             // The server's own Stop on its way out is no client's.
-            ending = m_closingStop ? Ending::ServerShutdown : Ending::Stopped;
+            ending = m_closingStop  ? Ending::ServerShutdown
+                     : m_cancelling ? Ending::Cancelled
+                                    : Ending::Stopped;
             break;
         case RunEnd::LinkLost:
             ending = Ending::LinkLost;

@@ -5,10 +5,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <future>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,6 +16,8 @@
 #include "run/run_controller.h"
 #include "run/run_observer.h"
 #include "run/run_outcomes.h"
+#include "server/execution_store.h"
+#include "server/instrument_source.h"
 
 // The one object between the gRPC threads and the run engine. The engine lives on this
 // object's thread (the QCoreApplication's) and every call to it is made there; its requests
@@ -26,27 +26,9 @@
 // samples) is kept here under a lock so that reading it never waits for the engine.
 class CShakerBackend : public QObject, public IRunObserver {
   public:
-    struct Sample {
-        int speed = 0;
-        int remaining = 0;
-    };
-    // How an execution ended. Only the run's own ends (its time ran out, the instrument
-    // ended it) are successes: a client waiting for a run must learn that it was cut short.
-    enum class Ending {
-        Succeeded,
-        Stopped,         // StopShaking, by any client
-        LinkLost,        // the link did not come back in time and the run was given up
-        ServerShutdown,  // SIGTERM or SIGINT
-    };
-    // One StartShaking, from its confirmation to its result.
-    struct Execution {
-        int time = 0;
-        std::vector<Sample> samples;  // as the intermediate responses went out
-        bool finished = false;
-        Ending ending = Ending::Succeeded;
-        // The run's record when it ended, the export's two columns.
-        std::vector<std::int64_t> speeds, remainingTimes;
-    };
+    using Sample = ExecutionSample;
+    using Ending = ExecutionEnding;
+    using Execution = ExecutionRecord;
     // What clients can watch, with a counter that moves at every change of anything here.
     struct State {
         int speed = 0;
@@ -56,6 +38,9 @@ class CShakerBackend : public QObject, public IRunObserver {
         std::uint64_t version = 0;
     };
     struct Device {
+        // The instrument has been identified, or found missing: false at start-up and while
+        // the server changes between simulation and real mode.
+        bool ready = false;
         bool connected = false;
         std::string id;
         int type = 0;
@@ -69,15 +54,16 @@ class CShakerBackend : public QObject, public IRunObserver {
     using StartFuture = std::future<std::optional<StartReply>>;
     using StopFuture = std::future<std::optional<StopOutcome>>;
 
-    explicit CShakerBackend(PortChoice port);
+    // Starts in simulation when the source does; its port must be there (Port()).
+    explicit CShakerBackend(std::unique_ptr<CInstrumentSource> source);
     ~CShakerBackend() override;
 
     // On the engine's thread: the connection, as the window makes it at start-up; `done` is
     // queued to this thread once the engine has answered.
     void Connect(std::function<void()> done);
-    // On the engine's thread, at the end: refuses further calls, lets a start or stop under
-    // way finish, stops a run in progress as Stop does (with the speed sent at its start, so
-    // its journal ends), then queues `stopped` to this thread.
+    // On the engine's thread, at the end: refuses further calls, gives up an identification
+    // under way, lets a start or stop under way finish, stops a run in progress as Stop does (with
+    // the speed sent at its start, so its journal ends), then queues `stopped` to this thread.
     void StopAccepting(std::function<void()> stopped);
     // From any thread: every watcher (subscription, execution info, intermediate responses)
     // ends, with OK, at once; the server is about to go.
@@ -92,6 +78,22 @@ class CShakerBackend : public QObject, public IRunObserver {
     // answered with the engine's outcome, at once when it refuses at once.
     StartFuture Start(int speed, int time);
     StopFuture Stop(std::optional<int> speed);
+    // On the engine's thread: the execution whose run is in progress; empty when none is.
+    const std::string& RunningExecution() const { return m_currentExecution; }
+    // On the engine's thread (inside a Call): stops the run in progress as Stop does; if the
+    // instrument confirms, its execution ends as cancelled.
+    StopFuture CancelRun();
+
+    // What a change between simulation and real mode came to: `refusal` says why it was not
+    // made; `switched` is false also when the mode asked for was on already.
+    struct ModeSwitch {
+        bool switched = false;
+        std::string refusal;
+    };
+    // On the engine's thread (inside a Call): to the simulated shaker or back to the real
+    // port, only between runs; the instrument is identified anew meanwhile (not ready).
+    ModeSwitch SwitchMode(bool simulated);
+    bool Simulated() const;
 
     State CurrentState() const;
     // Waits until something has changed since `version`, the server is going, or `timeout`.
@@ -100,8 +102,7 @@ class CShakerBackend : public QObject, public IRunObserver {
     std::optional<Execution> FindExecution(const std::string& uuid) const;
 
     // One unit of the instrument's remaining time (seconds unless the simulator counts faster).
-    void SetTimeUnit(std::chrono::milliseconds unit) { m_timeUnit = unit; }
-    std::chrono::milliseconds TimeUnit() const { return m_timeUnit; }
+    std::chrono::milliseconds TimeUnit() const;
     // A run whose link has been down this long is given up (LinkLost); zero: never, the run
     // is watched until the link comes back or a client stops it.
     void SetLinkGiveUp(std::chrono::seconds after) { m_linkGiveUp = after; }
@@ -126,6 +127,8 @@ class CShakerBackend : public QObject, public IRunObserver {
 
     void RequestStart(int speed, int time, StartDone done);
     void RequestStop(std::optional<int> speed, StopDone done);
+    // Connects the engine to the source's port of the current mode.
+    void ConnectEngine();
     // The next step of StopAccepting, once the engine is between requests.
     void ContinueClosing();
     void BeginExecution(int time);
@@ -134,8 +137,9 @@ class CShakerBackend : public QObject, public IRunObserver {
     void GiveUpLink();
     void Changed(const std::function<void(State&)>& change);
 
+    // Declared before the engine, so that a simulated shaker outlives the engine's port on it.
+    std::unique_ptr<CInstrumentSource> m_source;
     PortChoice m_port;
-    std::chrono::milliseconds m_timeUnit{1000};
     std::chrono::seconds m_linkGiveUp{0};
     QTimer m_linkTimer;
     std::unique_ptr<CRunController> m_engine;
@@ -154,12 +158,16 @@ class CShakerBackend : public QObject, public IRunObserver {
     std::function<void()> m_stopped;  // StopAccepting's, until the engine has settled
     bool m_closingStop = false;       // StopAccepting's own Stop is under way
     bool m_closingStopSent = false;   // it is sent once: an unconfirmed one is not repeated
+    bool m_cancelling = false;        // CancelRun's Stop is under way
     std::string m_currentExecution;
 
-    mutable std::mutex m_mutex;  // guards m_state, m_device, m_executions, m_executionOrder
+    // Guards m_state, m_device, m_executions, m_simulated and m_timeUnit: read by the gRPC
+    // threads, written on the engine's.
+    mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;  // m_state.version moved
     State m_state;
     Device m_device;
-    std::map<std::string, Execution> m_executions;
-    std::deque<std::string> m_executionOrder;  // oldest first, to forget old ones
+    CExecutionStore m_executions;
+    bool m_simulated = false;
+    std::chrono::milliseconds m_timeUnit{1000};
 };

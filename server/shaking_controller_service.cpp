@@ -1,14 +1,18 @@
 #include "server/shaking_controller_service.h"
 
+#include <QSysInfo>
 #include <algorithm>
 #include <limits>
 #include <optional>
 
 #include "run/instrument_models.h"
+#include "server/access_guard.h"
+#include "server/admitted_user.h"
 #include "server/call_log.h"
 #include "server/feature_definitions.h"
 #include "server/shaker_backend.h"
 #include "server/sila_error.h"
+#include "server/stream_gate.h"
 
 namespace fw = sila2::org::silastandard;
 namespace sc = sila2::org::velmora::instruments::shakingcontroller::v1;
@@ -26,9 +30,16 @@ std::string ErrorId(const char* name) {
     return kFeature + "/DefinedExecutionError/" + name;
 }
 
+grpc::Status NotReady() {
+    return sila_error::Defined(
+        ErrorId("InstrumentNotReady"),
+        "The server is identifying the instrument; try again in a few seconds.");
+}
+
 grpc::Status NotConnected() {
-    return sila_error::Defined(ErrorId("InstrumentNotConnected"),
-                               "The instrument could not be connected when the server started.");
+    return sila_error::Defined(
+        ErrorId("InstrumentNotConnected"),
+        "The instrument could not be connected when the server started or changed mode.");
 }
 
 // The engine takes one start or stop at a time; a client's request meets another client's.
@@ -101,6 +112,9 @@ std::optional<grpc::Status> EndingError(CShakerBackend::Ending ending) {
         case Ending::Stopped:
             return sila_error::Defined(ErrorId("RunStopped"),
                                        "Stop Shaking ended the run before its time was up.");
+        case Ending::Cancelled:
+            return sila_error::Defined(ErrorId("RunCancelled"),
+                                       "The run was cancelled before its time was up.");
         case Ending::LinkLost:
             return sila_error::Defined(
                 ErrorId("LinkLost"),
@@ -114,8 +128,34 @@ std::optional<grpc::Status> EndingError(CShakerBackend::Ending ending) {
 }
 
 grpc::Status UnknownExecution(const std::string& uuid) {
+    // Only a UUID's length of the client's text goes back to it.
+    const bool echo =
+        uuid.size() == 36 && uuid.find_first_not_of("0123456789abcdefABCDEF-") == std::string::npos;
     return sila_error::Framework(fw::FrameworkError::INVALID_COMMAND_EXECUTION_UUID,
-                                 "No execution of StartShaking has the UUID '" + uuid + "'.");
+                                 "No execution of StartShaking has " +
+                                     (echo ? "the UUID '" + uuid + "'" : "this UUID") +
+                                     "; an execution is forgotten an hour after its end.");
+}
+
+void SetDuration(fw::Duration& duration, std::chrono::nanoseconds length) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(length);
+    duration.set_seconds(seconds.count());
+    duration.set_nanos(static_cast<int>((length - seconds).count()));
+}
+
+// How long the server keeps the execution from now on.
+void SetLifetime(fw::Duration& duration, const CShakerBackend::Execution& execution) {
+    SetDuration(duration, std::max(std::chrono::nanoseconds(0),
+                                   std::chrono::nanoseconds(execution.expiry -
+                                                            CExecutionStore::Clock::now())));
+}
+
+// The journal's "started by": the client's user on this server's machine, else the account
+// the server runs under.
+std::string StartedBy(const Admission& admission) {
+    if (admission.user.empty())
+        return CRunController::LocalUser();
+    return admission.user + "@" + QSysInfo::machineHostName().toStdString();
 }
 
 // Types without limits of their own take the speed entry's bounds.
@@ -142,24 +182,24 @@ fw::ExecutionInfo InfoOf(const CShakerBackend::Execution& execution,
     }
     info.set_commandstatus(fw::ExecutionInfo::running);
     info.mutable_progressinfo()->set_value(std::clamp(progress, 0.0, 1.0));
-    const auto left = unit * remaining;
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-    info.mutable_estimatedremainingtime()->set_seconds(seconds.count());
-    info.mutable_estimatedremainingtime()->set_nanos(static_cast<int>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count()));
+    SetDuration(*info.mutable_estimatedremainingtime(), unit * remaining);
     return info;
 }
 
 // Sends the watched value at once and then every change of it, until the client goes or the
-// server does.
+// server does. Until the instrument has been identified there is no value to send.
 template <typename Response, typename Value, typename Pick, typename Fill>
-grpc::Status Watch(const CShakerBackend& backend, grpc::ServerContext* context,
-                   grpc::ServerWriter<Response>* writer, Pick pick, Fill fill) {
+grpc::Status Watch(const CShakerBackend& backend, CStreamGate& streams,
+                   grpc::ServerContext* context, grpc::ServerWriter<Response>* writer, Pick pick,
+                   Fill fill) {
+    const CStreamGate::Pass pass = streams.Enter();
+    if (!pass)
+        return streams.Full();
     auto state = backend.CurrentState();
     std::optional<Value> sent;
     while (!state.closed && !context->IsCancelled()) {
         const Value value = pick(state);
-        if (!sent || *sent != value) {
+        if (backend.DeviceInfo().ready && (!sent || *sent != value)) {
             Response response;
             fill(response, value);
             if (!writer->Write(response))
@@ -180,19 +220,27 @@ CShakingControllerService::CShakingControllerService(CShakerBackend& backend, CC
 grpc::Status CShakingControllerService::StartShaking(grpc::ServerContext* context,
                                                      const sc::StartShaking_Parameters* request,
                                                      fw::CommandConfirmation* response) {
-    const std::string what = "StartShaking speed " + std::to_string(request->speed().value()) +
-                             " time " + std::to_string(request->time().value());
+    std::string what = "StartShaking speed " + std::to_string(request->speed().value()) + " time " +
+                       std::to_string(request->time().value());
     const auto refuse = [&](const grpc::Status& status, const std::string& why) {
         m_log.Command(context, what + ": " + why);
         return status;
     };
+    Admission admission;
+    if (const grpc::Status admitted = m_guard.Admit(context, Guard::TokenAndLock, admission);
+        !admitted.ok())
+        return refuse(admitted, "not admitted");
+    what += ByUser(admission);
     if (!request->has_speed())
         return refuse(sila_error::Validation(kSpeedParameter, "The speed is missing."), "no speed");
     if (!request->has_time())
         return refuse(sila_error::Validation(kTimeParameter, "The time is missing."), "no time");
     const std::int64_t speed = request->speed().value();
     const std::int64_t time = request->time().value();
-    const InstrumentModel& model = ModelOf(static_cast<DeviceType>(m_backend.DeviceInfo().type));
+    const CShakerBackend::Device device = m_backend.DeviceInfo();
+    if (!device.ready)
+        return refuse(NotReady(), "the instrument is not identified yet");
+    const InstrumentModel& model = ModelOf(static_cast<DeviceType>(device.type));
     if (!model.speedField.Contains(ClampToInt(speed)))
         return refuse(
             sila_error::Validation(kSpeedParameter, "The speed must be between " +
@@ -206,6 +254,11 @@ grpc::Status CShakingControllerService::StartShaking(grpc::ServerContext* contex
     std::optional<grpc::Status> error;
     CShakerBackend::StartFuture started;
     const bool ran = m_backend.Call([&](CRunController& engine) {
+        // A change of mode may have begun since the validation above.
+        if (!m_backend.DeviceInfo().ready) {
+            error = NotReady();
+            return;
+        }
         if (engine.ConnectionFailed()) {
             error = NotConnected();
             return;
@@ -215,6 +268,7 @@ grpc::Status CShakingControllerService::StartShaking(grpc::ServerContext* contex
                                         "A run is in progress; stop it or wait for its end.");
             return;
         }
+        engine.SetStartedBy(StartedBy(admission));
         started = m_backend.Start(static_cast<int>(speed), static_cast<int>(time));
     });
     if (!ran)
@@ -236,6 +290,8 @@ grpc::Status CShakingControllerService::StartShaking(grpc::ServerContext* contex
     }
     m_log.Command(context, what + ": started, execution " + uuid);
     response->mutable_commandexecutionuuid()->set_value(uuid);
+    if (const auto execution = m_backend.FindExecution(uuid))
+        SetLifetime(*response->mutable_lifetimeofexecution(), *execution);
     return grpc::Status::OK;
 }
 
@@ -243,15 +299,20 @@ grpc::Status CShakingControllerService::StartShaking_Info(
     grpc::ServerContext* context, const fw::CommandExecutionUUID* request,
     grpc::ServerWriter<fw::ExecutionInfo>* writer) {
     m_log.Seen(context);
+    const CStreamGate::Pass pass = m_streams.Enter();
+    if (!pass)
+        return m_streams.Full();
     auto state = m_backend.CurrentState();
     auto execution = m_backend.FindExecution(request->value());
     if (!execution)
         return UnknownExecution(request->value());
     std::string sent;
     while (execution && !context->IsCancelled()) {
-        const fw::ExecutionInfo info = InfoOf(*execution, m_backend.TimeUnit());
+        fw::ExecutionInfo info = InfoOf(*execution, m_backend.TimeUnit());
+        // The lifetime counts down all the time: only a change of the rest is news.
         const std::string bytes = info.SerializeAsString();
         if (bytes != sent) {
+            SetLifetime(*info.mutable_updatedlifetimeofexecution(), *execution);
             if (!writer->Write(info))
                 break;
             sent = bytes;
@@ -268,6 +329,9 @@ grpc::Status CShakingControllerService::StartShaking_Intermediate(
     grpc::ServerContext* context, const fw::CommandExecutionUUID* request,
     grpc::ServerWriter<sc::StartShaking_IntermediateResponses>* writer) {
     m_log.Seen(context);
+    const CStreamGate::Pass pass = m_streams.Enter();
+    if (!pass)
+        return m_streams.Full();
     auto state = m_backend.CurrentState();
     auto execution = m_backend.FindExecution(request->value());
     if (!execution)
@@ -312,37 +376,49 @@ grpc::Status CShakingControllerService::StartShaking_Result(grpc::ServerContext*
 grpc::Status CShakingControllerService::StopShaking(grpc::ServerContext* context,
                                                     const sc::StopShaking_Parameters*,
                                                     sc::StopShaking_Responses*) {
-    bool connected = true;
+    std::string what = "StopShaking";
+    const auto answer = [&](const grpc::Status& status, const std::string& how) {
+        m_log.Command(context, what + how);
+        return status;
+    };
+    Admission admission;
+    if (const grpc::Status admitted = m_guard.Admit(context, Guard::Token, admission);
+        !admitted.ok())
+        return answer(admitted, ": not admitted");
+    what += ByUser(admission);
+    // Anyone may stop the instrument, but the lock's holder should hear who did.
+    if (admission.locked && !admission.lockHolder)
+        what += " (not the holder of the server's lock)";
+    std::optional<grpc::Status> refusal;
+    std::string why;
     CShakerBackend::StopFuture stopped;
     const bool ran = m_backend.Call([&](CRunController& engine) {
-        connected = !engine.ConnectionFailed();
-        if (connected)
+        if (!m_backend.DeviceInfo().ready) {
+            refusal = NotReady();
+            why = ": the instrument is not identified yet";
+        } else if (engine.ConnectionFailed()) {
+            refusal = NotConnected();
+            why = ": InstrumentNotConnected";
+        } else {
             stopped = m_backend.Stop(engine.FallbackStopSpeed());
+        }
     });
-    std::optional<StopOutcome> outcome;
-    if (ran && connected)
-        outcome = stopped.get();
-    if (!ran || (connected && !outcome)) {
-        m_log.Command(context, "StopShaking: refused, the server is going");
-        return Going();
-    }
-    if (!connected) {
-        m_log.Command(context, "StopShaking: InstrumentNotConnected");
-        return NotConnected();
-    }
-    if (outcome->result == StopOutcome::Result::Busy) {
-        m_log.Command(context, "StopShaking: refused, a start or stop is under way");
-        return Busy();
-    }
+    if (ran && refusal)
+        return answer(*refusal, why);
+    const std::optional<StopOutcome> outcome = ran ? stopped.get() : std::nullopt;
+    if (!outcome)
+        return answer(Going(), ": refused, the server is going");
+    if (outcome->result == StopOutcome::Result::Busy)
+        return answer(Busy(), ": refused, a start or stop is under way");
     if (outcome->result == StopOutcome::Result::NotConfirmed) {
-        m_log.Command(context, "StopShaking: StopNotConfirmed");
-        return sila_error::Defined(
-            ErrorId("StopNotConfirmed"),
-            "The instrument did not confirm the stop; it may still be running, and a run in "
-            "progress goes on being watched. Stop again, or check the link.");
+        return answer(sila_error::Defined(
+                          ErrorId("StopNotConfirmed"),
+                          "The instrument did not confirm the stop; it may still be running, and "
+                          "a run in progress goes on being watched. Stop again, or check the "
+                          "link."),
+                      ": StopNotConfirmed");
     }
-    m_log.Command(context, "StopShaking");
-    return grpc::Status::OK;
+    return answer(grpc::Status::OK, "");
 }
 
 grpc::Status CShakingControllerService::Subscribe_CurrentSpeed(
@@ -350,7 +426,8 @@ grpc::Status CShakingControllerService::Subscribe_CurrentSpeed(
     grpc::ServerWriter<sc::Subscribe_CurrentSpeed_Responses>* writer) {
     m_log.Seen(context);
     return Watch<sc::Subscribe_CurrentSpeed_Responses, int>(
-        m_backend, context, writer, [](const CShakerBackend::State& s) { return s.speed; },
+        m_backend, m_streams, context, writer,
+        [](const CShakerBackend::State& s) { return s.speed; },
         [](sc::Subscribe_CurrentSpeed_Responses& r, int v) {
             r.mutable_currentspeed()->set_value(v);
         });
@@ -361,7 +438,8 @@ grpc::Status CShakingControllerService::Subscribe_RemainingTime(
     grpc::ServerWriter<sc::Subscribe_RemainingTime_Responses>* writer) {
     m_log.Seen(context);
     return Watch<sc::Subscribe_RemainingTime_Responses, int>(
-        m_backend, context, writer, [](const CShakerBackend::State& s) { return s.remaining; },
+        m_backend, m_streams, context, writer,
+        [](const CShakerBackend::State& s) { return s.remaining; },
         [](sc::Subscribe_RemainingTime_Responses& r, int v) {
             r.mutable_remainingtime()->set_value(v);
         });
@@ -372,7 +450,8 @@ grpc::Status CShakingControllerService::Subscribe_Running(
     grpc::ServerWriter<sc::Subscribe_Running_Responses>* writer) {
     m_log.Seen(context);
     return Watch<sc::Subscribe_Running_Responses, bool>(
-        m_backend, context, writer, [](const CShakerBackend::State& s) { return s.running; },
+        m_backend, m_streams, context, writer,
+        [](const CShakerBackend::State& s) { return s.running; },
         [](sc::Subscribe_Running_Responses& r, bool v) { r.mutable_running()->set_value(v); });
 }
 
@@ -381,6 +460,8 @@ grpc::Status CShakingControllerService::Get_DeviceId(grpc::ServerContext* contex
                                                      sc::Get_DeviceId_Responses* response) {
     m_log.Seen(context);
     const auto device = m_backend.DeviceInfo();
+    if (!device.ready)
+        return NotReady();
     if (!device.connected)
         return NotConnected();
     response->mutable_deviceid()->set_value(device.id);
@@ -392,6 +473,8 @@ grpc::Status CShakingControllerService::Get_DeviceType(grpc::ServerContext* cont
                                                        sc::Get_DeviceType_Responses* response) {
     m_log.Seen(context);
     const auto device = m_backend.DeviceInfo();
+    if (!device.ready)
+        return NotReady();
     if (!device.connected)
         return NotConnected();
     response->mutable_devicetype()->set_value(device.type);
@@ -403,6 +486,8 @@ grpc::Status CShakingControllerService::Get_MinimumSpeed(grpc::ServerContext* co
                                                          sc::Get_MinimumSpeed_Responses* response) {
     m_log.Seen(context);
     const auto device = m_backend.DeviceInfo();
+    if (!device.ready)
+        return NotReady();
     if (!device.connected)
         return NotConnected();
     response->mutable_minimumspeed()->set_value(StartableSpeeds(device.type).low);
@@ -414,6 +499,8 @@ grpc::Status CShakingControllerService::Get_MaximumSpeed(grpc::ServerContext* co
                                                          sc::Get_MaximumSpeed_Responses* response) {
     m_log.Seen(context);
     const auto device = m_backend.DeviceInfo();
+    if (!device.ready)
+        return NotReady();
     if (!device.connected)
         return NotConnected();
     response->mutable_maximumspeed()->set_value(StartableSpeeds(device.type).high);

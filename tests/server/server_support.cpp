@@ -104,6 +104,18 @@ int CServerProcess::Terminate(int waitMs) {
     return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }
 
+void CServerProcess::SignalTerminate() {
+    if (m_process.state() != QProcess::NotRunning)
+        kill(static_cast<pid_t>(m_process.processId()), SIGTERM);
+}
+
+int CServerProcess::WaitForExit(int waitMs) {
+    if (!m_process.waitForFinished(waitMs))
+        return -1;
+    Output();
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
 void CServerProcess::Kill() {
     m_process.kill();
     m_process.waitForFinished(10000);

@@ -2,11 +2,14 @@
 
 #include <grpcpp/grpcpp.h>
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "SiLAFramework.pb.h"
 
@@ -33,6 +36,9 @@ class CServerProcess {
 
     // SIGTERM, then waits for the exit; the exit code, or -1 if it didn't exit normally.
     int Terminate(int waitMs = 20000);
+    // The two halves of Terminate, for a test that watches the server meanwhile.
+    void SignalTerminate();
+    int WaitForExit(int waitMs = 20000);
     // SIGKILL, as a crash ends it: nothing is stopped or closed in order.
     void Kill();
     // Everything the server wrote on standard error so far.
@@ -54,6 +60,18 @@ class CServerProcess {
     std::string m_output;
     int m_port = 0;
 };
+
+// Polls `done` every 20 ms for at most `limitMs`; its last verdict.
+template <typename Done>
+bool WaitUntil(Done done, int limitMs = 10000) {
+    const QDeadlineTimer deadline(limitMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
 
 // The SiLAError a failed call carries; false if the status is not of that shape.
 bool DecodeSiLAError(const grpc::Status& status, sila2::org::silastandard::SiLAError& error);

@@ -32,18 +32,6 @@ std::string ErrorId(const std::string& name) {
     return kFeature + "/DefinedExecutionError/" + name;
 }
 
-// Polls `done` every 20 ms for at most `limitMs`; its last verdict.
-template <typename Done>
-bool WaitUntil(Done done, int limitMs = 10000) {
-    const QDeadlineTimer deadline(limitMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 // Everything one client saw of one execution, collected on threads of its own.
 struct Watch {
     std::vector<fw::ExecutionInfo> infos;
