@@ -12,6 +12,9 @@ packages=(
     libcli11-dev
     # the SiLA 2 server
     libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler libavahi-client-dev libssl-dev libxml2-utils
+    # the server's tests with an independent SiLA 2 client (the sila2 Python package)
+    python3-venv python3-grpcio python3-protobuf python3-lxml python3-zeroconf
+    python3-typing-extensions python3-cryptography
     # packaging
     dpkg-dev file
 )
