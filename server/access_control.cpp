@@ -14,7 +14,7 @@
 
 struct CAccessControl::Impl {
     Impl(Options options, CCallLog& log)
-        : guard(tokens, lock, options.tokensRequired),
+        : guard(tokens, lock, options.tokensRequired, options.usersFile),
           authentication(std::move(options.usersFile), std::move(options.serverUuid), tokens,
                          throttle, log),
           authorization(log),

@@ -6,6 +6,7 @@
 #include "server/server_lock.h"
 #include "server/sila_error.h"
 #include "server/token_registry.h"
+#include "server/user_file.h"
 
 namespace {
 
@@ -45,8 +46,12 @@ grpc::Status MissingMetadata(const std::string& what) {
 
 }  // namespace
 
-CAccessGuard::CAccessGuard(CTokenRegistry& tokens, CServerLock& lock, bool tokensRequired)
-    : m_tokens(tokens), m_lock(lock), m_tokensRequired(tokensRequired) {}
+CAccessGuard::CAccessGuard(CTokenRegistry& tokens, CServerLock& lock, bool tokensRequired,
+                           std::string usersFile)
+    : m_tokens(tokens),
+      m_lock(lock),
+      m_tokensRequired(tokensRequired),
+      m_usersFile(std::move(usersFile)) {}
 
 grpc::Status CAccessGuard::Admit(const grpc::ServerContext* context, Guard guard,
                                  Admission& admission) {
@@ -61,7 +66,12 @@ grpc::Status CAccessGuard::Admit(const grpc::ServerContext* context, Guard guard
             return MissingMetadata(
                 "This call needs an access token from Login, sent as the metadata " +
                 std::string(kAuthorizationServiceFeature) + "/Metadata/AccessToken.");
-        const auto user = m_tokens.Use(token);
+        auto user = m_tokens.Use(token);
+        // A user removed with --remove-user loses the logins of the running server too.
+        if (user && !UserListed(*user)) {
+            m_tokens.Revoke(token);
+            user.reset();
+        }
         if (!user)
             return sila_error::Defined(
                 std::string(kAuthorizationServiceFeature) +
@@ -93,6 +103,11 @@ grpc::Status CAccessGuard::Admit(const grpc::ServerContext* context, Guard guard
     return sila_error::Defined(
         std::string(kLockControllerFeature) + "/DefinedExecutionError/InvalidLockIdentifier",
         "The server is locked with another lock identifier.");
+}
+
+bool CAccessGuard::UserListed(const std::string& user) const {
+    CUserFile users(m_usersFile);
+    return users.Load() && !users.HashOf(user).empty();
 }
 
 const std::vector<std::string>& CAccessGuard::TokenAffectedCalls() {

@@ -27,8 +27,10 @@ struct Admission {
 class CAccessGuard {
   public:
     // `tokensRequired` is false when the server runs without users (loopback, or --no-auth):
-    // then a call needs no token, and one sent is not checked.
-    CAccessGuard(CTokenRegistry& tokens, CServerLock& lock, bool tokensRequired);
+    // then a call needs no token, and one sent is not checked. A token whose user is no longer
+    // in `usersFile` is revoked at its next use.
+    CAccessGuard(CTokenRegistry& tokens, CServerLock& lock, bool tokensRequired,
+                 std::string usersFile);
 
     // OK with `admission` filled when the call may go ahead; otherwise the SiLA error to answer
     // with: the framework's INVALID_METADATA when a needed token or lock identifier is missing
@@ -43,7 +45,10 @@ class CAccessGuard {
     static const std::vector<std::string>& LockAffectedCalls();
 
   private:
+    bool UserListed(const std::string& user) const;
+
     CTokenRegistry& m_tokens;
     CServerLock& m_lock;
     const bool m_tokensRequired;
+    const std::string m_usersFile;
 };

@@ -105,14 +105,15 @@ bool ReadPassword(bool fromStandardInput, Secret& password) {
 }  // namespace
 
 int AddUserCommand(const std::string& usersFile, const std::string& name, bool fromStandardInput) {
+    Secret password;
+    if (!ReadPassword(fromStandardInput, password))
+        return 1;
+    const CUserFileLock lock(usersFile);
     CUserFile users(usersFile);
     if (!users.Load()) {
         Say(users.Error());
         return 1;
     }
-    Secret password;
-    if (!ReadPassword(fromStandardInput, password))
-        return 1;
     if (password.text.empty()) {
         Say("the password is empty; nothing was changed");
         return 1;
@@ -137,6 +138,7 @@ int AddUserCommand(const std::string& usersFile, const std::string& name, bool f
 }
 
 int RemoveUserCommand(const std::string& usersFile, const std::string& name) {
+    const CUserFileLock lock(usersFile);
     CUserFile users(usersFile);
     if (!users.Load()) {
         Say(users.Error());
@@ -150,10 +152,7 @@ int RemoveUserCommand(const std::string& usersFile, const std::string& name) {
         Say(users.Error());
         return 1;
     }
-    // Tokens live in the server's memory only: the user's logins end with their hour.
-    Say("removed the user " + name +
-        "; a running server lets its logins end by themselves, "
-        "within an hour, or at once when restarted");
+    Say("removed the user " + name + "; a running server refuses their tokens from now on");
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "server/user_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "link/posix_io.h"
 #include "server/password_hash.h"
 
 namespace {
@@ -44,19 +46,6 @@ bool MakePrivateFolder(const std::string& folder, std::string& error) {
     if (chmod(folder.c_str(), 0700) != 0) {
         error = Reason("can't restrict " + folder);
         return false;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
     }
     return true;
 }
@@ -114,6 +103,8 @@ bool CUserFile::Save() {
     bool saved = fchmod(fd, 0600) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
     saved = close(fd) == 0 && saved;
     saved = saved && rename(temporary.c_str(), m_path.c_str()) == 0;
+    if (saved)
+        SyncFolder(folder);
     if (!saved) {
         m_error = Reason("can't write " + m_path);
         unlink(temporary.c_str());
@@ -169,4 +160,18 @@ bool CheckUserPassword(const std::string& path, std::string_view name, std::stri
         return false;
     }
     return VerifyPassword(password, hash);
+}
+
+CUserFileLock::CUserFileLock(const std::string& usersFile) {
+    std::string error;
+    if (!MakePrivateFolder(FolderOf(usersFile), error))
+        return;
+    m_fd = open((usersFile + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (m_fd >= 0)
+        flock(m_fd, LOCK_EX);
+}
+
+CUserFileLock::~CUserFileLock() {
+    if (m_fd >= 0)
+        close(m_fd);
 }

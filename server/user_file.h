@@ -37,6 +37,20 @@ class CUserFile {
     std::string m_error;
 };
 
+// Held while a command reads, changes and writes the users file back, so that two commands at
+// once can't lose one's change. Without a lock file (an unwritable folder) it holds nothing and
+// the write itself fails.
+class CUserFileLock {
+  public:
+    explicit CUserFileLock(const std::string& usersFile);
+    ~CUserFileLock();
+    CUserFileLock(const CUserFileLock&) = delete;
+    CUserFileLock& operator=(const CUserFileLock&) = delete;
+
+  private:
+    int m_fd = -1;
+};
+
 // Whether `password` is `name`'s in the users file at `path`. An unknown name, or a file that
 // can't be read, takes as long as a wrong password.
 bool CheckUserPassword(const std::string& path, std::string_view name, std::string_view password);

@@ -314,6 +314,10 @@ TEST(Access, GuardedCallsNeedALiveTokenAndTheLock) {
 
     ASSERT_TRUE(client.Logout(token).ok());
     EXPECT_EQ(DefinedError(client.Lock({token}, "lock-3")), invalidToken);
+    // A user removed while the server runs loses the logins it gave.
+    const std::string kept = client.Token("alice", "pw-a");
+    ASSERT_EQ(RunServer(server.ConfigFolder(), {"--remove-user", "alice"}).exitCode, 0);
+    EXPECT_EQ(DefinedError(client.Rename({kept}, "Shaker 4")), invalidToken);
     EXPECT_EQ(DefinedError(client.Logout(token)),
               kAuthentication + "/DefinedExecutionError/InvalidAccessToken");
 
