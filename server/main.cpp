@@ -4,6 +4,7 @@
 
 #include "resources/version.h"
 #include "server/access_control.h"
+#include "server/client_text.h"
 #include "server/server_app.h"
 #include "server/user_admin.h"
 #include "server/user_file.h"
@@ -34,7 +35,16 @@ int main(int argc, char** argv) {
     cli.add_option("--listen", options.listen,
                    "address and port to serve on (HOST:PORT; default 127.0.0.1:50052 without "
                    "users, 0.0.0.0:50052 with users)");
-    cli.add_option("--name", options.name, "the server's name (default: the name last set)");
+    cli.add_option("--name", options.name, "the server's name (default: the name last set)")
+        ->check(
+            [](const std::string& name) -> std::string {
+                const auto length = PlainTextLength(name);
+                if (!length || *length == 0 || *length > 255)
+                    return "the name must be 1 to 255 characters of text, without control "
+                           "characters";
+                return {};
+            },
+            "NAME");
     auto* insecure = cli.add_flag("--insecure", options.insecure, "serve without TLS");
     auto* cert = cli.add_option("--cert", options.certFile, "PEM certificate (chain) to serve with")
                      ->check(CLI::ExistingFile);
