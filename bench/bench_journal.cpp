@@ -21,7 +21,7 @@ std::string MakeJournalFolder() {
 }
 
 JournalHeader HeaderAt(std::chrono::system_clock::time_point start) {
-    return {start, "/dev/ttyUSB0", "KS 4000i control", 1, 300, 72000, "1.2"};
+    return {start, "/dev/ttyUSB0", "KS 4000i control", 1, 300, 72000, "1.2", "", false};
 }
 
 // A folder of kKeptRuns finished journals of 3600 samples each, as a year of hourly runs
