@@ -1,6 +1,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "widgets/vex_graph.h"
@@ -60,6 +61,31 @@ void DrawMarks(QPainter& painter, const QPointF* points, int count, const QColor
     }
 }
 
+// The curve's coverage as `color` over transparency, each pixel as opaque as the share of
+// its samples the pen covers.
+QImage Shaded(const GraphMath::Coverage& coverage, const QColor& color) {
+    if (coverage.bounds.isEmpty())
+        return {};
+    std::array<QRgb, GraphMath::kCoverageSamples + 1> shades;
+    for (int n = 0; n <= GraphMath::kCoverageSamples; ++n) {
+        const int alpha =
+            (n * color.alpha() + GraphMath::kCoverageSamples / 2) / GraphMath::kCoverageSamples;
+        shades[std::size_t(n)] =
+            qPremultiply(qRgba(color.red(), color.green(), color.blue(), alpha));
+    }
+    QImage image(coverage.bounds.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    const int width = coverage.bounds.width();
+    for (int y = 0; y < coverage.bounds.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        const std::uint8_t* level = coverage.level.data() + std::size_t(y) * std::size_t(width);
+        const GraphMath::Coverage::Span span = coverage.rows[std::size_t(y)];
+        for (int x = span.first; x <= span.last; ++x)
+            line[x] = shades[level[x]];
+    }
+    return image;
+}
+
 // Minor tick values between (not on) the major ticks, inside the range.
 template <typename Visit>
 void ForEachMinor(const GraphMath::Ticks& ticks, GraphMath::Range range, Visit visit) {
@@ -91,16 +117,26 @@ void CVexGraph::DrawCurve(QPainter& painter, CVexGraphSeries& series,
     key.width = width;
     key.antialias = m_nAntialias != 0;
     key.style = int(m_style);
+    key.color = series.m_crColor.rgba();
+    // Anti-aliased curves are shaded in device pixels; where the painter scales, Qt's pen
+    // draws them.
+    const QTransform toDevice = painter.deviceTransform();
+    const bool shade = key.antialias && toDevice.type() <= QTransform::TxTranslate &&
+                       toDevice.dx() == std::round(toDevice.dx()) &&
+                       toDevice.dy() == std::round(toDevice.dy());
     // Qt outlines a wide pen's polyline and fills the outline as one shape, whose every
-    // column doubles back on itself: slow, and its edges follow the points kept. Without
-    // anti-aliasing the curve is the pixels whose centres lie within the pen's reach,
-    // found exactly; anti-aliased, it is drawn as separate lines, each cheap for Qt.
+    // column doubles back on itself: slow, and its edges follow the points kept; its
+    // separate lines each cost an outline too. The curve is instead the pixels whose
+    // centres lie within the pen's reach, found exactly, or anti-aliased, each pixel
+    // shaded by the share of its samples within that reach: both depend only on where
+    // the pen reaches, which the decimated curve keeps.
     if (!series.m_bCurveValid || !(series.m_curveKey == key)) {
         const std::vector<GraphMath::PointSpan> spans = series.Spans();
         GraphMath::DecimateToColumns(spans.data(), spans.size(), xMap, yMap, key.columnLeft,
                                      key.columnRight, series.m_curve, series.XNeverDecreases());
         series.m_strokes = {};
         series.m_pixels.clear();
+        series.m_shaded = QImage();
         if (m_style == eGraphStyleLine && series.m_curve.size() > 1) {
             // A column's stretch is one vertical line, however often the curve runs
             // along it.
@@ -110,6 +146,11 @@ void CVexGraph::DrawCurve(QPainter& painter, CVexGraphSeries& series,
                 GraphMath::StrokeLinePixels(series.m_strokes.within, width, pieces);
                 GraphMath::StrokeLinePixels(series.m_strokes.between, width, pieces);
                 GraphMath::RowRuns(pieces, CurveClip(plot).normalized(), series.m_pixels);
+            } else {
+                GraphMath::StrokeCoverage(series.m_strokes, width, CurveClip(plot).normalized(),
+                                          series.m_coverage);
+                series.m_shaded = Shaded(series.m_coverage, series.m_crColor);
+                series.m_shadedAt = series.m_coverage.bounds.topLeft();
             }
         }
         series.m_curveKey = key;
@@ -121,7 +162,10 @@ void CVexGraph::DrawCurve(QPainter& painter, CVexGraphSeries& series,
     const QPointF* points = curve.data();
     const int count = int(curve.size());
     if (m_style == eGraphStyleLine && count > 1) {
-        if (key.antialias) {
+        if (shade) {
+            if (!series.m_shaded.isNull())
+                painter.drawImage(series.m_shadedAt, series.m_shaded);
+        } else if (key.antialias) {
             painter.setPen(
                 QPen(series.m_crColor, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
             painter.drawLines(series.m_strokes.within.data(), int(series.m_strokes.within.size()));

@@ -33,5 +33,7 @@ std::vector<GraphMath::PointSpan> CVexGraphSeries::Spans() const {
 
 bool CVexGraphSeries::CurveKey::operator==(const CurveKey& other) const {
     return count == other.count && SameMapping(xMap, other.xMap) && SameMapping(yMap, other.yMap) &&
-           columnLeft == other.columnLeft && columnRight == other.columnRight;
+           columnLeft == other.columnLeft && columnRight == other.columnRight &&
+           width == other.width && antialias == other.antialias && style == other.style &&
+           color == other.color;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -73,6 +74,7 @@ class CVexGraphSeries {
         int width = 0;
         bool antialias = false;
         int style = 0;
+        QRgb color = 0;
         bool operator==(const CurveKey& other) const;
     };
     CurveKey m_curveKey;
@@ -80,4 +82,9 @@ class CVexGraphSeries {
     std::vector<GraphMath::Vertex> m_curve;
     GraphMath::CurveStrokes m_strokes;
     std::vector<QRect> m_pixels;
+    // Anti-aliased, the pen's coverage (its buffers reused from paint to paint) and the
+    // curve's pixels in its colour over transparency.
+    GraphMath::Coverage m_coverage;
+    QImage m_shaded;
+    QPoint m_shadedAt;
 };

@@ -248,3 +248,110 @@ TEST(GraphMathStroke, RowRunsCoverTheSamePixelsInsideTheClipOnceEach) {
         }
     }
 }
+
+namespace {
+
+// Samples of pixel (px, py) within `reach` of the polyline, counted one by one.
+int SamplesWithinReach(const std::vector<Vertex>& line, int px, int py, double reach) {
+    int count = 0;
+    for (int j = 0; j < 8; ++j) {
+        for (int k = 0; k < 8; ++k) {
+            const QPointF sample(px + (k + 0.5) / 8.0, py + (j + 0.5) / 8.0);
+            double nearest = 1e9;
+            for (std::size_t i = 1; i < line.size(); ++i) {
+                const QPointF a = line[i - 1], d = line[i] - a;
+                const double length2 = QPointF::dotProduct(d, d);
+                const double t =
+                    length2 == 0.0
+                        ? 0.0
+                        : std::clamp(QPointF::dotProduct(sample - a, d) / length2, 0.0, 1.0);
+                const QPointF off = sample - (a + t * d);
+                nearest = std::min(nearest, QPointF::dotProduct(off, off));
+            }
+            count += nearest <= reach * reach;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+TEST(GraphMathCoverage, EachPixelCountsItsSamplesWithinHalfThePensWidth) {
+    // Against the definition, sample by sample: a random walk through pixel centres that
+    // doubles back on itself, cut by the clip.
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> step(-6, 6);
+    std::vector<Vertex> line{{20.5, 30.5}};
+    for (int i = 0; i < 30; ++i) {
+        const double dx = i % 4 == 0 ? 0.0 : step(random) % 3;
+        line.emplace_back(std::clamp(line.back().x() + dx, 0.5, 59.5),
+                          std::clamp(line.back().y() + step(random) * (i % 3), 0.5, 59.5));
+    }
+    const QRect clip(12, 5, 40, 50);
+    for (const int width : {1, 3, 4}) {
+        Coverage coverage;
+        StrokeCoverage(line.data(), line.size(), width, clip, coverage);
+        ASSERT_TRUE(clip.contains(coverage.bounds));
+        int wrong = 0, covered = 0;
+        for (int py = clip.top(); py <= clip.bottom(); ++py) {
+            for (int px = clip.left(); px <= clip.right(); ++px) {
+                int level = 0;
+                if (coverage.bounds.contains(px, py)) {
+                    const QPoint at = QPoint(px, py) - coverage.bounds.topLeft();
+                    level = coverage.level[std::size_t(at.y() * coverage.bounds.width() + at.x())];
+                    const Coverage::Span span = coverage.rows[std::size_t(at.y())];
+                    EXPECT_TRUE(level == 0 || (at.x() >= span.first && at.x() <= span.last));
+                }
+                const int expected = SamplesWithinReach(line, px, py, width / 2.0);
+                wrong += level != expected;
+                covered += expected;
+            }
+        }
+        EXPECT_GT(covered, 64 * 40);
+        EXPECT_EQ(wrong, 0) << "width " << width;
+    }
+}
+
+TEST(GraphMathCoverage, TheDecimatedCurveCoversExactlyWhatEveryPointCovers) {
+    // Dense noisy columns with spikes, points off both ends of the plot, and a stretch
+    // drawn backwards in time.
+    std::mt19937 random(8);
+    std::normal_distribution<double> noise(0.0, 4.0);
+    std::vector<double> x, y;
+    for (int i = -3000; i < 43000; ++i) {
+        x.push_back(i < 20000 || i > 21000 ? i : 41000 - i);
+        y.push_back(150.0 + 80.0 * std::sin(i / 3000.0) + noise(random) +
+                    (i % 4999 == 0 ? 60.0 : 0.0));
+    }
+    const auto xMap = AxisMapping::Make(0.0, 40000.0, 30.0, 630.0);
+    const auto yMap = AxisMapping::Make(0.0, 300.0, 480.0, 10.0);
+    const QRect clip(31, 11, 598, 468);
+    std::vector<Vertex> every;
+    for (std::size_t i = 0; i < x.size(); ++i)
+        every.push_back(PixelCentre(xMap, yMap, x[i], y[i]));
+    for (const int width : {1, 3, 6}) {
+        std::vector<Vertex> curve;
+        DecimateToColumns(x.data(), y.data(), x.size(), xMap, yMap, 30, 629, curve);
+        ASSERT_LT(curve.size(), 5000u);
+        CurveStrokes strokes;
+        SplitCurve(curve, strokes);
+        Coverage decimated, full;
+        StrokeCoverage(strokes, width, clip, decimated);
+        StrokeCoverage(every.data(), every.size(), width, clip, full);
+        const auto levelAt = [](const Coverage& c, int px, int py) {
+            if (!c.bounds.contains(px, py))
+                return 0;
+            return int(c.level[std::size_t((py - c.bounds.top()) * c.bounds.width() +
+                                           (px - c.bounds.left()))]);
+        };
+        int differ = 0, partial = 0;
+        for (int py = clip.top(); py <= clip.bottom(); ++py) {
+            for (int px = clip.left(); px <= clip.right(); ++px) {
+                differ += levelAt(decimated, px, py) != levelAt(full, px, py);
+                partial += levelAt(full, px, py) % kCoverageSamples != 0;
+            }
+        }
+        EXPECT_GT(partial, 1000);
+        EXPECT_EQ(differ, 0) << "width " << width;
+    }
+}

@@ -47,6 +47,22 @@ void AddCurve(CVexGraphWnd& graph, const std::vector<double>& x, const std::vect
     series->m_nLineWidth = 3;
 }
 
+// The curve's colour over transparency, as opaque as the share of each pixel's samples
+// the pen covers.
+QImage Shaded(const GraphMath::Coverage& coverage) {
+    QImage image(coverage.bounds.size(), QImage::Format_ARGB32_Premultiplied);
+    for (int py = 0; py < image.height(); ++py) {
+        for (int px = 0; px < image.width(); ++px) {
+            const int level = coverage.level[std::size_t(py * image.width() + px)];
+            const int alpha =
+                (level * 255 + GraphMath::kCoverageSamples / 2) / GraphMath::kCoverageSamples;
+            image.setPixel(px, py,
+                           qPremultiply(qRgba(kCurve.red(), kCurve.green(), kCurve.blue(), alpha)));
+        }
+    }
+    return image;
+}
+
 }  // namespace
 
 TEST(VexGraph, SeriesAreAddedRefusedAndReset) {
@@ -246,13 +262,12 @@ TEST(VexGraph, TheCurveIsPixelIdenticalToDrawingEveryPointWithItsPen) {
             y.push_back(std::round(std::min(300.0, i * 5.0) + noise(random)) +
                         (i % 9973 == 0 ? 40.0 : 0.0));
         }
-        // Without anti-aliasing, as the window draws. (Anti-aliased, Qt's rasteriser
-        // sums the partial coverage of overlapping pieces of one stroke, so fewer pieces
-        // shade a few edge pixels differently.)
-        {
+        // As the window draws (without anti-aliasing), and anti-aliased.
+        for (const int antialias : {0, 1}) {
             const auto setUp = [&](CVexGraphWnd& graph) {
                 StyleLikeTheMainWindow(graph);
                 graph.resize(643, 569);
+                graph.m_pGraph->m_nAntialias = antialias;
                 graph.SetAxisRange(eGraphAxisX, 0.0, count + 1.0, 1);
                 graph.SetAxisRange(eGraphAxisY, 0.0, 350.0, 1);
             };
@@ -277,12 +292,19 @@ TEST(VexGraph, TheCurveIsPixelIdenticalToDrawingEveryPointWithItsPen) {
             std::vector<QPointF> every;
             for (int i = 0; i < count; ++i)
                 every.push_back(GraphMath::PixelCentre(xMap, yMap, x[i], y[i]));
-            std::vector<QRect> pixels;
-            GraphMath::StrokePixels(every.data(), every.size(), 3, pixels);
-            painter.setClipRect(plot.adjusted(1, 1, -1, -1));
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(kCurve);
-            painter.drawRects(pixels.data(), int(pixels.size()));
+            const QRect clip = plot.adjusted(1, 1, -1, -1);
+            if (antialias) {
+                GraphMath::Coverage coverage;
+                GraphMath::StrokeCoverage(every.data(), every.size(), 3, clip, coverage);
+                painter.drawImage(coverage.bounds.topLeft(), Shaded(coverage));
+            } else {
+                std::vector<QRect> pixels;
+                GraphMath::StrokePixels(every.data(), every.size(), 3, pixels);
+                painter.setClipRect(clip);
+                painter.setPen(Qt::NoPen);
+                painter.setBrush(kCurve);
+                painter.drawRects(pixels.data(), int(pixels.size()));
+            }
             painter.end();
 
             int differ = 0;
@@ -290,9 +312,44 @@ TEST(VexGraph, TheCurveIsPixelIdenticalToDrawingEveryPointWithItsPen) {
                 for (int px = 0; px < drawn.width(); ++px)
                     differ += drawn.pixel(px, py) != expected.pixel(px, py);
             }
-            EXPECT_EQ(differ, 0) << count << " points";
+            EXPECT_EQ(differ, 0) << count << " points, anti-aliasing " << antialias;
         }
     }
+}
+
+TEST(VexGraph, SwitchingAntiAliasingOrTheColourRedrawsTheCurve) {
+    CVexGraphWnd graph;
+    StyleLikeTheMainWindow(graph);
+    std::vector<double> x, y;
+    for (int i = 1; i <= 2000; ++i) {
+        x.push_back(i);
+        y.push_back(200.0 + 50.0 * std::sin(i / 40.0));
+    }
+    AddCurve(graph, x, y);
+    graph.SetAxisRange(eGraphAxisX, 0.0, 2001.0, 1);
+    graph.SetAxisRange(eGraphAxisY, 0.0, 300.0, 1);
+    const auto curvePixels = [](const QImage& image, const QColor& color) {
+        int count = 0;
+        for (int py = 0; py < image.height(); ++py) {
+            for (int px = 0; px < image.width(); ++px)
+                count += image.pixel(px, py) == color.rgb();
+        }
+        return count;
+    };
+    const QImage plain = graph.grab().toImage();
+    graph.m_pGraph->m_nAntialias = 1;
+    const QImage smooth = graph.grab().toImage();
+    EXPECT_NE(smooth, plain);
+    EXPECT_GT(curvePixels(smooth, kCurve), 1000);
+    graph.m_pGraph->m_nAntialias = 0;
+    EXPECT_EQ(graph.grab().toImage(), plain);
+
+    graph.m_pGraph->m_nAntialias = 1;
+    const QColor red(200, 0, 0);
+    graph.m_pGraph->GetSeries(0)->m_crColor = red;
+    const QImage recoloured = graph.grab().toImage();
+    EXPECT_EQ(curvePixels(recoloured, kCurve), 0);
+    EXPECT_GT(curvePixels(recoloured, red), 1000);
 }
 
 namespace {
