@@ -1,72 +1,182 @@
 #include "run/journal_keeper.h"
 
+#include <pthread.h>
 #include <QDateTime>
 
 CJournalKeeper::CJournalKeeper(std::function<void(const std::string&)> note)
-    : m_note(std::move(note)), m_folder(CRunJournal::DefaultFolder()) {}
+    : m_note(std::move(note)),
+      m_folder(CRunJournal::DefaultFolder()),
+      m_thread(&CJournalKeeper::Loop, this) {}
 
-CJournalKeeper::~CJournalKeeper() = default;
+CJournalKeeper::~CJournalKeeper() {
+    Finish();
+}
+
+void CJournalKeeper::SetFolder(const std::string& folder) {
+    std::lock_guard lock(m_mutex);
+    m_folder = folder;
+}
+
+std::string CJournalKeeper::Folder() const {
+    std::lock_guard lock(m_mutex);
+    return m_folder;
+}
+
+int CJournalKeeper::MissingSamples() const {
+    std::lock_guard lock(m_mutex);
+    return m_missing;
+}
+
+std::string CJournalKeeper::Path() const {
+    std::lock_guard lock(m_mutex);
+    return m_path;
+}
+
+void CJournalKeeper::Post(std::function<void()> job) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_finishing) {
+            return;
+        }
+        m_jobs.push_back(std::move(job));
+        ++m_posted;
+    }
+    m_wake.notify_one();
+}
+
+void CJournalKeeper::WaitUntilWritten() {
+    std::unique_lock lock(m_mutex);
+    const std::uint64_t asked = m_posted;
+    m_written.wait(lock, [this, asked] { return m_done >= asked; });
+}
+
+void CJournalKeeper::Finish() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_finishing = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void CJournalKeeper::Loop() {
+    pthread_setname_np(pthread_self(), "velmora-journal");
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_finishing || !m_jobs.empty(); });
+            // Finishing still writes what was asked: a run's last samples and its end line.
+            if (m_jobs.empty()) {
+                return;
+            }
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        job();
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_done;
+        }
+        m_written.notify_all();
+    }
+}
 
 void CJournalKeeper::Begin(const JournalHeader& header) {
-    m_journal = std::make_unique<CRunJournal>(m_folder);
-    m_missing = 0;
+    const std::string folder = Folder();
+    Post([this, header, folder] { DoBegin(header, folder); });
+}
+
+void CJournalKeeper::Sample(int number, int speed, int reading, int remaining,
+                            std::chrono::system_clock::time_point when,
+                            std::function<void()> handled) {
+    Post([=, this, handled = std::move(handled)] {
+        DoSample(number, speed, reading, remaining, when);
+        if (handled) {
+            handled();
+        }
+    });
+}
+
+void CJournalKeeper::Note(const std::string& text) {
+    Post([this, text] {
+        if (m_journal && m_begun) {
+            m_journal->Note(text);
+        }
+    });
+}
+
+void CJournalKeeper::End(RunEnd why) {
+    Post([this, why] { DoEnd(why); });
+}
+
+void CJournalKeeper::DoBegin(const JournalHeader& header, const std::string& folder) {
+    m_journal = std::make_unique<CRunJournal>(folder);
     m_begun = m_journal->Begin(header);
-    m_lastPath = m_journal->Path();
+    {
+        std::lock_guard lock(m_mutex);
+        m_missing = 0;
+        m_path = m_journal->Path();
+    }
     if (!m_begun) {
         m_note(m_journal->LastError());
     }
 }
 
-void CJournalKeeper::Sample(int number, int speed, int reading, int remaining,
-                            std::chrono::system_clock::time_point when) {
+void CJournalKeeper::DoSample(int number, int speed, int reading, int remaining,
+                              std::chrono::system_clock::time_point when) {
     if (!m_journal) {
         return;
     }
     if (m_begun && m_journal->Append(number, speed, reading, remaining, when)) {
         return;
     }
-    if (m_missing++ == 0 && m_begun) {
+    int missing = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        missing = ++m_missing;
+    }
+    if (missing == 1 && m_begun) {
         m_note(m_journal->LastError());
     }
-    m_note(MissingText());
+    m_note(MissingText(missing));
 }
 
-void CJournalKeeper::Note(const std::string& text) {
-    if (m_journal && m_begun) {
-        m_journal->Note(text);
-    }
-}
-
-void CJournalKeeper::End(RunEnd why) {
+void CJournalKeeper::DoEnd(RunEnd why) {
     if (!m_journal) {
         return;
     }
-    if (m_begun && m_missing > 0) {
-        m_journal->Note(MissingText());
+    const int missing = MissingSamples();
+    if (m_begun && missing > 0) {
+        m_journal->Note(MissingText(missing));
     }
     if (m_begun && !m_journal->End(why)) {
         m_note(m_journal->LastError());
     }
-    m_lastPath = m_journal->Path();
+    {
+        std::lock_guard lock(m_mutex);
+        m_path = m_journal->Path();
+    }
     m_journal.reset();
 }
 
-std::string CJournalKeeper::MissingText() const {
-    return "journal incomplete: " + std::to_string(m_missing) + " samples missing";
+std::string CJournalKeeper::MissingText(int missing) const {
+    return "journal incomplete: " + std::to_string(missing) + " samples missing";
 }
 
-std::string CJournalKeeper::Path() const {
-    return m_journal ? m_journal->Path() : m_lastPath;
-}
-
-std::optional<std::string> CJournalKeeper::TakeUnfinishedReport() {
-    const auto unfinished = CRunJournal::TakeUnfinished(m_folder);
-    if (!unfinished) {
-        return std::nullopt;
-    }
-    const auto start = QDateTime::fromSecsSinceEpoch(
-        std::chrono::duration_cast<std::chrono::seconds>(unfinished->start.time_since_epoch())
-            .count());
-    return "The run of " + start.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString() +
-           " ended unexpectedly: its samples are in " + unfinished->path;
+void CJournalKeeper::ReportUnfinished() {
+    const std::string folder = Folder();
+    Post([this, folder] {
+        const auto unfinished = CRunJournal::TakeUnfinished(folder);
+        if (!unfinished) {
+            return;
+        }
+        const auto start = QDateTime::fromSecsSinceEpoch(
+            std::chrono::duration_cast<std::chrono::seconds>(unfinished->start.time_since_epoch())
+                .count());
+        m_note("The run of " + start.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString() +
+               " ended unexpectedly: its samples are in " + unfinished->path);
+    });
 }

@@ -34,8 +34,11 @@ void CRunController::Connect(const PortChoice& port) {
         QMetaObject::invokeMethod(
             this, [this, text] { m_observer.ConnectionStep(text); }, Qt::QueuedConnection);
     };
+    JournalHeader header = RunHeader(0);
     OffThread<ConnectResult>(
-        [this, port, step] {
+        [this, port, step, header]() mutable {
+            // The report of an unfinished run comes before the connection's outcome.
+            m_journal.WaitUntilWritten();
             ConnectResult result;
             step("Handshake");
             const std::string path = SerialDevicePath(port.portName);
@@ -70,6 +73,19 @@ void CRunController::Connect(const PortChoice& port) {
             // left it running: connecting must not pass that off as idle.
             if (m_protocol->QueryRunState(block, &m_workCancel) != 0) {
                 result.running = block[RunStateFrame::kRunFlag] != 0;
+            }
+            const DeviceType type = ClassifyDeviceId(result.deviceId);
+            if (result.running && result.status && ModelOf(type).sendsCommands) {
+                // The run being watched has its journal, path and all, when the connection
+                // is reported; it is begun here, off the engine's thread.
+                header.start = std::chrono::system_clock::now();
+                header.deviceId = PrintableText(result.deviceId);
+                header.deviceType = type;
+                header.speedSetpoint = ReadU16(*result.status, StatusFrame::kSpeedSetpoint);
+                header.timeSetpoint = ReadU16(*result.status, StatusFrame::kTimeSetpoint);
+                m_journal.Begin(header);
+                m_journal.Note("started elsewhere");
+                m_journal.WaitUntilWritten();
             }
             return result;
         },
@@ -112,8 +128,7 @@ void CRunController::ConnectFinished(const PortChoice& port, const ConnectResult
         m_timeAtStart = ReadU16(*result.status, StatusFrame::kTimeSetpoint);
         m_lastStartSpeed = m_speedAtStart;
         m_startedElsewhere = true;
-        BeginRun(m_speedAtStart, m_timeAtStart);
-        m_journal.Note("started elsewhere");
+        BeginRun(std::nullopt);
         outcome.runningElsewhere = true;
     }
     m_observer.ConnectFinished(outcome);
@@ -124,7 +139,5 @@ void CRunController::ReportUnfinishedRun() {
         return;
     }
     m_unfinishedReported = true;
-    if (const auto report = m_journal.TakeUnfinishedReport()) {
-        m_observer.StatusNote(*report);
-    }
+    m_journal.ReportUnfinished();
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "link/frames.h"
 #include "link/serial_channel.h"
@@ -30,7 +31,17 @@ CRunController::CRunController(IRunObserver& observer, QObject* parent)
       m_channel(std::make_unique<CSerialChannel>()),
       m_protocol(std::make_unique<CShakerProtocol>(*m_channel)),
       m_poller(std::make_unique<CStatusPoller>(*m_protocol)),
-      m_journal([this](const std::string& text) { m_observer.StatusNote(text); }) {
+      // Crosses threads: the journal's notes are queued to the engine's thread.
+      m_journal([this](const std::string& text) {
+          QMetaObject::invokeMethod(
+              this,
+              [this, text] {
+                  if (!m_shutDown) {
+                      m_observer.StatusNote(text);
+                  }
+              },
+              Qt::QueuedConnection);
+      }) {
     m_reconnectTimer.setInterval(kReconnectPeriod);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &CRunController::TryReconnect);
     m_watchdog.setSingleShot(true);
@@ -78,6 +89,7 @@ void CRunController::Start(int speed, int time, SpeedRefusal refusal) {
         return;
     }
     m_lastStartSpeed = speed;
+    JournalHeader header = RunHeader(time);
     SetState(EngineState::Starting);
     struct Acks {
         bool speed = false;
@@ -86,7 +98,7 @@ void CRunController::Start(int speed, int time, SpeedRefusal refusal) {
         std::optional<std::vector<std::uint8_t>> status;
     };
     OffThread<Acks>(
-        [this, speed, time, refusal] {
+        [this, speed, time, refusal, header]() mutable {
             Acks acks;
             acks.speed = m_protocol->SetSpeed(speed, &m_workCancel) != 0;
             acks.time = m_protocol->SetTime(time, &m_workCancel) != 0;
@@ -94,6 +106,14 @@ void CRunController::Start(int speed, int time, SpeedRefusal refusal) {
                 // The time command started the instrument at a speed nobody asked for.
                 acks.stopConfirmed = SendStop(speed);
                 acks.status = ReadStatus();
+            }
+            if (acks.speed) {
+                // Begun here, off the engine's thread, and waited for: the run's journal has
+                // its path by the time the start is reported.
+                header.start = std::chrono::system_clock::now();
+                header.speedSetpoint = speed;
+                m_journal.Begin(header);
+                m_journal.WaitUntilWritten();
             }
             return acks;
         },
@@ -146,20 +166,19 @@ void CRunController::StartFinished(int speed, int time, bool speedAcknowledged,
     m_timeAtStart = time;
     m_startedElsewhere = false;
     // With the speed refused the instrument runs at its own setpoint: the journal's header
-    // waits for the first status reply to say which.
-    BeginRun(speedAcknowledged ? std::optional<int>(speed) : std::nullopt, time);
+    // waits for the first status reply to say which. Otherwise the journal is begun already.
+    std::optional<JournalHeader> waiting;
+    if (!speedAcknowledged) {
+        waiting = RunHeader(time);
+        waiting->start = std::chrono::system_clock::now();
+    }
+    BeginRun(waiting);
     outcome.result = StartOutcome::Result::Started;
     m_observer.StartFinished(outcome);
 }
 
-void CRunController::BeginRun(std::optional<int> speedSetpoint, int timeSetpoint) {
-    m_record.ResetSpeedExtent();
-    m_observer.ResetGraph();
-    m_record.ResetRecord();
-    m_pendingHeader.reset();
-    m_notRunningInARow = 0;
+JournalHeader CRunController::RunHeader(int timeSetpoint) const {
     JournalHeader header;
-    header.start = std::chrono::system_clock::now();
     header.port = m_portName;
     header.deviceId = m_printableId;
     header.deviceType = m_deviceType;
@@ -167,12 +186,18 @@ void CRunController::BeginRun(std::optional<int> speedSetpoint, int timeSetpoint
     header.programVersion = VELMORA_VERSION;
     header.startedBy = m_startedBy;
     header.simulated = m_simulated;
-    if (speedSetpoint) {
-        header.speedSetpoint = *speedSetpoint;
-        m_journal.Begin(header);
-    } else {
-        m_pendingHeader = header;
-    }
+    return header;
+}
+
+void CRunController::BeginRun(std::optional<JournalHeader> headerWaitingForSpeed) {
+    m_record.ResetSpeedExtent();
+    m_observer.ResetGraph();
+    m_record.ResetRecord();
+    m_pendingHeader = std::move(headerWaitingForSpeed);
+    m_notRunningInARow = 0;
+    ++m_sampleRun;
+    m_unreported.clear();
+    m_endToAnnounce.reset();
     m_failedCycles = 0;
     m_lastAnswer = std::chrono::steady_clock::now();
     StartPoller();
@@ -211,6 +236,9 @@ void CRunController::Stop(std::optional<int> speed) {
             StopResult result;
             result.confirmed = send && SendStop(*speed);
             result.status = ReadStatus();
+            // The run's samples are reported, and its count of missing ones final, before
+            // the stop is.
+            m_journal.WaitUntilWritten();
             return result;
         },
         [this, send, wasRunning](StopResult result) {
@@ -261,9 +289,16 @@ void CRunController::ShowSettings() {
     SetState(EngineState::Stopping);
     m_readingSettings = true;
     OffThread<std::optional<std::vector<std::uint8_t>>>(
-        [this] { return ReadStatus(); },
+        [this] {
+            auto status = ReadStatus();
+            // As for Stop: the run's journal is written before the engine is idle.
+            m_journal.WaitUntilWritten();
+            return status;
+        },
         [this](std::optional<std::vector<std::uint8_t>> status) {
             m_readingSettings = false;
+            // Every line of the run is written by now, so its end is announced at the latest.
+            ReportWrittenSamples(m_sampleRun, std::numeric_limits<int>::max());
             SetRunning(false);
             if (status) {
                 ShowSetpoints(*status);
@@ -352,11 +387,16 @@ void CRunController::OnStatusSample(const StatusSample& sample) {
         const auto now = std::chrono::system_clock::now();
         m_record.AppendSampleTime(now);
         largestX = std::max(largestX, static_cast<double>(m_record.TimeSeries().size()));
-        m_journal.Sample(x, speed, sample.actual, remaining, now);
-        m_observer.SampleRecorded(x, speed, remaining);
+        // Reported once its line is durable: whoever hears of a sample (a client of the
+        // server, a script reading the command line) finds it in the journal even after a
+        // crash. Crosses threads: the journal's thread queues the report to the engine's.
+        m_unreported.push_back({x, speed, remaining});
+        m_journal.Sample(x, speed, sample.actual, remaining, now, [this, run = m_sampleRun, x] {
+            QMetaObject::invokeMethod(
+                this, [this, run, x] { ReportWrittenSamples(run, x); }, Qt::QueuedConnection);
+        });
         if (remaining <= 0) {
-            EndRun(RunEnd::TimeUp);
-            ShowSettings();
+            EndRunAndShowSettings(RunEnd::TimeUp);
         }
     }
     m_observer.RescaleGraph(m_record.SpeedMinimum(), m_record.SpeedMaximum(), largestX);
@@ -396,8 +436,7 @@ void CRunController::NoteRunFlag(int runFlag) {
     m_notRunningInARow = runFlag == 0 ? m_notRunningInARow + 1 : 0;
     if (m_notRunningInARow >= 2) {
         m_notRunningInARow = 0;
-        EndRun(RunEnd::InstrumentStopped);
-        ShowSettings();
+        EndRunAndShowSettings(RunEnd::InstrumentStopped);
     }
 }
 
@@ -426,10 +465,12 @@ void CRunController::Shutdown() {
     m_poller->RequestStop();
     m_poller->Join();
     m_worker.Finish();
-    if (Running()) {
-        m_journal.End(RunEnd::Closed);
-        m_running = false;
-    }
+    // A journal begun by a start whose report never came ends too; with none open this
+    // writes nothing.
+    m_journal.End(RunEnd::Closed);
+    m_running = false;
+    // The end line is on the disk before the program goes on closing.
+    m_journal.Finish();
     m_channel->Close();
 }
 
@@ -455,7 +496,38 @@ void CRunController::SetRunning(bool running) {
 void CRunController::EndRun(RunEnd why) {
     m_journal.End(why);
     StopReconnecting();
+    // The front ends hear of every sample before the end of its run, even of one whose line
+    // is still on its way to the disk (a link given up: it was sent long ago).
+    ReportWrittenSamples(m_sampleRun, std::numeric_limits<int>::max());
     m_observer.RunEnded(why);
+}
+
+// The run's last sample is usually still being written: the end is announced after it, as
+// soon as it is reported, while the setpoints are read.
+void CRunController::EndRunAndShowSettings(RunEnd why) {
+    m_journal.End(why);
+    StopReconnecting();
+    m_endToAnnounce = why;
+    AnnounceEndOnceReported();
+    ShowSettings();
+}
+
+void CRunController::AnnounceEndOnceReported() {
+    if (m_endToAnnounce && m_unreported.empty()) {
+        m_observer.RunEnded(*std::exchange(m_endToAnnounce, std::nullopt));
+    }
+}
+
+void CRunController::ReportWrittenSamples(int run, int upTo) {
+    if (m_shutDown || run != m_sampleRun) {
+        return;
+    }
+    while (!m_unreported.empty() && m_unreported.front().number <= upTo) {
+        const UnreportedSample sample = m_unreported.front();
+        m_unreported.pop_front();
+        m_observer.SampleRecorded(sample.number, sample.speed, sample.remaining);
+    }
+    AnnounceEndOnceReported();
 }
 
 void CRunController::SetCyclePeriod(std::chrono::milliseconds period) {

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -139,6 +140,10 @@ class CRunController : public QObject {
     void SetRunning(bool running);
     void SetLink(LinkState state);
     void EndRun(RunEnd why);
+    // The run ended on the instrument (time up, or stopped there): its journal ends now, the
+    // front ends hear of it after its last sample, and the setpoints are read.
+    void EndRunAndShowSettings(RunEnd why);
+    void AnnounceEndOnceReported();
     void ShowSetpoints(const std::vector<std::uint8_t>& statusReply);
     // Runs `job` on the exchange worker; `done` gets its result on the engine's thread,
     // unless the engine has shut down by then.
@@ -147,9 +152,14 @@ class CRunController : public QObject {
 
     void ConnectFinished(const PortChoice& port, const ConnectResult& result);
     void StartFinished(int speed, int time, bool speedAcknowledged, bool timeAcknowledged);
-    // A run begins (by Start, or found running at connection): record, graph, journal, poller.
-    // Without a speed setpoint the journal begins with the first status reply's.
-    void BeginRun(std::optional<int> speedSetpoint, int timeSetpoint);
+    // The journal's header of a run begun now, less its start time and speed setpoint.
+    JournalHeader RunHeader(int timeSetpoint) const;
+    // A run begins (by Start, or found running at connection): record, graph, poller. Its
+    // journal is begun already, or waits with `headerWaitingForSpeed` for the first status
+    // reply's speed setpoint.
+    void BeginRun(std::optional<JournalHeader> headerWaitingForSpeed);
+    // Reports the samples of run `run` up to number `upTo` whose journal lines are written.
+    void ReportWrittenSamples(int run, int upTo);
     // On the worker: Stop's up to four sends of the speed; whether one was acknowledged.
     bool SendStop(int speed);
     // On the worker: a status reply, or none.
@@ -212,6 +222,17 @@ class CRunController : public QObject {
     int m_notRunningInARow = 0;
     // The journal's header while it waits for the first status reply (a refused speed).
     std::optional<JournalHeader> m_pendingHeader;
+    // The samples recorded whose journal lines are not written yet, oldest first, and the run
+    // they belong to (a report from an earlier run is dropped).
+    struct UnreportedSample {
+        int number = 0;
+        int speed = 0;
+        int remaining = 0;
+    };
+    std::deque<UnreportedSample> m_unreported;
+    int m_sampleRun = 0;
+    // A run's end that waits for its last samples to be reported.
+    std::optional<RunEnd> m_endToAnnounce;
     std::string m_startedBy = LocalUser();
     bool m_simulated = false;
     // The setpoints are read at the end of a run (ShowSettings), and a Start or Stop that

@@ -19,8 +19,8 @@
 #include <system_error>
 #include <vector>
 
-// The engine drives a journal from its one thread, so the state below has no lock. Between
-// processes, the open journal holds an flock: a second instance of the program neither
+// A journal is driven from one thread (the journal keeper's), so the state below has no lock.
+// Between processes, the open journal holds an flock: a second instance of the program neither
 // reports a live run as unfinished nor prunes it.
 
 namespace {

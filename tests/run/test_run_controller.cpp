@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 
@@ -30,11 +31,17 @@ struct Recorder : IRunObserver {
     std::optional<ConnectOutcome> connected;
     std::optional<StartOutcome> started;
     std::optional<StopOutcome> stopped;
+    std::function<void(int)> onSample;
 
     void ConnectFinished(const ConnectOutcome& outcome) override { connected = outcome; }
     void StartFinished(const StartOutcome& outcome) override { started = outcome; }
     void StopFinished(const StopOutcome& outcome) override { stopped = outcome; }
-    void SampleRecorded(int number, int, int) override { samples.push_back(number); }
+    void SampleRecorded(int number, int, int) override {
+        samples.push_back(number);
+        if (onSample) {
+            onSample(number);
+        }
+    }
     void LinkStateChanged(LinkState state) override { links.push_back(state); }
     void StatusNote(const std::string& text) override { notes.push_back(text); }
 };
@@ -168,9 +175,23 @@ TEST_F(RunEngine, ConnectAgainAfterAFailedConnectionThenAWholeRun) {
     ASSERT_EQ(Connect(), ConnectOutcome::Result::Connected);
     ASSERT_FALSE(engine.ConnectionFailed());
     EXPECT_EQ(engine.DeviceId(), "KW41-VTX-SIM");
+    // A sample is heard of only once its line is in the journal; the end line follows the
+    // last one.
+    std::vector<int> notYetInJournal;
+    recorder.onSample = [&](int number) {
+        if (ReadAll(engine.JournalPath()).find("\n" + std::to_string(number) + "\t") ==
+            std::string::npos) {
+            notYetInJournal.push_back(number);
+        }
+    };
     ASSERT_EQ(Start(300, 5), StartOutcome::Result::Started);
     ASSERT_TRUE(ProcessEventsUntil([&] { return !engine.Running(); }));
-    EXPECT_NE(ReadAll(engine.JournalPath()).find("# end\ttime 0"), std::string::npos);
+    EXPECT_TRUE(notYetInJournal.empty()) << notYetInJournal.front();
+    const std::string journal = ReadAll(engine.JournalPath());
+    ASSERT_FALSE(recorder.samples.empty());
+    const std::string last = "\n" + std::to_string(recorder.samples.back()) + "\t";
+    EXPECT_LT(journal.find(last), journal.find("# end\ttime 0")) << journal;
+    EXPECT_NE(journal.find("# end\ttime 0"), std::string::npos);
 }
 
 // The journal outlives the program: a kill -9 mid-run loses no sample the instrument answered,
