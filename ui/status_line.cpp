@@ -1,6 +1,7 @@
 #include "ui/status_line.h"
 
 #include <QPainter>
+#include <algorithm>
 
 #include "resources/fonts.h"
 #include "resources/palette.h"
@@ -9,16 +10,68 @@ CStatusLine::CStatusLine(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
     setFont(MakeTemplateFont(QStringLiteral("MS Shell Dlg"), 8));
     setFixedHeight(kHeight);
+    // It paints every pixel it has: the window's picture under it is never needed.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+namespace {
+
+// Room around a changed run of characters: a glyph may reach a pixel or two beyond its advance.
+constexpr int kGlyphBleed = 2;
+
+}  // namespace
+
+CStatusLine::Layout CStatusLine::LayOut(const QFontMetrics& metrics, const QRect& rect,
+                                        const QString& left, const QString& right) {
+    Layout layout;
+    const QRect area = rect.adjusted(8, 1, -8, 0);
+    const int leftWidth = std::min(metrics.horizontalAdvance(left), area.width() / 2);
+    layout.leftBox = QRect(area.left(), area.top(), leftWidth, area.height());
+    layout.leftShown = metrics.elidedText(left, Qt::ElideRight, leftWidth);
+    layout.rightBox = area.adjusted(leftWidth + 16, 0, 0, 0);
+    layout.rightShown = metrics.elidedText(right, Qt::ElideMiddle, layout.rightBox.width());
+    return layout;
+}
+
+QRect CStatusLine::ChangedRightPart(const QFontMetrics& metrics, const Layout& before,
+                                    const Layout& after) {
+    if (before.leftShown != after.leftShown || before.rightBox != after.rightBox) {
+        return {};
+    }
+    // Right-aligned: the characters both texts end with stay where they were. The one next to
+    // the change is repainted too, as shaping may join it to its neighbour.
+    const QString& old = before.rightShown;
+    const QString& now = after.rightShown;
+    qsizetype same = 0;
+    while (same < old.size() && same < now.size() &&
+           old[old.size() - 1 - same] == now[now.size() - 1 - same]) {
+        ++same;
+    }
+    same = std::max<qsizetype>(0, same - 1);
+    const int keptWidth = metrics.horizontalAdvance(now.right(same));
+    const int widest = std::max(metrics.horizontalAdvance(old), metrics.horizontalAdvance(now));
+    const int end = after.rightBox.right() + 1 - keptWidth + kGlyphBleed;
+    const int start = after.rightBox.right() + 1 - widest - kGlyphBleed;
+    return QRect(start, after.rightBox.top(), end - start, after.rightBox.height());
 }
 
 void CStatusLine::SetTexts(const QString& left, const QString& right) {
     if (left == m_left && right == m_right) {
         return;
     }
+    const QFontMetrics metrics(font());
+    const Layout before = LayOut(metrics, rect(), m_left, m_right);
     m_left = left;
     m_right = right;
     setToolTip(m_left + QStringLiteral("\n") + m_right);
-    update();
+    // A run's status changes every second in a few characters (the time left): only they
+    // are painted again.
+    const QRect changed = ChangedRightPart(metrics, before, LayOut(metrics, rect(), left, right));
+    if (changed.isEmpty()) {
+        update();
+    } else {
+        update(changed);
+    }
 }
 
 void CStatusLine::paintEvent(QPaintEvent*) {
@@ -27,13 +80,7 @@ void CStatusLine::paintEvent(QPaintEvent*) {
     painter.setPen(Palette::kLightText.darker(115));
     painter.drawLine(0, 0, width(), 0);
     painter.setPen(Palette::kLightText);
-    const QRect area = rect().adjusted(8, 1, -8, 0);
-    const QFontMetrics metrics(font());
-    const int leftWidth = std::min(metrics.horizontalAdvance(m_left), area.width() / 2);
-    painter.drawText(QRect(area.left(), area.top(), leftWidth, area.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter,
-                     metrics.elidedText(m_left, Qt::ElideRight, leftWidth));
-    const QRect rightArea = area.adjusted(leftWidth + 16, 0, 0, 0);
-    painter.drawText(rightArea, Qt::AlignRight | Qt::AlignVCenter,
-                     metrics.elidedText(m_right, Qt::ElideMiddle, rightArea.width()));
+    const Layout layout = LayOut(QFontMetrics(font()), rect(), m_left, m_right);
+    painter.drawText(layout.leftBox, Qt::AlignLeft | Qt::AlignVCenter, layout.leftShown);
+    painter.drawText(layout.rightBox, Qt::AlignRight | Qt::AlignVCenter, layout.rightShown);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFontMetrics>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
@@ -17,6 +19,20 @@ class CStatusLine : public QWidget {
     void SetTexts(const QString& left, const QString& right);
     QString Left() const { return m_left; }
     QString Right() const { return m_right; }
+
+    // Where the two parts go in `rect`, and their texts as shown (shortened to fit).
+    struct Layout {
+        QRect leftBox;
+        QString leftShown;
+        QRect rightBox;
+        QString rightShown;
+    };
+    static Layout LayOut(const QFontMetrics& metrics, const QRect& rect, const QString& left,
+                         const QString& right);
+    // The pixels that differ between two layouts when only the right part's text changed;
+    // empty when more than that changed.
+    static QRect ChangedRightPart(const QFontMetrics& metrics, const Layout& before,
+                                  const Layout& after);
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -165,7 +165,7 @@ void CDigitST::paintEvent(QPaintEvent* event) {
     }
     for (int i = 0; i < int(m_shown.size()); ++i) {
         const QRect cell = CellPixels(i);
-        if (cell.isEmpty() || !event->rect().intersects(cell))
+        if (cell.isEmpty() || !event->region().intersects(cell))
             continue;
         painter.drawPixmap(cell.topLeft(), ScaledGlyph(m_shown[std::size_t(i)], cell.size()));
     }

@@ -1,0 +1,80 @@
+// The status line on the screen (the offscreen platform's backing store) after a change of its
+// text, against a fresh paint of the new text.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QImage>
+#include <QPaintEvent>
+#include <QRegion>
+#include <QScreen>
+#include <chrono>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "ui/status_line.h"
+
+namespace {
+
+// Collects what the status line is asked to paint.
+struct PaintWatch : QObject {
+    QRegion painted;
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent*>(event)->region();
+            ++paints;
+        }
+        return false;
+    }
+};
+
+bool Await(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+QImage OnScreen(CStatusLine& line) {
+    return line.screen()->grabWindow(line.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+// A second of a run changes a digit or two of the time left: those are painted again, and the
+// line then shows exactly what painting it whole would, also when the number gets shorter
+// and the text moves.
+TEST(StatusLine, ATimeLeftRepaintsOnlyItsOwnPartAndShowsWhatAWholePaintWould) {
+    const QString where = QStringLiteral("/dev/pts/7 \u00b7 KW41-VTX-SIM (type 1)");
+    const QString journal = QStringLiteral(
+        " left \u00b7 Journal: /home/lab/.local/share/velmora/runs/"
+        "run-2026-12-08T09-41-16.123.tsv");
+    const std::vector<std::pair<QString, QString>> changes = {
+        {QStringLiteral("Running, 3599"), QStringLiteral("Running, 3598")},
+        {QStringLiteral("Running, 1000"), QStringLiteral("Running, 999")},
+        {QStringLiteral("Running, 10"), QStringLiteral("Running, 9")},
+    };
+    for (const auto& [before, after] : changes) {
+        CStatusLine line;
+        line.setGeometry(0, 0, 1031, CStatusLine::kHeight);
+        line.SetTexts(where, before + journal);
+        PaintWatch watch;
+        line.installEventFilter(&watch);
+        line.show();
+        ASSERT_TRUE(Await([&] { return watch.paints > 0; }));
+
+        watch.painted = QRegion();
+        const int paints = watch.paints;
+        line.SetTexts(where, after + journal);
+        ASSERT_TRUE(Await([&] { return watch.paints > paints; }));
+        EXPECT_LT(watch.painted.boundingRect().width(), line.width() / 8) << after.toStdString();
+        const QImage whole = line.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_TRUE(OnScreen(line) == whole) << "stale pixels after " << after.toStdString();
+    }
+}
