@@ -1,5 +1,6 @@
 // CPU and peak memory of velmora-cli following a whole run against the simulated shaker, as
-// getrusage reports them for the child. Real pacing (50 ms a byte), one-second time units.
+// getrusage reports them for the child. Real pacing (50 ms a byte), one-second time units;
+// against the least the same traffic costs (its start and export included).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_floor.h"
 #include "sim/simulated_shaker.h"
 
 extern char** environ;
@@ -41,6 +43,8 @@ void BM_CliRun(benchmark::State& state) {
     const std::string time = std::to_string(seconds);
     const std::string env = std::string("XDG_DATA_HOME=") + dataHome;
     const std::string out = std::string(dataHome) + "/run.xls";
+    // The least the same traffic costs, in this process run (bench_floor.h).
+    const double floor = bench_floor::FloorMsPerCycle(10);
     for (auto _ : state) {
         std::vector<std::string> args = {cli,   "run",    "--port", port,    "--speed",
                                          "300", "--time", time,     "--out", out};
@@ -77,6 +81,9 @@ void BM_CliRun(benchmark::State& state) {
         state.counters["cpu_s"] = cpu;
         state.counters["cpu_pct_of_core"] = 100.0 * cpu / wall;
         state.counters["peak_rss_MB"] = usage.ru_maxrss / 1024.0;
+        state.counters["floor_ms/s"] = floor;
+        state.counters["cli_ms/s"] = 1000.0 * cpu / wall;
+        state.counters["cli/floor"] = 1000.0 * cpu / wall / floor;
         state.counters["exit_code"] = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     std::filesystem::remove_all(dataHome);
