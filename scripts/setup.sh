@@ -15,6 +15,8 @@ packages=(
     # the server's tests with an independent SiLA 2 client (the sila2 Python package)
     python3-venv python3-grpcio python3-protobuf python3-lxml python3-zeroconf
     python3-typing-extensions python3-cryptography
+    # the reports' tests read the PDF back
+    poppler-utils
     # packaging
     dpkg-dev file
 )

@@ -26,6 +26,7 @@
 #include "ui/embedded_simulator.h"
 #include "ui/info_dlg.h"
 #include "ui/port_choice.h"
+#include "ui/run_history_dlg.h"
 #include "widgets/up_down_ctrl.h"
 
 namespace {
@@ -278,6 +279,9 @@ void CMainDlg::AddWindowItems(QMenu& menu) {
     QAction* connectAgain = menu.addAction(QStringLiteral("Connect\u2026"));
     connectAgain->setEnabled(!m_engine.Running());
     connect(connectAgain, &QAction::triggered, this, &CMainDlg::OnConnect);
+    QAction* history = menu.addAction(QStringLiteral("Runs\u2026"));
+    connect(history, &QAction::triggered, this,
+            [this] { ShowRunHistory(this, QString::fromStdString(m_engine.JournalFolder())); });
     QAction* runs = menu.addAction(QStringLiteral("Open runs folder"));
     connect(runs, &QAction::triggered, this, [this] {
         const QString folder = QString::fromStdString(m_engine.JournalFolder());
