@@ -17,7 +17,13 @@ namespace {
 std::string MakeJournalFolder() {
     char pattern[] = "/tmp/velmora-bench-journal-XXXXXX";
     const char* dir = mkdtemp(pattern);
-    return dir != nullptr ? dir : "";
+    if (dir == nullptr) {
+        return "";
+    }
+    // The signing key is made beside the journal folder: inside the bench's own folder.
+    const std::string folder = std::string(dir) + "/runs";
+    std::filesystem::create_directory(folder);
+    return folder;
 }
 
 JournalHeader HeaderAt(std::chrono::system_clock::time_point start) {
@@ -65,7 +71,7 @@ void BM_JournalAppendSample(benchmark::State& state) {
     journal.End(RunEnd::Stopped);
     state.counters["file_bytes_per_sample"] =
         static_cast<double>(std::filesystem::file_size(journal.Path())) / std::max(sample, 1);
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
 }
 BENCHMARK(BM_JournalAppendSample)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
@@ -81,7 +87,7 @@ void BM_JournalBeginEndFullFolder(benchmark::State& state) {
             break;
         }
     }
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
 }
 BENCHMARK(BM_JournalBeginEndFullFolder)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -91,7 +97,7 @@ void BM_JournalTakeUnfinishedNoneOf500(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(CRunJournal::TakeUnfinished(folder));
     }
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
 }
 BENCHMARK(BM_JournalTakeUnfinishedNoneOf500)->Unit(benchmark::kMillisecond)->UseRealTime();
 

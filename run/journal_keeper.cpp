@@ -1,7 +1,10 @@
 #include "run/journal_keeper.h"
 
+#include <errno.h>
 #include <pthread.h>
 #include <QDateTime>
+
+#include <filesystem>
 
 CJournalKeeper::CJournalKeeper(std::function<void(const std::string&)> note)
     : m_note(std::move(note)),
@@ -160,6 +163,24 @@ void CJournalKeeper::DoEnd(RunEnd why) {
         m_path = m_journal->Path();
     }
     m_journal.reset();
+}
+
+void CJournalKeeper::Audit(std::string event, QJsonObject fields, std::string user) {
+    const std::string folder = Folder();
+    Post([this, event = std::move(event), fields = std::move(fields), user = std::move(user),
+          folder] {
+        const std::string path =
+            (std::filesystem::path(folder).parent_path() / "audit.jsonl").string();
+        if (!m_audit || m_audit->Path() != path) {
+            m_audit = std::make_unique<CAuditTrail>(path);
+            m_audit->SetProgram(program_invocation_short_name);
+        }
+        m_audit->SetUser(user);
+        const bool written = m_audit->Append(event, fields);
+        if (!written && !std::exchange(m_auditFailed, true)) {
+            m_note(m_audit->LastError());
+        }
+    });
 }
 
 std::string CJournalKeeper::MissingText(int missing) const {

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "run/audit_trail.h"
 #include "run/run_journal.h"
 #include "run/run_observer.h"
 
@@ -46,6 +47,10 @@ class CJournalKeeper {
     // that never ended, once per folder and program; nothing when there is none.
     void ReportUnfinished();
 
+    // One line of the audit trail beside the journal folder, by `user`, in order with the
+    // journal's lines. A trail that can't be written is said once by the note callback.
+    void Audit(std::string event, QJsonObject fields, std::string user);
+
     // Samples of the current or last run that its journal does not hold, as far as written.
     int MissingSamples() const;
     // The journal of the run in progress or of the last run, once begun; empty before the
@@ -73,6 +78,8 @@ class CJournalKeeper {
     // The keeper's thread only.
     std::unique_ptr<CRunJournal> m_journal;
     bool m_begun = false;
+    std::unique_ptr<CAuditTrail> m_audit;
+    bool m_auditFailed = false;
 
     // Protects everything below; m_wake signals a job posted or the end, m_written a job done.
     mutable std::mutex m_mutex;

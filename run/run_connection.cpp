@@ -15,7 +15,7 @@ void CRunController::Connect(const PortChoice& port) {
     if (m_state != EngineState::Idle || m_running) {
         ConnectOutcome outcome;
         outcome.result = ConnectOutcome::Result::Busy;
-        m_observer.ConnectFinished(outcome);
+        FinishConnect(port.portName, outcome);
         return;
     }
     ReportUnfinishedRun();
@@ -107,7 +107,7 @@ void CRunController::ConnectFinished(const PortChoice& port, const ConnectResult
             result.cancelled ? ConnectOutcome::Result::Cancelled : ConnectOutcome::Result::Failed;
         outcome.reason = result.reason;
         outcome.portOpened = result.portOpened;
-        m_observer.ConnectFinished(outcome);
+        FinishConnect(port.portName, outcome);
         return;
     }
     m_deviceId = result.deviceId;
@@ -131,7 +131,7 @@ void CRunController::ConnectFinished(const PortChoice& port, const ConnectResult
         BeginRun(std::nullopt);
         outcome.runningElsewhere = true;
     }
-    m_observer.ConnectFinished(outcome);
+    FinishConnect(port.portName, outcome);
 }
 
 void CRunController::ReportUnfinishedRun() {

@@ -1,6 +1,8 @@
 // Run control: Start, Stop, the setpoints and the poller's samples.
 #include "run/run_controller.h"
 
+#include "run/local_user.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -14,15 +16,7 @@
 #include "run/status_poller.h"
 
 std::string CRunController::LocalUser() {
-    std::string user;
-    if (const passwd* entry = getpwuid(geteuid()))
-        user = entry->pw_name;
-    else
-        user = std::to_string(geteuid());
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) != 0)
-        return user;
-    return user + "@" + host;
+    return LocalUserAtHost();
 }
 
 CRunController::CRunController(IRunObserver& observer, QObject* parent)
@@ -61,31 +55,31 @@ void CRunController::Start(int speed, int time, SpeedRefusal refusal) {
     }
     if (m_state != EngineState::Idle) {
         outcome.result = StartOutcome::Result::Busy;
-        m_observer.StartFinished(outcome);
+        FinishStart(speed, time, outcome);
         return;
     }
     if (m_connectionFailed) {
         outcome.result = StartOutcome::Result::NotConnected;
-        m_observer.StartFinished(outcome);
+        FinishStart(speed, time, outcome);
         return;
     }
     const InstrumentModel& model = ModelOf(m_deviceType);
     if (model.startLimits && !model.startLimits->Contains(speed)) {
         outcome.result = StartOutcome::Result::SpeedOutOfRange;
         outcome.limits = model.startLimits;
-        m_observer.StartFinished(outcome);
+        FinishStart(speed, time, outcome);
         return;
     }
     // A time of 0 would "run" for one poll cycle while the instrument never moved.
     if (!model.timeField.Contains(time)) {
         outcome.result = StartOutcome::Result::TimeOutOfRange;
         outcome.limits = model.timeField;
-        m_observer.StartFinished(outcome);
+        FinishStart(speed, time, outcome);
         return;
     }
     if (!model.sendsCommands) {
         outcome.result = StartOutcome::Result::Unlisted;
-        m_observer.StartFinished(outcome);
+        FinishStart(speed, time, outcome);
         return;
     }
     m_lastStartSpeed = speed;
@@ -127,7 +121,7 @@ void CRunController::Start(int speed, int time, SpeedRefusal refusal) {
                 refused.result = StartOutcome::Result::SpeedRefused;
                 refused.timeAcknowledged = true;
                 refused.stopConfirmed = acks.stopConfirmed;
-                m_observer.StartFinished(refused);
+                FinishStart(speed, time, refused);
                 return;
             }
             StartFinished(speed, time, acks.speed, acks.time);
@@ -159,7 +153,7 @@ void CRunController::StartFinished(int speed, int time, bool speedAcknowledged,
     if (!speedAcknowledged && !timeAcknowledged) {
         SetState(EngineState::Idle);
         outcome.result = StartOutcome::Result::Refused;
-        m_observer.StartFinished(outcome);
+        FinishStart(speed, time, outcome);
         return;
     }
     m_speedAtStart = speed;
@@ -174,7 +168,7 @@ void CRunController::StartFinished(int speed, int time, bool speedAcknowledged,
     }
     BeginRun(waiting);
     outcome.result = StartOutcome::Result::Started;
-    m_observer.StartFinished(outcome);
+    FinishStart(speed, time, outcome);
 }
 
 JournalHeader CRunController::RunHeader(int timeSetpoint) const {
@@ -219,7 +213,7 @@ void CRunController::Stop(std::optional<int> speed) {
     if (ExchangesUnderWay()) {
         StopOutcome outcome;
         outcome.result = StopOutcome::Result::Busy;
-        m_observer.StopFinished(outcome);
+        FinishStop(speed, outcome);
         return;
     }
     m_poller->RequestStop();
@@ -241,12 +235,13 @@ void CRunController::Stop(std::optional<int> speed) {
             m_journal.WaitUntilWritten();
             return result;
         },
-        [this, send, wasRunning](StopResult result) {
-            StopFinished(send, result.confirmed, wasRunning, result.status);
+        [this, send, wasRunning, speed](StopResult result) {
+            StopFinished(send, result.confirmed, wasRunning, speed, result.status);
         });
 }
 
 void CRunController::StopFinished(bool sent, bool confirmed, bool wasRunning,
+                                  std::optional<int> speed,
                                   const std::optional<std::vector<std::uint8_t>>& status) {
     StopOutcome outcome;
     outcome.result = !sent       ? StopOutcome::Result::NothingSent
@@ -265,7 +260,7 @@ void CRunController::StopFinished(bool sent, bool confirmed, bool wasRunning,
             ArmWatchdog();
             SetState(EngineState::Running);
         }
-        m_observer.StopFinished(outcome);
+        FinishStop(speed, outcome);
         return;
     }
     if (wasRunning && Running()) {
@@ -277,7 +272,7 @@ void CRunController::StopFinished(bool sent, bool confirmed, bool wasRunning,
     }
     SetState(EngineState::Idle);
     outcome.endedRun = wasRunning;
-    m_observer.StopFinished(outcome);
+    FinishStop(speed, outcome);
 }
 
 void CRunController::ShowSettings() {
@@ -467,6 +462,9 @@ void CRunController::Shutdown() {
     m_worker.Finish();
     // A journal begun by a start whose report never came ends too; with none open this
     // writes nothing.
+    if (m_running) {
+        AuditRunEnd(RunEnd::Closed);
+    }
     m_journal.End(RunEnd::Closed);
     m_running = false;
     // The end line is on the disk before the program goes on closing.
@@ -494,6 +492,7 @@ void CRunController::SetRunning(bool running) {
 }
 
 void CRunController::EndRun(RunEnd why) {
+    AuditRunEnd(why);
     m_journal.End(why);
     StopReconnecting();
     // The front ends hear of every sample before the end of its run, even of one whose line
@@ -505,6 +504,7 @@ void CRunController::EndRun(RunEnd why) {
 // The run's last sample is usually still being written: the end is announced after it, as
 // soon as it is reported, while the setpoints are read.
 void CRunController::EndRunAndShowSettings(RunEnd why) {
+    AuditRunEnd(why);
     m_journal.End(why);
     StopReconnecting();
     m_endToAnnounce = why;

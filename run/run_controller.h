@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QObject>
 #include <QTimer>
 #include <chrono>
@@ -135,6 +136,13 @@ class CRunController : public QObject {
     };
 
     void SetState(EngineState state);
+    // The request's outcome to the audit trail, then to the observer.
+    void FinishConnect(const std::string& portName, const ConnectOutcome& outcome);
+    void FinishStart(int speed, int time, const StartOutcome& outcome);
+    void FinishStop(std::optional<int> speed, const StopOutcome& outcome);
+    void Audit(const char* event, QJsonObject fields);
+    void AuditLink(LinkState from, LinkState to);
+    void AuditRunEnd(RunEnd why);
     // Connecting, starting or stopping: a request of the engine's own holds the worker.
     bool ExchangesUnderWay() const;
     void SetRunning(bool running);
@@ -164,7 +172,7 @@ class CRunController : public QObject {
     bool SendStop(int speed);
     // On the worker: a status reply, or none.
     std::optional<std::vector<std::uint8_t>> ReadStatus();
-    void StopFinished(bool sent, bool confirmed, bool wasRunning,
+    void StopFinished(bool sent, bool confirmed, bool wasRunning, std::optional<int> speed,
                       const std::optional<std::vector<std::uint8_t>>& status);
     // Holds `request` back until the setpoints read at the end of a run are shown; false
     // when no such read is under way (or a request waits already).

@@ -2,6 +2,9 @@
 
 #include "link/posix_io.h"
 #include "run/iso_time.h"
+#include "run/journal_seal.h"
+#include "run/local_user.h"
+#include "run/signing_key.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -35,7 +38,11 @@ constexpr std::size_t kStampLength = 23;
 constexpr const char kEndTag[] = "# end\t";
 constexpr const char kReportedTag[] = "# reported unfinished\t";
 constexpr const char kStartTag[] = "# start\t";
-// The end line or the reported mark is the last line; a tail this long always holds it.
+// A sealed journal ends with its SHA-256, or with the signature after it.
+constexpr const char kSha256Tag[] = "# sha256 ";
+constexpr const char kSignatureTag[] = "# signature ed25519 ";
+constexpr const char kSealedAfterCrash[] = "# sealed after an unexpected end\n";
+// The last line (the seal's, the end line's or the reported mark's) is in a tail this long.
 constexpr std::size_t kTailBytes = 4096;
 constexpr std::size_t kHeadBytes = 4096;
 
@@ -266,6 +273,20 @@ Clock::time_point StartOf(int fd, const JournalKey& key) {
     return StartFromName(key);
 }
 
+// The seal lines for a journal of `folder` whose text is `body`. The signing key lives beside
+// the journal folder ($XDG_DATA_HOME/velmora/signing-key for the user's own journals) and is
+// made on first use; without one the journal is sealed by its SHA-256 alone.
+std::string SealFor(std::string_view body, const std::string& folder) {
+    const std::string keyPath = (fs::path(folder).parent_path() / "signing-key").string();
+    const std::unique_ptr<CSigningKey> key = CSigningKey::LoadOrCreate(keyPath, nullptr);
+    return JournalSealLines(body, key.get(), LocalUserAtHost());
+}
+
+bool IsLastLineOfFinished(std::string_view line) {
+    return StartsWith(line, kEndTag) || StartsWith(line, kReportedTag) ||
+           StartsWith(line, kSha256Tag) || StartsWith(line, kSignatureTag);
+}
+
 }  // namespace
 
 struct CRunJournal::State {
@@ -386,7 +407,7 @@ bool CRunJournal::Begin(const JournalHeader& header) {
         const std::string name =
             kPrefix + stamp + (copy > 1 ? "-" + std::to_string(copy) : "") + kSuffix;
         s.path = s.folder + "/" + name;
-        s.fd = OpenJournal(s.path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
+        s.fd = OpenJournal(s.path, O_RDWR | O_APPEND | O_CREAT | O_EXCL);
         if (s.fd < 0 && errno != EEXIST) {
             return failBegin(errno, s.path);
         }
@@ -434,8 +455,14 @@ bool CRunJournal::Note(const std::string& text) {
 
 bool CRunJournal::End(RunEnd why) {
     State& s = *m_state;
-    const bool written = s.WriteDurably(std::string(kEndTag) + RunEndText(why) + "\t" +
-                                        FormatLocalTimestamp(Clock::now()) + "\n");
+    bool written = s.WriteDurably(std::string(kEndTag) + RunEndText(why) + "\t" +
+                                  FormatLocalTimestamp(Clock::now()) + "\n");
+    if (written) {
+        // Sealed from what is on the disk, so the seal vouches for the bytes a check will read.
+        const std::string body = ReadAt(s.fd, 0, static_cast<std::size_t>(s.length));
+        written =
+            static_cast<off_t>(body.size()) == s.length && s.WriteDurably(SealFor(body, s.folder));
+    }
     s.Close();
     return written;
 }
@@ -474,7 +501,7 @@ std::optional<UnfinishedRun> CRunJournal::TakeUnfinished(const std::string& fold
         const std::string tail =
             ReadAt(fd, tailStart, static_cast<std::size_t>(file.st_size - tailStart));
         const std::string_view last = LastLine(tail);
-        if (StartsWith(last, kEndTag) || StartsWith(last, kReportedTag)) {
+        if (IsLastLineOfFinished(last)) {
             close(fd);
             continue;
         }
@@ -484,6 +511,12 @@ std::optional<UnfinishedRun> CRunJournal::TakeUnfinished(const std::string& fold
         mark += std::string(kReportedTag) + FormatLocalTimestamp(Clock::now()) + "\n";
         if (WriteAll(fd, mark)) {
             SyncData(fd);
+            // Sealed as it was found, so nothing can be added to the run afterwards unseen.
+            std::string body = ReadAt(fd, 0, static_cast<std::size_t>(file.st_size) + mark.size());
+            body += kSealedAfterCrash;
+            if (WriteAll(fd, kSealedAfterCrash + SealFor(body, folder))) {
+                SyncData(fd);
+            }
         }
         close(fd);
         return run;

@@ -11,6 +11,7 @@ void CRunController::SetLink(LinkState state) {
     if (state == m_link) {
         return;
     }
+    AuditLink(m_link, state);
     m_link = state;
     m_observer.LinkStateChanged(state);
 }

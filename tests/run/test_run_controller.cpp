@@ -85,7 +85,7 @@ SimOptions LongRun() {
 class RunEngine : public ::testing::Test {
   protected:
     RunEngine() : session(LongRun()), engine(recorder) {
-        engine.SetJournalFolder(journals.path().toStdString());
+        engine.SetJournalFolder(journals.path().toStdString() + "/runs");
         engine.SetBytePause(0ms);
         engine.SetLogDirectory(journals.path().toStdString());
         engine.SetCyclePeriod(100ms);
@@ -192,6 +192,18 @@ TEST_F(RunEngine, ConnectAgainAfterAFailedConnectionThenAWholeRun) {
     const std::string last = "\n" + std::to_string(recorder.samples.back()) + "\t";
     EXPECT_LT(journal.find(last), journal.find("# end\ttime 0")) << journal;
     EXPECT_NE(journal.find("# end\ttime 0"), std::string::npos);
+
+    // The audit trail beside the journals tells the same story, in order.
+    const std::string audit = ReadAll(journals.path().toStdString() + "/audit.jsonl");
+    std::size_t at = 0;
+    for (const char* event :
+         {R"("event":"connect")", R"("result":"failed")", R"("event":"start refused")",
+          R"("result":"not connected")", R"("event":"connect")", R"("result":"connected")",
+          R"("event":"start")", R"("result":"started")", R"("speed":300)", R"("event":"run end")",
+          R"("reason":"time 0")"}) {
+        at = audit.find(event, at);
+        ASSERT_NE(at, std::string::npos) << event << "\n" << audit;
+    }
 }
 
 // The journal outlives the program: a kill -9 mid-run loses no sample the instrument answered,
@@ -237,7 +249,7 @@ TEST(TwoEngines, RunAtOnceEachOnItsOwnShakerWithItsOwnJournalAndLog) {
         explicit Side(const char* id) : shaker(LongRun()), engine(recorder) {
             shaker.SetDeviceId(id);
             EXPECT_TRUE(shaker.Start());
-            engine.SetJournalFolder(folder.path().toStdString());
+            engine.SetJournalFolder(folder.path().toStdString() + "/runs");
             engine.SetLogDirectory(folder.path().toStdString());
             engine.SetBytePause(1ms);
             engine.SetCyclePeriod(100ms);
@@ -352,7 +364,7 @@ TEST_F(RunEngine, ConnectingToARunningInstrumentWatchesItsRun) {
     CRunController restarted(second);
     restarted.SetBytePause(0ms);
     restarted.SetCyclePeriod(100ms);
-    restarted.SetJournalFolder(journals.path().toStdString());
+    restarted.SetJournalFolder(journals.path().toStdString() + "/runs");
     restarted.SetLogDirectory(journals.path().toStdString() + "/second");
     ASSERT_EQ(ConnectTo(restarted, second, Port()), ConnectOutcome::Result::Connected);
     EXPECT_TRUE(second.connected->runningElsewhere);

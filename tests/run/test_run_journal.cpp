@@ -49,9 +49,13 @@ class RunJournalTest : public ::testing::Test {
         tzset();
         char pattern[] = "/tmp/velmora-journal-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        // The signing key is made beside the journal folder: inside the test's own folder.
+        root = pattern;
+        dir = root / "runs";
+        fs::create_directory(dir);
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { fs::remove_all(root); }
+    fs::path root;
     fs::path dir;
 };
 
@@ -101,7 +105,9 @@ TEST_F(RunJournalTest, ShortRunIsWrittenLineByLine) {
     ASSERT_EQ(content.substr(0, expected.size()), expected);
     EXPECT_TRUE(
         std::regex_match(content.substr(expected.size()),
-                         std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d\n)")))
+                         std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d\n)"
+                                    R"(# line digests\t[^\n]+\n# signing key\ted25519 [^\n]+\n)"
+                                    R"(# sha256 [0-9a-f]{64}\n# signature ed25519 [^\n]+\n)")))
         << content;
 
     // A second run in the same millisecond gets a name of its own.
@@ -204,7 +210,7 @@ TEST_F(RunJournalTest, AnUnfinishedRunIsTakenOnce) {
     EXPECT_EQ(unfinished->start, crashed);
     EXPECT_TRUE(std::regex_search(ReadFile(unfinished->path),
                                   std::regex("\n1\t150\t151\t60\t[^\n]*\n# reported unfinished\t"
-                                             "2[^\n]*\n$")));
+                                             "2[^\n]*\n# sealed after an unexpected end\n")));
     EXPECT_FALSE(CRunJournal::TakeUnfinished(dir.string()).has_value());
     EXPECT_TRUE(running.Append(1, 150, 151, 60, kWinterStart));
 }
