@@ -29,5 +29,9 @@ enum ExitCode : int {
     kExitLinkLost = 5,
     // The run ended as it should, but its journal does not hold every sample.
     kExitJournalIncomplete = 6,
+    // audit verify, verify: the record was changed after it was written.
+    kExitAltered = 7,
+    // verify: the run never ended, or its journal carries no seal. (8 is kept for alarms.)
+    kExitUnfinished = 9,
     kExitInterrupted = 130,
 };

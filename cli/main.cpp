@@ -14,9 +14,11 @@
 #include "cli/cli_session.h"
 #include "cli/interrupt_watch.h"
 #include "cli/port_listing.h"
+#include "cli/records_commands.h"
 #include "link/port_name.h"
 #include "resources/version.h"
 #include "run/atomic_file_writer.h"
+#include "run/audit_trail.h"
 #include "run/instrument_models.h"
 
 namespace {
@@ -31,6 +33,9 @@ constexpr const char* kFooter =
     "  4    the instrument is of no listed type\n"
     "  5    the link was lost and did not come back within --reconnect-timeout\n"
     "  6    the run ended but its journal is incomplete (samples missing)\n"
+    "  7    audit verify, verify: the record was altered (the line is named), or\n"
+    "       the journal is not signed by the --key given\n"
+    "  9    verify: the run never ended, or its journal has no seal\n"
     "  130  interrupted (SIGINT, SIGTERM): a run is stopped first; a second\n"
     "       interrupt exits at once without stopping the instrument\n"
     "The port \"simulator\" starts a simulated shaker inside the program.";
@@ -68,26 +73,30 @@ bool CheckPort(const std::string& port) {
     return true;
 }
 
-bool CheckOut(const std::string& out) {
+bool CheckOutOption(const std::string& option, const std::string& out) {
     if (out.empty()) {
         return true;
     }
     std::error_code error;
     const std::filesystem::path path(out);
     if (std::filesystem::is_directory(path, error)) {
-        return Refuse("--out: " + out + " is a folder");
+        return Refuse(option + ": " + out + " is a folder");
     }
     const std::filesystem::path folder =
         path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     if (!std::filesystem::is_directory(folder, error)) {
-        return Refuse("--out: the folder " + folder.string() + " does not exist");
+        return Refuse(option + ": the folder " + folder.string() + " does not exist");
     }
     // A FIFO, a read-only file or folder, a name too long, a link the kernel would not follow:
     // found now, not after a run whose samples then have nowhere to go.
     if (const auto problem = WriteTargetProblem(out)) {
-        return Refuse("--out: " + *problem);
+        return Refuse(option + ": " + *problem);
     }
     return true;
+}
+
+bool CheckOut(const std::string& out) {
+    return CheckOutOption("--out", out);
 }
 
 // A whole decimal number within [lowest, highest], said in one line when it is not.
@@ -179,7 +188,36 @@ int main(int argc, char** argv) {
                          "speed to send, " + RangeText(speedField) + " (default: its setpoint)")
             ->check(WholeNumber(speedField.low, speedField.high));
 
-    for (CLI::App* command : {ports, identify, run, stop}) {
+    std::string trail = CAuditTrail::DefaultPath();
+    std::string since;
+    std::string journal;
+    std::string key;
+    std::string pdf;
+    CLI::App* audit = app.add_subcommand("audit", "the audit trail: check its chain, show it");
+    audit->require_subcommand(1, 1);
+    CLI::App* auditVerify =
+        audit->add_subcommand("verify", "check the chain and name the first bad line");
+    CLI::App* auditShow = audit->add_subcommand("show", "the trail's lines, oldest first");
+    for (CLI::App* command : {auditVerify, auditShow}) {
+        command->add_option("file", trail,
+                            "the trail (default $XDG_DATA_HOME/velmora/audit.jsonl)");
+    }
+    auditShow->add_option("--since", since, "from this date (2026-12-09) or time (…T10:00)");
+    auditShow->add_flag("--json", options.json, "the lines as written, one JSON object each");
+
+    CLI::App* verify =
+        app.add_subcommand("verify", "is a run's journal sealed, signed by whom, or altered where");
+    verify->add_option("journal", journal, "the run's journal (.tsv)")->required();
+    verify->add_option("--key", key, "accept only this public key (base64, or a file with it)");
+
+    CLI::App* keyCommand =
+        app.add_subcommand("key", "print the public half of your signing key (made if none)");
+
+    CLI::App* report = app.add_subcommand("report", "make the PDF report of a run's journal");
+    report->add_option("journal", journal, "the run's journal (.tsv)")->required();
+    report->add_option("--pdf", pdf, "the report's file")->required();
+
+    for (CLI::App* command : {ports, identify, run, stop, verify, report}) {
         command->footer(kFooter);
     }
 
@@ -193,6 +231,21 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    if (auditVerify->parsed()) {
+        return AuditVerifyCommand(trail);
+    }
+    if (auditShow->parsed()) {
+        return AuditShowCommand(trail, since, options.json);
+    }
+    if (verify->parsed()) {
+        return VerifyCommand(journal, key);
+    }
+    if (keyCommand->parsed()) {
+        return KeyCommand();
+    }
+    if (report->parsed()) {
+        return CheckOutOption("--pdf", pdf) ? ReportCommand(argc, argv, journal, pdf) : kExitUsage;
+    }
     if (ports->parsed()) {
         options.command = CliOptions::Command::Ports;
     } else if (identify->parsed()) {

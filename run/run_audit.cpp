@@ -88,7 +88,7 @@ void CRunController::FinishStart(int speed, int time, const StartOutcome& outcom
     QJsonObject fields{{"port", Text(m_portName)},
                        {"deviceId", Text(m_printableId)},
                        {"speed", speed},
-                       {"time", time},
+                       {"timeSetpoint", time},
                        {"result", StartResultText(outcome.result)}};
     if (started) {
         fields.insert("speedAcknowledged", outcome.speedAcknowledged);

@@ -115,7 +115,13 @@ class CliTest : public ::testing::Test {
             if (!line.startsWith(u'#')) {
                 samples.push_back(line);
             }
-            last = line;
+            // The seal's lines follow the run's last line.
+            if (!line.startsWith(QStringLiteral("# line digests")) &&
+                !line.startsWith(QStringLiteral("# signing key")) &&
+                !line.startsWith(QStringLiteral("# sha256 ")) &&
+                !line.startsWith(QStringLiteral("# signature "))) {
+                last = line;
+            }
         }
         return {samples, last};
     }
@@ -237,6 +243,32 @@ TEST_F(CliTest, RunJsonSamplesAreTheExportAndTheJournal) {
     const auto [lines, last] = Journal();
     ExpectJournalHolds(lines, samples);
     EXPECT_TRUE(last.startsWith(QStringLiteral("# end\ttime 0"))) << last.toStdString();
+
+    // The run's record: sealed and signed by the user's key, in an intact audit trail.
+    const QString journal =
+        QDir(Path(QStringLiteral("velmora/runs"))).entryInfoList({"run-*.tsv"}).front().filePath();
+    const CliResult key = Cli({"key"});
+    ASSERT_EQ(key.exitCode, 0);
+    const CliResult sealed = Cli({"verify", journal, "--key", key.out.trimmed()});
+    EXPECT_EQ(sealed.exitCode, 0) << sealed.out.toStdString();
+    EXPECT_TRUE(sealed.out.contains("signed by")) << sealed.out.toStdString();
+    EXPECT_EQ(Cli({"audit", "verify"}).exitCode, 0);
+    EXPECT_TRUE(Cli({"audit", "show", "--json"}).out.contains(R"("event":"run end")"));
+
+    QFile file(journal);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray text = file.readAll();
+    text.replace("\n2\t", "\n2\t1");  // the second sample's speed, one digit more
+    file.resize(0);
+    file.write(text);
+    file.close();
+    const CliResult altered = Cli({"verify", journal});
+    EXPECT_EQ(altered.exitCode, 7);
+    EXPECT_TRUE(altered.out.startsWith("altered at line 11")) << altered.out.toStdString();
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text.left(text.indexOf("# end")));
+    file.close();
+    EXPECT_EQ(Cli({"verify", journal}).exitCode, 9);
 }
 
 TEST_F(CliTest, InterruptStopsTheInstrumentAndKeepsEverySample) {
