@@ -41,6 +41,11 @@ CAuthenticationService::CAuthenticationService(std::string usersFile, std::strin
       m_throttle(throttle),
       m_log(log) {}
 
+// Who tried, in the audit trail: the name when it can be a user's.
+static std::string AuditedName(const std::string& name) {
+    return name.empty() ? "unknown" : name;
+}
+
 grpc::Status CAuthenticationService::Login(grpc::ServerContext* context,
                                            const au::Login_Parameters* request,
                                            au::Login_Responses* response) {
@@ -53,34 +58,40 @@ grpc::Status CAuthenticationService::Login(grpc::ServerContext* context,
     const std::string& server = request->requestedserver().value();
     if (QString::fromStdString(server).compare(QString::fromStdString(m_serverUuid),
                                                Qt::CaseInsensitive) != 0) {
-        m_log.Command(context, logged + ": refused, for another server");
+        m_log.Audited(context, "login refused", logged + ": refused, for another server",
+                      AuditedName(throttled));
         return Failed("This is not the server '" + EchoLimit(server) + "': its UUID is " +
                       m_serverUuid + ".");
     }
     for (const auto& feature : request->requestedfeatures()) {
         if (!IsImplementedFeature(feature.value())) {
-            m_log.Command(context, logged + ": refused, for a feature not implemented here");
+            m_log.Audited(context, "login refused",
+                          logged + ": refused, for a feature not implemented here",
+                          AuditedName(throttled));
             return Failed("This server implements no feature '" + EchoLimit(feature.value()) +
                           "'.");
         }
     }
     if (const auto wait = m_throttle.Begin(throttled, address); wait.count() > 0) {
-        m_log.Command(context, logged + ": refused, too many failed logins");
+        m_log.Audited(context, "login refused", logged + ": refused, too many failed logins",
+                      AuditedName(throttled));
         return Failed("Too many failed logins for this user or from this address: wait " +
                       std::to_string(wait.count()) + " s before trying again.");
     }
     if (!CheckUserPassword(m_usersFile, name, request->password().value())) {
         m_throttle.Failed(throttled, address);
-        m_log.Command(context, logged + ": wrong user name or password");
+        m_log.Audited(context, "login refused", logged + ": wrong user name or password",
+                      AuditedName(throttled));
         return Failed("The user name or the password is wrong.");
     }
     m_throttle.Succeeded(throttled, address);
     const std::string token = m_tokens.Issue(name);
     if (token.empty()) {
-        m_log.Command(context, logged + ": no token could be made");
+        m_log.Audited(context, "login refused", logged + ": no token could be made",
+                      AuditedName(throttled));
         return sila_error::Undefined("No access token could be made; try again.");
     }
-    m_log.Command(context, logged + ": logged in");
+    m_log.Audited(context, "login", logged + ": logged in", AuditedName(throttled));
     response->mutable_accesstoken()->set_value(token);
     response->mutable_tokenlifetime()->set_value(CTokenRegistry::kLifetime.count());
     return grpc::Status::OK;
@@ -91,10 +102,10 @@ grpc::Status CAuthenticationService::Logout(grpc::ServerContext* context,
                                             au::Logout_Responses*) {
     const auto user = m_tokens.Revoke(request->accesstoken().value());
     if (!user) {
-        m_log.Command(context, "Logout: unknown access token");
+        m_log.Audited(context, "logout", "Logout: unknown access token", std::string());
         return sila_error::Defined(kFeature + "/DefinedExecutionError/InvalidAccessToken",
                                    "The access token is unknown, expired or already revoked.");
     }
-    m_log.Command(context, "Logout " + CleanForLog(*user));
+    m_log.Audited(context, "logout", "Logout " + CleanForLog(*user), *user);
     return grpc::Status::OK;
 }

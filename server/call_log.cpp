@@ -1,6 +1,10 @@
 #include "server/call_log.h"
 
+#include "run/audit_trail.h"
+#include "run/local_user.h"
+
 #include <grpcpp/server_context.h>
+#include <QJsonObject>
 
 #include <cstdio>
 
@@ -32,6 +36,28 @@ void CCallLog::Seen(const grpc::ServerContext* context) {
 void CCallLog::Command(const grpc::ServerContext* context, const std::string& text) {
     Seen(context);
     Line(text + " (" + context->peer() + ")");
+}
+
+CCallLog::CCallLog() = default;
+CCallLog::~CCallLog() = default;
+
+void CCallLog::SetAuditTrail(const std::string& path) {
+    std::lock_guard<std::mutex> lock(m_auditMutex);
+    m_audit = std::make_unique<CAuditTrail>(path);
+    m_audit->SetProgram("velmora-server");
+    m_audit->SetUser(LocalUserAtHost());
+}
+
+void CCallLog::Audited(const grpc::ServerContext* context, const std::string& event,
+                       const std::string& text, const std::string& user) {
+    Command(context, text);
+    std::lock_guard<std::mutex> lock(m_auditMutex);
+    if (m_audit && !m_audit->Append(event,
+                                    {{"call", QString::fromStdString(text)},
+                                     {"peer", QString::fromStdString(context->peer())}},
+                                    user)) {
+        Line(m_audit->LastError());
+    }
 }
 
 void CCallLog::Line(const std::string& text) {

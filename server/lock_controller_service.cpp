@@ -41,31 +41,36 @@ grpc::Status CLockControllerService::LockServer(grpc::ServerContext* context,
                                                 lc::LockServer_Responses*) {
     Admission admission;
     if (auto status = m_guard.Admit(context, Guard::Token, admission); !status.ok()) {
-        m_log.Command(context, "LockServer refused: no valid access token");
+        m_log.Audited(context, "lock", "LockServer refused: no valid access token", admission.user);
         return status;
     }
     const std::string& identifier = request->lockidentifier().value();
     if (const std::string problem = IdentifierProblem(identifier); !problem.empty()) {
-        m_log.Command(context, "LockServer" + ByUser(admission) + " refused: " + problem);
+        m_log.Audited(context, "lock", "LockServer" + ByUser(admission) + " refused: " + problem,
+                      admission.user);
         return sila_error::Validation(kFeature + "/Command/LockServer/Parameter/LockIdentifier",
                                       problem);
     }
     const std::int64_t timeout = request->timeout().value();
     if (timeout < 0 || timeout > kMaxTimeout) {
-        m_log.Command(context, "LockServer" + ByUser(admission) + " refused: timeout " +
-                                   std::to_string(timeout) + " s");
+        m_log.Audited(context, "lock",
+                      "LockServer" + ByUser(admission) + " refused: timeout " +
+                          std::to_string(timeout) + " s",
+                      admission.user);
         return sila_error::Validation(kFeature + "/Command/LockServer/Parameter/Timeout",
                                       "The timeout must be between 0 (none) and " +
                                           std::to_string(kMaxTimeout) + " seconds.");
     }
     if (!m_lock.Lock(identifier, std::chrono::seconds(timeout))) {
-        m_log.Command(context, "LockServer" + ByUser(admission) + ": already locked");
+        m_log.Audited(context, "lock", "LockServer" + ByUser(admission) + ": already locked",
+                      admission.user);
         return sila_error::Defined(kFeature + "/DefinedExecutionError/ServerAlreadyLocked",
                                    "The server is already locked.");
     }
     const std::string until =
         timeout > 0 ? std::to_string(timeout) + " s after its last use" : "unlocked";
-    m_log.Command(context, "LockServer" + ByUser(admission) + ": locked until " + until);
+    m_log.Audited(context, "lock", "LockServer" + ByUser(admission) + ": locked until " + until,
+                  admission.user);
     return grpc::Status::OK;
 }
 
@@ -74,22 +79,27 @@ grpc::Status CLockControllerService::UnlockServer(grpc::ServerContext* context,
                                                   lc::UnlockServer_Responses*) {
     Admission admission;
     if (auto status = m_guard.Admit(context, Guard::Token, admission); !status.ok()) {
-        m_log.Command(context, "UnlockServer refused: no valid access token");
+        m_log.Audited(context, "unlock", "UnlockServer refused: no valid access token",
+                      admission.user);
         return status;
     }
     switch (m_lock.Unlock(request->lockidentifier().value())) {
         case CServerLock::Release::NotLocked:
-            m_log.Command(context, "UnlockServer" + ByUser(admission) + ": not locked");
+            m_log.Audited(context, "unlock", "UnlockServer" + ByUser(admission) + ": not locked",
+                          admission.user);
             return sila_error::Defined(kFeature + "/DefinedExecutionError/ServerNotLocked",
                                        "The server is not locked.");
         case CServerLock::Release::WrongIdentifier:
-            m_log.Command(context, "UnlockServer" + ByUser(admission) + ": wrong identifier");
+            m_log.Audited(context, "unlock",
+                          "UnlockServer" + ByUser(admission) + ": wrong identifier",
+                          admission.user);
             return sila_error::Defined(kFeature + "/DefinedExecutionError/InvalidLockIdentifier",
                                        "The server is locked with another lock identifier.");
         case CServerLock::Release::Unlocked:
             break;
     }
-    m_log.Command(context, "UnlockServer" + ByUser(admission) + ": unlocked");
+    m_log.Audited(context, "unlock", "UnlockServer" + ByUser(admission) + ": unlocked",
+                  admission.user);
     return grpc::Status::OK;
 }
 

@@ -1,4 +1,5 @@
 #include "server/server_app.h"
+#include "run/audit_trail.h"
 
 #include <grpcpp/ext/proto_server_reflection_plugin.h>
 #include <grpcpp/health_check_service_interface.h>
@@ -118,6 +119,7 @@ struct CServerApp::Impl {
 };
 
 CServerApp::CServerApp(Options options) : m_impl(std::make_unique<Impl>()) {
+    m_impl->log.SetAuditTrail(CAuditTrail::DefaultPath());
     m_impl->options = std::move(options);
 }
 

@@ -53,7 +53,9 @@ grpc::Status CSiLAServiceService::SetServerName(grpc::ServerContext* context,
     Admission admission;
     if (const grpc::Status admitted = m_guard.Admit(context, Guard::TokenAndLock, admission);
         !admitted.ok()) {
-        m_log.Command(context, "SetServerName refused: no valid access token or lock identifier");
+        m_log.Audited(context, "rename",
+                      "SetServerName refused: no valid access token or lock identifier",
+                      admission.user);
         return admitted;
     }
     const std::string& name = request->servername().value();
@@ -62,18 +64,21 @@ grpc::Status CSiLAServiceService::SetServerName(grpc::ServerContext* context,
     // The name goes out in the discovery record and into clients' lists and logs: text only.
     const auto characters = PlainTextLength(name);
     if (!characters) {
-        m_log.Command(context, "SetServerName" + by + " refused (not plain text): " + logged);
+        m_log.Audited(context, "rename",
+                      "SetServerName" + by + " refused (not plain text): " + logged,
+                      admission.user);
         return sila_error::Validation(
             kServerNameParameter,
             "The name must be UTF-8 text without control characters (line breaks, tabs, "
             "escapes).");
     }
     if (*characters > kMaxNameCharacters) {
-        m_log.Command(context, "SetServerName" + by + " refused (too long): " + logged);
+        m_log.Audited(context, "rename", "SetServerName" + by + " refused (too long): " + logged,
+                      admission.user);
         return sila_error::Validation(kServerNameParameter,
                                       "The name is longer than 255 characters.");
     }
-    m_log.Command(context, "SetServerName" + by + ": " + logged);
+    m_log.Audited(context, "rename", "SetServerName" + by + ": " + logged, admission.user);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_identity.name = name;

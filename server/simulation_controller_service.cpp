@@ -44,24 +44,28 @@ grpc::Status CSimulationControllerService::Switch(grpc::ServerContext* context, 
     Admission admission;
     if (const grpc::Status admitted = m_guard.Admit(context, Guard::TokenAndLock, admission);
         !admitted.ok()) {
-        m_log.Command(context, what + ": not admitted");
+        m_log.Audited(context, "simulation mode", what + ": not admitted", admission.user);
         return admitted;
     }
     what += ByUser(admission);
     CShakerBackend::ModeSwitch result;
     if (!m_backend.Call([&](CRunController&) { result = m_backend.SwitchMode(simulated); })) {
-        m_log.Command(context, what + ": refused, the server is going");
+        m_log.Audited(context, "simulation mode", what + ": refused, the server is going",
+                      admission.user);
         return sila_error::Undefined("The server is shutting down.");
     }
     if (!result.refusal.empty()) {
-        m_log.Command(context, what + ": refused: " + result.refusal);
+        m_log.Audited(context, "simulation mode", what + ": refused: " + result.refusal,
+                      admission.user);
         return sila_error::Defined(
             kFeature + "/DefinedExecutionError/" +
                 (simulated ? "StartSimulationModeFailed" : "StartRealModeFailed"),
             result.refusal);
     }
-    m_log.Command(context, what + (result.switched ? simulated ? ": to the simulated shaker"
-                                                               : ": back to the instrument's port"
-                                                   : ": in that mode already"));
+    m_log.Audited(context, "simulation mode",
+                  what + (result.switched ? simulated ? ": to the simulated shaker"
+                                                      : ": back to the instrument's port"
+                                          : ": in that mode already"),
+                  admission.user);
     return grpc::Status::OK;
 }

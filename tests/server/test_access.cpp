@@ -6,12 +6,15 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "AuthenticationService.grpc.pb.h"
 #include "AuthorizationService.grpc.pb.h"
 #include "LockController.grpc.pb.h"
 #include "SiLAService.grpc.pb.h"
+#include "run/audit_trail.h"
 #include "server/login_throttle.h"
 #include "server/token_registry.h"
 #include "server_support.h"
@@ -336,6 +339,21 @@ TEST(Access, GuardedCallsNeedALiveTokenAndTheLock) {
     };
     EXPECT_TRUE(holds(tokenCalls.affectedcalls()));
     EXPECT_FALSE(holds(lockCalls.affectedcalls()));
+
+    // Who logged in (or failed to), locked, renamed and unlocked is in the audit trail.
+    au::Login_Responses none;
+    EXPECT_FALSE(client.Login("mallory", "pw-a", none).ok());
+    const std::string audit = (server.DataFolder() + "/../audit.jsonl").toStdString();
+    std::ifstream file(audit);
+    const std::string text((std::istreambuf_iterator<char>(file)), {});
+    std::size_t at = 0;
+    for (const char* seen : {R"("event":"login")", R"("user":"alice")", R"(locked until)",
+                             R"("event":"rename")", R"(Shaker 2)", R"("event":"unlock")",
+                             R"("event":"login refused")", R"("user":"mallory")"}) {
+        at = text.find(seen, at);
+        ASSERT_NE(at, std::string::npos) << seen << "\n" << text;
+    }
+    EXPECT_TRUE(VerifyAuditTrail(audit).intact);
 }
 
 // After five failures even the right password is refused, at once, with a word to wait.
