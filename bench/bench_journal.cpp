@@ -10,7 +10,9 @@
 #include <fstream>
 #include <string>
 
+#include "run/journal_seal.h"
 #include "run/run_journal.h"
+#include "run/signing_key.h"
 
 namespace {
 
@@ -100,5 +102,63 @@ void BM_JournalTakeUnfinishedNoneOf500(benchmark::State& state) {
     std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
 }
 BENCHMARK(BM_JournalTakeUnfinishedNoneOf500)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A 20-hour run at one sample a second, as written, for the seal's costs.
+std::string LongJournalBody() {
+    std::string body =
+        "# start\t2025-01-01T00:00:00.000+01:00\n# port\t/dev/ttyUSB0\n"
+        "# device ID\tKS 4000i control\n# device type\t1\n# speed setpoint (1/min)\t300\n"
+        "# time setpoint\t72000\n# program version\t1.2\n# started by\tana@bench-3\n"
+        "#sample\tspeed\treading\tremaining\tlocal time\n";
+    for (int i = 1; i <= 72000; ++i) {
+        body += std::to_string(i) + "\t" + std::to_string(295 + i % 11) + "\t" +
+                std::to_string(296 + i % 11) + "\t" + std::to_string(72000 - i) +
+                "\t2025-01-01T00:00:00.000+01:00\n";
+    }
+    return body + "# end\ttime 0\t2025-01-01T20:00:00.000+01:00\n";
+}
+
+// Sealing a run's journal at its end: the line digests, the SHA-256 and the signature.
+void BM_SealJournal72000Samples(benchmark::State& state) {
+    const std::string folder = MakeJournalFolder();
+    const auto key = CSigningKey::LoadOrCreate(folder + "/../signing-key", nullptr);
+    const std::string body = LongJournalBody();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(JournalSealLines(body, key.get(), "ana@bench-3"));
+    }
+    state.counters["journal_MB"] = static_cast<double>(body.size()) / 1e6;
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
+}
+BENCHMARK(BM_SealJournal72000Samples)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// `velmora-cli verify` of a 72,000-sample journal: read, hashed, signature checked. Goal: at
+// most 100 ms. The altered case also finds the line from the digests.
+void BM_VerifyJournal72000Samples(benchmark::State& state) {
+    const std::string folder = MakeJournalFolder();
+    const auto key = CSigningKey::LoadOrCreate(folder + "/../signing-key", nullptr);
+    std::string text = LongJournalBody();
+    text += JournalSealLines(text, key.get(), "ana@bench-3");
+    if (state.range(0) != 0) {
+        text[text.find("\n60000\t") + 8] ^= 1;
+    }
+    const std::string path = folder + "/run.tsv";
+    std::ofstream(path, std::ios::binary) << text;
+    const auto expected =
+        state.range(0) != 0 ? JournalCheck::State::Altered : JournalCheck::State::Sealed;
+    for (auto _ : state) {
+        const JournalCheck check = CheckJournalFile(path);
+        if (check.state != expected) {
+            state.SkipWithError(check.reason.c_str());
+            break;
+        }
+    }
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
+}
+BENCHMARK(BM_VerifyJournal72000Samples)
+    ->ArgName("altered")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

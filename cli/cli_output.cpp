@@ -1,5 +1,8 @@
 #include "cli/cli_output.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -55,11 +58,13 @@ void CCliTerminal::EndStatusLine(const StatusLineState& state) {
 
 void CCliTerminal::Complain(const std::string& line) {
     ClearStatusLine();
+    ClearProgress();
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
 }
 
 void CCliTerminal::Print(const std::string& text) {
+    ClearProgress();
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
 }
@@ -72,24 +77,93 @@ void CCliTerminal::ClearStatusLine() {
 }
 
 void CCliTerminal::DrawStatusLine(const StatusLineState& state) {
+    ClearProgress();
+    // Read at every redraw (once a second): a resized terminal is followed within a second.
+    Print("\r\033[K" + FormatStatusLine(state, TerminalColumns(STDOUT_FILENO)));
+    m_shown = true;
+}
+
+void CCliTerminal::Progress(const std::string& text) {
+    if (isatty(STDERR_FILENO) != 1) {
+        return;
+    }
+    const int columns = TerminalColumns(STDERR_FILENO);
+    const std::string line = "\r\033[K" + text.substr(0, static_cast<std::size_t>(columns - 1));
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    m_progressShown = true;
+}
+
+void CCliTerminal::ClearProgress() {
+    if (m_progressShown) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+        m_progressShown = false;
+    }
+}
+
+std::string FormatStatusLine(const StatusLineState& state, int columns) {
+    const std::size_t room = static_cast<std::size_t>(std::max(columns - 1, 1));
     const int total = state.total;
     const int remaining = std::clamp(state.remaining, 0, std::max(total, 0));
     const int done = total > 0 ? total - remaining : 0;
     const int percent = total > 0 ? done * 100 / total : 100;
-    const int filled = total > 0 ? done * kBarWidth / total : kBarWidth;
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.append(static_cast<std::size_t>(kBarWidth - filled), '-');
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "\r\033[Kspeed %4d 1/min  remaining %02d:%02d  [%s] %3d%%  sample %d",
-                  state.speed, state.remaining / 60, state.remaining % 60, bar.c_str(), percent,
-                  state.samples);
-    std::string line = text;
-    if (state.link != LinkState::Answering) {
-        line += std::string("  (") + LinkStateText(state.link) + ")";
+    char time[16];
+    std::snprintf(time, sizeof time, "%02d:%02d", state.remaining / 60, state.remaining % 60);
+    char speed[16];
+    std::snprintf(speed, sizeof speed, "%4d", state.speed);
+    const std::string link = state.link != LinkState::Answering
+                                 ? std::string("  (") + LinkStateText(state.link) + ")"
+                                 : std::string();
+    const std::string head = std::string("speed ") + speed + " 1/min  remaining " + time + "  ";
+    const std::string tail = " " + std::string(percent < 100 ? percent < 10 ? "  " : " " : "") +
+                             std::to_string(percent) + "%";
+    const std::string samples = "  sample " + std::to_string(state.samples);
+
+    const auto withBar = [&](int width) {
+        const int filled = total > 0 ? done * width / total : width;
+        return head + "[" + std::string(static_cast<std::size_t>(filled), '#') +
+               std::string(static_cast<std::size_t>(width - filled), '-') + "]" + tail;
+    };
+    const std::size_t fixed = head.size() + 2 + tail.size() + samples.size() + link.size();
+    if (fixed + kBarWidth <= room) {
+        return withBar(kBarWidth) + samples + link;
     }
-    Print(line);
-    m_shown = true;
+    constexpr std::size_t kNarrowestBar = 10;
+    if (fixed + kNarrowestBar <= room) {
+        return withBar(static_cast<int>(room - fixed)) + samples + link;
+    }
+    std::string line = head + std::string(tail.begin() + 1, tail.end()) + samples + link;
+    if (line.size() > room) {
+        line = head + std::string(tail.begin() + 1, tail.end()) + link;
+    }
+    if (line.size() > room) {
+        line = std::string(speed) + " 1/min " + time + link;
+    }
+    return line.substr(0, room);
+}
+
+int TerminalColumns(int fd) {
+    winsize size{};
+    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+std::string ConnectionProgressText(const std::string& step) {
+    int at = 0;
+    int of = 0;
+    if (std::sscanf(step.c_str(), "Device ID %d of %d", &at, &of) == 2) {
+        return "identifying " + std::to_string(at) + "/" + std::to_string(of);
+    }
+    if (step == "Handshake") {
+        return "connecting: handshake";
+    }
+    if (step == "Setpoints") {
+        return "reading the setpoints";
+    }
+    return "connecting: " + step;
 }
 
 // ---- the lines ----------------------------------------------------------------------------

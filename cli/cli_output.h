@@ -32,13 +32,30 @@ class CCliTerminal {
 
     void Complain(const std::string& line);
     void Print(const std::string& text);
+    // A passing line on standard error while it is a terminal ("identifying 7/16"); the next
+    // line of any kind replaces it.
+    void Progress(const std::string& text);
 
   private:
     void ClearStatusLine();
+    void ClearProgress();
 
     bool m_live = false;
     bool m_shown = false;
+    bool m_progressShown = false;
 };
+
+// The live status line for a terminal `columns` wide: it never reaches the last column (which
+// would wrap and leave a line a second). What doesn't fit goes, least needed first: the bar
+// narrows, then goes, then the sample count, then the labels.
+std::string FormatStatusLine(const StatusLineState& state, int columns);
+
+// The terminal's width on `fd`, or 80 when it isn't one or doesn't say.
+int TerminalColumns(int fd);
+
+// The engine's connection step as the progress line shows it: "Device ID 7 of 16" is
+// "identifying 7/16".
+std::string ConnectionProgressText(const std::string& step);
 
 // One sample: a JSON object, or its number, speed, remaining time and time tab-separated, the
 // time as the journal writes it (2026-03-14T09:26:53.589+01:00).

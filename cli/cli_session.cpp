@@ -137,27 +137,29 @@ void CCliSession::ConnectFinished(const ConnectOutcome& outcome) {
     }
 }
 
+void CCliSession::ConnectionStep(const std::string& step) {
+    if (m_phase == Phase::Connecting) {
+        m_terminal.Progress(ConnectionProgressText(step));
+    }
+}
+
 void CCliSession::ConnectFailed(const ConnectOutcome& outcome) {
-    m_terminal.Complain(kConnectFailed);
-    if (!outcome.reason.empty()) {
-        // It may name the program holding the port, as that program calls itself.
-        m_terminal.Complain("velmora-cli: " + PrintableText(outcome.reason));
-    }
+    std::string why;
     if (m_simulatorFailed) {
-        m_terminal.Complain(
-            "velmora-cli: the simulator could not start: no pseudo-terminal is available");
-        Finish(kExitNoInstrument);
-        return;
-    }
-    // A port that opened had an instrument that did not answer; any other says why not.
-    const OpenAttempt attempt = outcome.portOpened ? OpenAttempt{} : ProbePortOpen(m_devicePath);
-    const bool opened = outcome.portOpened || attempt.failedAt == OpenStep::kNone;
-    if (opened) {
-        m_terminal.Complain("velmora-cli: the instrument on " + m_devicePath +
-                            " did not answer at " + std::to_string(m_options.baud) + " baud");
+        why = "the simulator could not start: no pseudo-terminal is available";
+    } else if (!outcome.reason.empty()) {
+        // It may name the program holding the port, as that program calls itself.
+        why = PrintableText(outcome.reason);
     } else {
-        m_terminal.Complain("velmora-cli: " + PrintableText(OpenFailureReason(attempt)));
+        // A port that opened had an instrument that did not answer; any other says why not.
+        const OpenAttempt attempt =
+            outcome.portOpened ? OpenAttempt{} : ProbePortOpen(m_devicePath);
+        why = outcome.portOpened || attempt.failedAt == OpenStep::kNone
+                  ? "the instrument on " + m_devicePath + " did not answer at " +
+                        std::to_string(m_options.baud) + " baud"
+                  : PrintableText(OpenFailureReason(attempt));
     }
+    m_terminal.Complain(std::string(kConnectFailed) + ": " + why);
     Finish(kExitNoInstrument);
 }
 

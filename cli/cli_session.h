@@ -35,6 +35,7 @@ class CCliSession : public QObject, public IRunObserver {
     enum class Phase { NotBegun, Connecting, Starting, Running, Stopping, Done };
 
     // IRunObserver
+    void ConnectionStep(const std::string& step) override;
     void ConnectFinished(const ConnectOutcome& outcome) override;
     void StartFinished(const StartOutcome& outcome) override;
     void StopFinished(const StopOutcome& outcome) override;
@@ -46,7 +47,8 @@ class CCliSession : public QObject, public IRunObserver {
 
     // The port to connect to: the option's, or the embedded simulator's.
     PortChoice ChoosePort();
-    // The window's words, the engine's reason, then what the command line makes of the port.
+    // The window's words, and on the same line why: the engine's reason, or what the command
+    // line makes of the port.
     void ConnectFailed(const ConnectOutcome& outcome);
     void Identify();
     void SendStop();

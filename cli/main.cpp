@@ -20,6 +20,7 @@
 #include "run/atomic_file_writer.h"
 #include "run/audit_trail.h"
 #include "run/instrument_models.h"
+#include "run/printable_text.h"
 
 namespace {
 
@@ -134,12 +135,33 @@ std::string RangeText(SpeedLimits range) {
 }
 
 CLI::Option* AddPortOptions(CLI::App& command, CliOptions& options) {
-    command
-        .add_option("--port", options.port,
-                    "serial device: a path, a /dev name, COMn (/dev/ttyS<n-1>) or simulator")
+    command.add_option("--port", options.port, "a device path, a /dev name, COMn or simulator")
         ->required();
     return command.add_option("--baud", options.baud, "baud rate of the instrument (default 9600)")
         ->check(WholeNumber(1, 4'000'000));
+}
+
+// The first word that names no command where one is expected ("frobnicate", "audit frob"):
+// left to the parser it would only hear that a command is required.
+std::string UnknownCommand(CLI::App& app, int argc, char** argv) {
+    CLI::App* level = &app;
+    for (int i = 1; i < argc && !level->get_subcommands({}).empty(); ++i) {
+        const std::string word = argv[i];
+        if (word.empty() || word[0] == '-') {
+            return {};
+        }
+        CLI::App* found = nullptr;
+        for (CLI::App* command : level->get_subcommands({})) {
+            if (command->get_name() == word) {
+                found = command;
+            }
+        }
+        if (found == nullptr) {
+            return PrintableText(word);
+        }
+        level = found;
+    }
+    return {};
 }
 
 }  // namespace
@@ -154,38 +176,36 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("velmora-cli ") + kVelmoraVersion);
     app.require_subcommand(1, 1);
     app.footer(kFooter);
+    // Within 80 columns: the descriptions start early enough to fit beside the options.
+    app.get_formatter()->column_width(26);
 
     CLI::App* ports = app.add_subcommand("ports", "list the serial devices (and the simulator)");
     ports->add_flag("--json", options.json, "one JSON array");
 
-    CLI::App* identify = app.add_subcommand(
-        "identify", "handshake, device ID, type, speed limits and setpoints of the instrument");
+    CLI::App* identify = app.add_subcommand("identify", "device ID, type, limits and setpoints");
     AddPortOptions(*identify, options);
     identify->add_flag("--json", options.json, "one JSON object");
 
-    CLI::App* run =
-        app.add_subcommand("run", "start a run, follow it until it ends, write its samples");
+    CLI::App* run = app.add_subcommand("run", "run at a speed for a time, follow it, save it");
     AddPortOptions(*run, options);
     run->add_option("--speed", speed,
-                    "speed in 1/min, " + RangeText(speedField) + " (and within the type's limits)")
+                    "1/min, " + RangeText(speedField) + ", within the type's limits")
         ->required()
         ->check(WholeNumber(speedField.low, speedField.high));
-    run->add_option("--time", options.time,
-                    "run time in the instrument's units, " + RangeText(timeField))
+    run->add_option("--time", options.time, "in the instrument's units, " + RangeText(timeField))
         ->required()
         ->check(WholeNumber(timeField.low, timeField.high));
-    run->add_option("--out", options.out,
-                    "write the samples here when the run ends (tab-separated, as Save writes)");
+    run->add_option("--out", options.out, "write the samples here at the end (as Save does)");
     run->add_flag("--json", options.json, "one JSON line per sample");
     run->add_option("--reconnect-timeout", options.reconnectTimeoutS,
-                    "seconds to wait for a lost link to come back (default 60)")
+                    "seconds for a lost link to come back (default 60)")
         ->check(WholeNumber(0, 86400));
 
     CLI::App* stop = app.add_subcommand("stop", "stop the instrument, then show its setpoints");
     AddPortOptions(*stop, options);
     CLI::Option* stopSpeed =
         stop->add_option("--speed", speed,
-                         "speed to send, " + RangeText(speedField) + " (default: its setpoint)")
+                         "to send, " + RangeText(speedField) + " (default: its setpoint)")
             ->check(WholeNumber(speedField.low, speedField.high));
 
     std::string trail = CAuditTrail::DefaultPath();
@@ -199,26 +219,30 @@ int main(int argc, char** argv) {
         audit->add_subcommand("verify", "check the chain and name the first bad line");
     CLI::App* auditShow = audit->add_subcommand("show", "the trail's lines, oldest first");
     for (CLI::App* command : {auditVerify, auditShow}) {
-        command->add_option("file", trail,
-                            "the trail (default $XDG_DATA_HOME/velmora/audit.jsonl)");
+        command->add_option("file", trail, "default: $XDG_DATA_HOME/velmora/audit.jsonl");
     }
     auditShow->add_option("--since", since, "from this date (2026-12-09) or time (…T10:00)");
     auditShow->add_flag("--json", options.json, "the lines as written, one JSON object each");
 
     CLI::App* verify =
-        app.add_subcommand("verify", "is a run's journal sealed, signed by whom, or altered where");
+        app.add_subcommand("verify", "is a journal sealed, signed by whom, altered where");
     verify->add_option("journal", journal, "the run's journal (.tsv)")->required();
-    verify->add_option("--key", key, "accept only this public key (base64, or a file with it)");
+    verify->add_option("--key", key, "accept only this public key (base64, or a file)");
 
     CLI::App* keyCommand =
-        app.add_subcommand("key", "print the public half of your signing key (made if none)");
+        app.add_subcommand("key", "print your public signing key (made if none)");
 
     CLI::App* report = app.add_subcommand("report", "make the PDF report of a run's journal");
     report->add_option("journal", journal, "the run's journal (.tsv)")->required();
     report->add_option("--pdf", pdf, "the report's file")->required();
 
-    for (CLI::App* command : {ports, identify, run, stop, verify, report}) {
-        command->footer(kFooter);
+    for (CLI::App* command : {ports, identify, run, stop, audit, verify, keyCommand, report}) {
+        command->footer("Exit codes: see velmora-cli --help.");
+    }
+    if (const std::string unknown = UnknownCommand(app, argc, argv); !unknown.empty()) {
+        std::fprintf(stderr, "velmora-cli: unknown command '%s'; see velmora-cli --help\n",
+                     unknown.c_str());
+        return kExitUsage;
     }
 
     try {

@@ -40,13 +40,15 @@ foreach(program velmora velmora-sim velmora-cli velmora-server)
     endif()
 endforeach()
 
-# Man pages: docs/man/NAME.1, with @PROJECT_VERSION@ filled in, compressed as Debian keeps them.
-file(GLOB velmora_man_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.1)
+# Man pages: templates docs/man/NAME.1.in, with @PROJECT_VERSION@ filled in, compressed as Debian
+# keeps them.
+file(GLOB velmora_man_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.1.in)
 set(velmora_man_pages)
 set(velmora_man_names)
 find_program(VELMORA_GZIP gzip REQUIRED)
 foreach(source ${velmora_man_sources})
     get_filename_component(name ${source} NAME)
+    string(REGEX REPLACE "\\.in$" "" name ${name})
     set(configured ${PROJECT_BINARY_DIR}/man/${name})
     configure_file(${source} ${configured} @ONLY)
     # -n: no name or time stamp inside, so the same page always compresses to the same bytes.

@@ -409,6 +409,8 @@ TEST_F(CliTest, BadInputIsOneLineAndAUsageExit) {
         {"run", "--port", Path("plain.txt"), "--speed", "300", "--time", "5"},
         {"identify", "--port", "simulator", "--baud", "0"},
         {"stop", "--port", "simulator", "--speed", "x"},
+        {"frobnicate"},
+        {"audit", "frob"},
     };
     for (const QStringList& args : cases) {
         const CliResult r = Cli(args);
@@ -424,9 +426,16 @@ TEST_F(CliTest, BadInputIsOneLineAndAUsageExit) {
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_TRUE(version.out.startsWith(QStringLiteral("velmora-cli ")))
         << version.out.toStdString();
-    const CliResult help = Cli({"run", "--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.out.contains(QStringLiteral("130  interrupted")));
+    // The exit codes once, in the program's help; every help within 80 columns.
+    EXPECT_TRUE(Cli({"--help"}).out.contains(QStringLiteral("130  interrupted")));
+    for (const QStringList& args : {QStringList{"--help"}, QStringList{"run", "--help"},
+                                    QStringList{"audit", "show", "--help"}}) {
+        const CliResult help = Cli(args);
+        EXPECT_EQ(help.exitCode, 0);
+        for (const QString& line : help.out.split(u'\n')) {
+            EXPECT_LE(line.size(), 79) << line.toStdString();
+        }
+    }
 }
 
 // SIGTERM at moments spread over the connection, the start and the run, at the real pace of
