@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "run/journal_seal.h"
@@ -39,5 +40,8 @@ struct JournalContents {
     JournalCheck check;
 };
 
+// A journal's text read back; nullopt and `error` when it is no journal.
+std::optional<JournalContents> ParseJournalText(std::string_view text, const std::string& path,
+                                                std::string* error);
 // Reads a journal; nullopt and `error` when the file can't be read or is no journal.
 std::optional<JournalContents> ReadJournal(const std::string& path, std::string* error);

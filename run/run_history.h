@@ -23,3 +23,9 @@ struct RunSummary {
 
 // The journals of a folder, newest first.
 std::vector<RunSummary> ListRuns(const std::string& folder);
+
+// The runs begun in [from, until) (either end open) on the instrument `deviceId` (empty: any).
+std::vector<RunSummary> FilterRuns(const std::vector<RunSummary>& runs,
+                                   std::optional<std::chrono::system_clock::time_point> from,
+                                   std::optional<std::chrono::system_clock::time_point> until,
+                                   const std::string& deviceId);

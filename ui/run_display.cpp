@@ -59,20 +59,20 @@ void CRunDisplay::SetupReadouts() {
     m_speedReadout.SetZeroPadding(1, 1);
 }
 
-void CRunDisplay::SetupGraph() {
-    CVexGraph& graph = *m_graph.m_pGraph;
-    m_graph.SetBkgColor(Palette::kBackground);
+void SetupSpeedGraph(CVexGraphWnd& window) {
+    CVexGraph& graph = *window.m_pGraph;
+    window.SetBkgColor(Palette::kBackground);
     graph.SetAxisValueType(eGraphAxisY, eAxisValueNumber);
     graph.m_nShowXLabels = 1;
     graph.m_nShowYLabels = 1;
     graph.m_nShowLegend = 0;
-    m_graph.ShowButtons(0);
+    window.ShowButtons(0);
     graph.m_nShowPointMarks = 0;
     graph.EnableAxisRecalculate(eGraphAxisX, 0);
     graph.EnableAxisRecalculate(eGraphAxisY, 1);
     graph.SetAxisMaxRange(eGraphAxisY, 0.0, 9.0e11);
     graph.SetAxisMaxRange(eGraphAxisX, 0.0, 1.0e6);
-    m_graph.SetGraphType(eGraphStyleLine);
+    window.SetGraphType(eGraphStyleLine);
     graph.SetAxisGrid(eGraphAxisX, 1, 1);
     graph.SetAxisGrid(eGraphAxisY, 1, 1);
     graph.EnableShowTitle(0);
@@ -80,9 +80,13 @@ void CRunDisplay::SetupGraph() {
     graph.EnableShowYTitle(1);
     graph.SetXTitleColor(Palette::kLightText);
     graph.SetYTitleColor(Palette::kLightText);
-    m_graph.SetXTitle(LoadStringResource(IDS_TIME_TITLE_3));
-    m_graph.SetYTitle(LoadStringResource(IDS_SPEED_TITLE));
-    m_graph.AdjustLayout();
+    window.SetXTitle(LoadStringResource(IDS_TIME_TITLE_3));
+    window.SetYTitle(LoadStringResource(IDS_SPEED_TITLE));
+    window.AdjustLayout();
+}
+
+void CRunDisplay::SetupGraph() {
+    SetupSpeedGraph(m_graph);
 }
 
 QString CRunDisplay::FormatReadout(CDigitST& readout, float value) {

@@ -8,6 +8,9 @@ class CVexGraphWnd;
 // The main window's two readouts and its trend graph: their set-up and the
 // operations run control uses to show speed, time and the run's speed curve.
 // UI thread only.
+// The speed graph's look, the window's and a past run's alike: axes, grid, titles.
+void SetupSpeedGraph(CVexGraphWnd& window);
+
 class CRunDisplay {
   public:
     CRunDisplay(CDigitST& timeReadout, CDigitST& speedReadout, CVexGraphWnd& graph);
