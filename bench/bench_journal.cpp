@@ -11,6 +11,7 @@
 #include <string>
 
 #include "run/journal_seal.h"
+#include "run/run_history.h"
 #include "run/run_journal.h"
 #include "run/signing_key.h"
 
@@ -158,6 +159,47 @@ BENCHMARK(BM_VerifyJournal72000Samples)
     ->ArgName("altered")
     ->Arg(0)
     ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// "Runs…" opening a full folder: 500 sealed, signed journals of N samples each, every one read,
+// parsed and its seal checked. Goal: at most 300 ms.
+void BM_ListRuns500(benchmark::State& state) {
+    const std::string folder = MakeJournalFolder();
+    const auto key = CSigningKey::LoadOrCreate(folder + "/../signing-key", nullptr);
+    const int samples = static_cast<int>(state.range(0));
+    std::string body =
+        "# start\t2025-01-01T00:00:00.000+01:00\n# port\t/dev/ttyUSB0\n"
+        "# device ID\tKS 4000i control\n# device type\t1\n# speed setpoint (1/min)\t300\n"
+        "# time setpoint\t3600\n# program version\t1.2\n# started by\tana@bench-3\n"
+        "#sample\tspeed\treading\tremaining\tlocal time\n";
+    for (int i = 1; i <= samples; ++i) {
+        body += std::to_string(i) + "\t300\t299\t" + std::to_string(samples - i) +
+                "\t2025-01-01T00:00:00.000+01:00\n";
+    }
+    body += "# end\ttime 0\t2025-01-01T01:00:00.000+01:00\n";
+    body += JournalSealLines(body, key.get(), "ana@bench-3");
+    for (int run = 0; run < CRunJournal::kKeptRuns; ++run) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/run-2025-01-%02dT%02d-00-00.000.tsv", 1 + run / 24,
+                      run % 24);
+        std::ofstream(folder + name, std::ios::binary) << body;
+    }
+    for (auto _ : state) {
+        const auto runs = ListRuns(folder);
+        if (runs.size() != static_cast<std::size_t>(CRunJournal::kKeptRuns) ||
+            runs.front().seal != JournalCheck::State::Sealed) {
+            state.SkipWithError("not every journal was listed as sealed");
+            break;
+        }
+    }
+    state.counters["folder_MB"] = static_cast<double>(body.size()) * CRunJournal::kKeptRuns / 1e6;
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
+}
+BENCHMARK(BM_ListRuns500)
+    ->ArgName("samples")
+    ->Arg(600)
+    ->Arg(3600)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

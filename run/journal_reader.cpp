@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -58,7 +59,7 @@ std::string Rest(std::string_view line, std::string_view tag) {
 }  // namespace
 
 std::optional<JournalContents> ParseJournalText(std::string_view text, const std::string& path,
-                                                std::string* error) {
+                                                std::string* error, bool samples) {
     JournalContents run;
     run.path = path;
     bool columns = false;
@@ -74,6 +75,11 @@ std::optional<JournalContents> ParseJournalText(std::string_view text, const std
             continue;
         }
         if (line[0] != '#') {
+            if (!samples) {
+                // Whole sample lines have four or five fields; a torn one fewer.
+                run.sampleCount += std::count(line.begin(), line.end(), '\t') >= 3;
+                continue;
+            }
             const std::vector<std::string_view> f = Fields(line);
             // Journals of version 1.1 had no reading column.
             JournalSample sample;
@@ -85,6 +91,7 @@ std::optional<JournalContents> ParseJournalText(std::string_view text, const std
                 continue;  // a line torn by a power cut
             }
             run.samples.push_back(std::move(sample));
+            ++run.sampleCount;
         } else if (StartsWith(line, "#sample\t")) {
             columns = true;
         } else if (StartsWith(line, "# end\t")) {
@@ -126,7 +133,8 @@ std::optional<JournalContents> ParseJournalText(std::string_view text, const std
     return run;
 }
 
-std::optional<JournalContents> ReadJournal(const std::string& path, std::string* error) {
+std::optional<JournalContents> ReadJournal(const std::string& path, std::string* error,
+                                           bool samples) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (error != nullptr) {
@@ -150,5 +158,5 @@ std::optional<JournalContents> ReadJournal(const std::string& path, std::string*
         }
         return std::nullopt;
     }
-    return ParseJournalText(text, path, error);
+    return ParseJournalText(text, path, error, samples);
 }

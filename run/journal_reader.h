@@ -32,6 +32,7 @@ struct JournalContents {
     std::string startedBy;
     bool simulated = false;
     std::vector<JournalSample> samples;
+    int sampleCount = 0;
     // The "#" lines between the samples (link lost, link back, stop not confirmed, ...).
     std::vector<std::string> notes;
     // The end line's reason and time; empty when the run never ended.
@@ -41,7 +42,10 @@ struct JournalContents {
 };
 
 // A journal's text read back; nullopt and `error` when it is no journal.
+// `samples` false: the samples are counted in `sampleCount`, not kept (a list of runs needs no
+// more).
 std::optional<JournalContents> ParseJournalText(std::string_view text, const std::string& path,
-                                                std::string* error);
+                                                std::string* error, bool samples = true);
 // Reads a journal; nullopt and `error` when the file can't be read or is no journal.
-std::optional<JournalContents> ReadJournal(const std::string& path, std::string* error);
+std::optional<JournalContents> ReadJournal(const std::string& path, std::string* error,
+                                           bool samples = true);

@@ -11,7 +11,8 @@ class CSigningKey;
 //                                a check can name the first line that was changed,
 //   "# signing key\ted25519 <base64 public key> <user@host>"  (where a signing key exists),
 //   "# sha256 <hex>"             over every byte above it,
-//   "# signature ed25519 <base64>"  over every byte above it (where a signing key exists).
+//   "# signature ed25519 <base64>"  of the "# sha256" line, which vouches for every byte above it
+//                                (where a signing key exists).
 // A run that ended by a crash is sealed by the next start that reports it, after a line
 // "# sealed after an unexpected end".
 

@@ -1,9 +1,34 @@
 #include "run/run_history.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "run/journal_reader.h"
+
+namespace {
+
+std::optional<RunSummary> Summarize(const std::string& path) {
+    const auto run = ReadJournal(path, nullptr, false);
+    if (!run) {
+        return std::nullopt;
+    }
+    RunSummary summary;
+    summary.path = path;
+    summary.startText = run->startText;
+    summary.start = run->start;
+    summary.deviceId = run->deviceId;
+    summary.speedSetpoint = run->speedSetpoint;
+    summary.timeSetpoint = run->timeSetpoint;
+    summary.endReason = run->endReason;
+    summary.samples = run->sampleCount;
+    summary.seal = run->check.state;
+    summary.signedRun = run->check.signedRun;
+    return summary;
+}
+
+}  // namespace
 
 std::vector<RunSummary> ListRuns(const std::string& folder) {
     namespace fs = std::filesystem;
@@ -17,25 +42,30 @@ std::vector<RunSummary> ListRuns(const std::string& folder) {
             paths.push_back(it->path().string());
         }
     }
+    // Each journal is read and its seal checked on its own: the folder is shared among the
+    // cores, each taking the next journal nobody has taken.
+    std::vector<std::optional<RunSummary>> read(paths.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < paths.size(); i = next++) {
+            read[i] = Summarize(paths[i]);
+        }
+    };
+    const unsigned helpers = std::min<unsigned>(std::thread::hardware_concurrency(), 8);
+    std::vector<std::thread> threads;
+    for (unsigned t = 1; t < helpers && t < paths.size(); ++t) {
+        threads.emplace_back(work);
+    }
+    work();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
     std::vector<RunSummary> runs;
     runs.reserve(paths.size());
-    for (const std::string& path : paths) {
-        const auto run = ReadJournal(path, nullptr);
-        if (!run) {
-            continue;
+    for (std::optional<RunSummary>& summary : read) {
+        if (summary) {
+            runs.push_back(std::move(*summary));
         }
-        RunSummary summary;
-        summary.path = path;
-        summary.startText = run->startText;
-        summary.start = run->start;
-        summary.deviceId = run->deviceId;
-        summary.speedSetpoint = run->speedSetpoint;
-        summary.timeSetpoint = run->timeSetpoint;
-        summary.endReason = run->endReason;
-        summary.samples = static_cast<int>(run->samples.size());
-        summary.seal = run->check.state;
-        summary.signedRun = run->check.signedRun;
-        runs.push_back(std::move(summary));
     }
     // Newest first; a journal whose start line is missing goes by its name, which is its start.
     std::sort(runs.begin(), runs.end(), [](const RunSummary& a, const RunSummary& b) {
