@@ -254,6 +254,9 @@ TEST_F(CliTest, RunJsonSamplesAreTheExportAndTheJournal) {
     EXPECT_TRUE(sealed.out.contains("signed by")) << sealed.out.toStdString();
     EXPECT_EQ(Cli({"audit", "verify"}).exitCode, 0);
     EXPECT_TRUE(Cli({"audit", "show", "--json"}).out.contains(R"("event":"run end")"));
+    const CliResult report = Cli({"report", journal, "--pdf", Path("run.pdf")});
+    EXPECT_EQ(report.exitCode, 0) << report.err.toStdString();
+    EXPECT_TRUE(ReadFile(QStringLiteral("run.pdf")).starts_with("%PDF-"));
 
     QFile file(journal);
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
