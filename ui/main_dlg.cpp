@@ -70,6 +70,12 @@ bool CMainDlg::OnInitDialog() {
     RefreshStatusLine();
     ConnectToChosenPort();
     setWindowTitle(LoadStringResource(IDS_APP_TITLE));
+    // The operator's next step: Start, or the time to set while Start can't be pressed.
+    QWidget* first = m_btnStart.isEnabled() ? &m_btnStart : GetDlgItem(IDC_TIME_EDIT);
+    if (first != nullptr) {
+        first->setFocus(Qt::OtherFocusReason);
+        return false;
+    }
     return true;
 }
 
@@ -77,7 +83,6 @@ void CMainDlg::OnConnect() {
     if (m_engine.Running() || m_bBusy) {
         return;
     }
-    m_note.clear();
     ConnectToChosenPort();
     RefreshStatusLine();
 }
@@ -87,6 +92,10 @@ void CMainDlg::ConnectToChosenPort() {
         return;
     }
     if (std::optional<PortChoice> choice = m_choosePort()) {
+        // What the line says of an earlier connection and its run goes with it.
+        m_note.clear();
+        m_journalNote.clear();
+        m_runSinceConnect = false;
         m_engine.Connect(*choice);
     }
 }

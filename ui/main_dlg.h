@@ -138,6 +138,9 @@ class CMainDlg : public CDialog, public IRunObserver {
     // The "Connecting" progress, shown from the first exchange of a connection to its end.
     std::unique_ptr<QProgressDialog> m_connecting;
     QString m_note;  // the status line's latest note
+    // A run was started or found since the last Connect…: the status line shows its journal
+    // and its end, not an earlier connection's.
+    bool m_runSinceConnect = false;
     // The journal's count of missing samples, kept apart: a later note of another kind (the
     // journal's own error at the end of the run) must not hide that samples are missing.
     QString m_journalNote;

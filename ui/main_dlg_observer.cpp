@@ -103,6 +103,7 @@ void CMainDlg::ConnectFinished(const ConnectOutcome& outcome) {
                 }
             }
             // An instrument found running is being watched already.
+            m_runSinceConnect = m_engine.Running();
             SetRunningState(m_engine.Running());
             break;
         }
@@ -126,6 +127,7 @@ void CMainDlg::StartFinished(const StartOutcome& outcome) {
     }
     SetBusy(false);
     if (outcome.result == StartOutcome::Result::Started) {
+        m_runSinceConnect = true;
         m_display.m_nBlink = 0;
         m_journalNote.clear();
     }
@@ -229,12 +231,16 @@ void CMainDlg::RefreshStatusLine() {
                 const auto& times = m_engine.Record().TimeSeries();
                 state = m_engine.StartedElsewhere() ? QStringLiteral("Running (started elsewhere)")
                                                     : QStringLiteral("Running");
+                // In the instrument's unit, as the time readout shows it.
                 if (!times.empty()) {
-                    state += QStringLiteral(", %1 left").arg(times.back());
+                    state += QStringLiteral(", %1 left")
+                                 .arg(QString::asprintf("%02u:%02u", times.back() / 60,
+                                                        times.back() % 60));
                 }
             } else {
-                state = m_engine.Record().SpeedSeries().empty() ? QStringLiteral("Ready")
-                                                                : QStringLiteral("Finished");
+                state = m_runSinceConnect && !m_engine.Record().SpeedSeries().empty()
+                            ? QStringLiteral("Finished")
+                            : QStringLiteral("Ready");
             }
             break;
         default:
@@ -250,7 +256,8 @@ void CMainDlg::RefreshStatusLine() {
             "choose a port");
     }
     QString right = state;
-    const std::string journal = m_engine.JournalPath();
+    // An earlier connection's run is not this one's.
+    const std::string journal = m_runSinceConnect ? m_engine.JournalPath() : std::string();
     if (!journal.empty()) {
         right += QStringLiteral(" \u00b7 Journal: ") + QString::fromStdString(journal);
     }

@@ -25,12 +25,31 @@ CStatusLine::Layout CStatusLine::LayOut(const QFontMetrics& metrics, const QRect
                                         const QString& left, const QString& right) {
     Layout layout;
     const QRect area = rect.adjusted(8, 1, -8, 0);
-    const int leftWidth = std::min(metrics.horizontalAdvance(left), area.width() / 2);
-    layout.leftBox = QRect(area.left(), area.top(), leftWidth, area.height());
-    layout.leftShown = metrics.elidedText(left, Qt::ElideRight, leftWidth);
-    layout.rightBox = area.adjusted(leftWidth + 16, 0, 0, 0);
+    // A pixel to spare: eliding measures glyph by glyph and may cut a text exactly as wide as
+    // its box.
+    const Widths widths =
+        ShareWidth(left.isEmpty() ? 0 : metrics.horizontalAdvance(left) + 2,
+                   right.isEmpty() ? 0 : metrics.horizontalAdvance(right) + 2, area.width() - kGap);
+    layout.leftBox = QRect(area.left(), area.top(), widths.left, area.height());
+    layout.leftShown = metrics.elidedText(left, Qt::ElideMiddle, widths.left);
+    layout.rightBox = area.adjusted(widths.left + kGap, 0, 0, 0);
     layout.rightShown = metrics.elidedText(right, Qt::ElideMiddle, layout.rightBox.width());
     return layout;
+}
+
+CStatusLine::Widths CStatusLine::ShareWidth(int left, int right, int room) {
+    room = std::max(room, 0);
+    if (left + right <= room) {
+        return {left, room - left};
+    }
+    // Neither part is cut while it needs no more than half; the other gets what is left.
+    if (left <= room / 2) {
+        return {left, room - left};
+    }
+    if (right <= room / 2) {
+        return {room - right, right};
+    }
+    return {room / 2, room - room / 2};
 }
 
 QRect CStatusLine::ChangedRightPart(const QFontMetrics& metrics, const Layout& before,

@@ -29,6 +29,15 @@ class CStatusLine : public QWidget {
     };
     static Layout LayOut(const QFontMetrics& metrics, const QRect& rect, const QString& left,
                          const QString& right);
+    // How `room` pixels are shared between the two parts, which need `left` and `right`: a
+    // part is shortened only when both don't fit, and then the longer one.
+    struct Widths {
+        int left;
+        int right;
+    };
+    static Widths ShareWidth(int left, int right, int room);
+    // Between the two parts.
+    static constexpr int kGap = 16;
     // The pixels that differ between two layouts when only the right part's text changed;
     // empty when more than that changed.
     static QRect ChangedRightPart(const QFontMetrics& metrics, const Layout& before,

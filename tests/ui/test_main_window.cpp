@@ -50,7 +50,8 @@ TEST(MainWindow, OpensIdleWithTheInstrumentsSetpoints) {
         EXPECT_TRUE(window.m_btnStart.isEnabled());
         EXPECT_FALSE(window.m_btnStop.isEnabled());
         EXPECT_TRUE(window.m_btnSave.isEnabled());
-        EXPECT_EQ(window.focusWidget(), &window.m_btnClose);
+        // The operator's next step has the focus.
+        EXPECT_EQ(window.focusWidget(), &window.m_btnStart);
         EXPECT_EQ(window.m_engine.GetDeviceType(), DeviceKW41);
         EXPECT_FALSE(window.m_engine.ConnectionFailed());
         EXPECT_EQ(window.m_digitSpeed.GetValue(), "  250");

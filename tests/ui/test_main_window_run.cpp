@@ -591,6 +591,10 @@ TEST(MainWindowRun, StatusLineFollowsTheLinkThroughARun) {
         expectState("Ready", "ready");
         StartRun(window, 600);
         expectState("Running, ", "running");
+        // The time left as the readout shows it.
+        EXPECT_TRUE(window.m_statusLine.Right().contains(
+            QRegularExpression("^Running, \\d\\d:\\d\\d left")))
+            << window.m_statusLine.Right().toStdString();
         EXPECT_FALSE(window.m_digitSpeed.Dimmed());
         harness.Shaker().SetSilent(true);
         expectState("No reply", "no-reply");
@@ -609,6 +613,21 @@ TEST(MainWindowRun, StatusLineFollowsTheLinkThroughARun) {
         Click(window, IDC_STOP);
         expectState("Finished", "finished");
         EXPECT_TRUE(window.m_statusLine.Right().contains("Journal: "));
+
+        // Connect… to another port: the earlier connection's run leaves the line with it.
+        window.m_choosePort = [] {
+            return std::optional<PortChoice>(PortChoice{"/dev/velmora-no-such-port", 9600});
+        };
+        window.OnConnect();
+        ASSERT_TRUE(WaitUntilSettled(window));
+        const QString after = window.m_statusLine.Right();
+        EXPECT_FALSE(after.contains("Journal: ") || after.contains("Finished"))
+            << after.toStdString();
+        EXPECT_FALSE(window.m_statusLine.Left().contains("KW41"))
+            << window.m_statusLine.Left().toStdString();
+        if (!folder.isEmpty()) {
+            window.grab().save(folder + "/status-after-reconnect.png");
+        }
     });
 }
 

@@ -78,3 +78,14 @@ TEST(StatusLine, ATimeLeftRepaintsOnlyItsOwnPartAndShowsWhatAWholePaintWould) {
         EXPECT_TRUE(OnScreen(line) == whole) << "stale pixels after " << after.toStdString();
     }
 }
+
+// A part is cut only when the two don't fit, and then the longer one: a short state never cuts
+// a port's path that has room.
+TEST(StatusLine, SharesTheWidthByNeed) {
+    EXPECT_EQ(CStatusLine::ShareWidth(100, 200, 400).left, 100);
+    EXPECT_EQ(CStatusLine::ShareWidth(500, 100, 400).left, 300);
+    EXPECT_EQ(CStatusLine::ShareWidth(100, 500, 400).right, 300);
+    const CStatusLine::Widths both = CStatusLine::ShareWidth(500, 500, 400);
+    EXPECT_EQ(both.left + both.right, 400);
+    EXPECT_EQ(both.left, 200);
+}
