@@ -134,7 +134,8 @@ void DDX_Text(CDataExchange* pDX, int controlId, QString& value) {
     }
 }
 
-void DDV_MinMaxInt(CDataExchange* pDX, const int& value, int minValue, int maxValue) {
+void DDV_MinMaxInt(CDataExchange* pDX, const int& value, int minValue, int maxValue,
+                   const QString& detail) {
     if (pDX->Failed() || !pDX->m_bSaveAndValidate) {
         return;
     }
@@ -142,7 +143,8 @@ void DDV_MinMaxInt(CDataExchange* pDX, const int& value, int minValue, int maxVa
         pDX->PrepareMemberCtrl(&value);
         pDX->Fail(QStringLiteral("Please enter an integer between %1 and %2.")
                       .arg(minValue)
-                      .arg(maxValue));
+                      .arg(maxValue) +
+                  (detail.isEmpty() ? QString() : QStringLiteral("\n") + detail));
     }
 }
 

@@ -58,7 +58,9 @@ void DDX_Text(CDataExchange* pDX, int controlId, QString& value);
 // When reading: fails with "Please enter an integer between MIN and MAX." unless
 // minValue <= value <= maxValue, with the focus on the field value was read from.
 // Writing does not check.
-void DDV_MinMaxInt(CDataExchange* pDX, const int& value, int minValue, int maxValue);
+// `detail`, when given, is a second line of the message (what else limits the value).
+void DDV_MinMaxInt(CDataExchange* pDX, const int& value, int minValue, int maxValue,
+                   const QString& detail = {});
 
 // A combo box's text. Writing selects the first item that begins with the text,
 // ignoring case, or else (with an edit field) puts the text into the edit field;

@@ -1,5 +1,7 @@
 #include "ui/info_dlg.h"
 
+#include <algorithm>
+
 #include <QEvent>
 #include <QFontMetrics>
 
@@ -51,18 +53,27 @@ bool CInfoDlg::OnInitDialog() {
 // frame is known its width counts as 0 and the client area takes the whole width.
 void CInfoDlg::FitLayoutToMessage() {
     winId();
-    const int textWidth = QFontMetrics(*m_stcText.m_pFont).horizontalAdvance(m_strMessage);
+    // A second line (the instrument's limits under a refused speed) makes the box taller by
+    // a line, once; the widest line sets the width.
+    const QFontMetrics metrics(*m_stcText.m_pFont);
+    const QStringList lines = m_strMessage.split(u'\n');
+    int textWidth = 0;
+    for (const QString& line : lines) {
+        textWidth = std::max(textWidth, metrics.horizontalAdvance(line));
+    }
+    const int extra = static_cast<int>(lines.size() - 1) * metrics.lineSpacing() - m_addedHeight;
+    m_addedHeight += extra;
 
     const QRect label = m_stcText.geometry();
-    m_stcText.setGeometry(label.x(), label.y(), textWidth + kLabelSlack, label.height());
+    m_stcText.setGeometry(label.x(), label.y(), textWidth + kLabelSlack, label.height() + extra);
 
     m_fittedFrameWidth = FrameWidth();
     const int windowWidth = m_stcText.width() + kWindowBeyondLabel;
 
     const QRect button = m_btnOK.geometry();
-    m_btnOK.move((windowWidth - button.width()) / 2, button.y());
+    m_btnOK.move((windowWidth - button.width()) / 2, button.y() + extra);
 
-    setFixedSize(windowWidth - m_fittedFrameWidth, height());
+    setFixedSize(windowWidth - m_fittedFrameWidth, height() + extra);
 }
 
 int CInfoDlg::FrameWidth() const {
@@ -96,8 +107,9 @@ void CInfoDlg::RefitIfFrameChanged() {
     }
 }
 
-void ShowInformation(int stringId) {
+void ShowInformation(int stringId, const QString& detail) {
     CInfoDlg dialog;
-    dialog.m_strMessage = LoadStringResource(stringId);
+    dialog.m_strMessage =
+        LoadStringResource(stringId) + (detail.isEmpty() ? QString() : "\n" + detail);
     dialog.DoModal();
 }

@@ -34,8 +34,11 @@ class CInfoDlg : public CBCGPDialog {
     int FrameWidth() const;
 
     int m_fittedFrameWidth = 0;
+    // Height added for the lines after the first.
+    int m_addedHeight = 0;
 };
 
 // Shows string stringId of the string table in an information dialog with no
 // parent and returns once the operator has closed it.
-void ShowInformation(int stringId);
+// `detail`, when given, is a line below the string.
+void ShowInformation(int stringId, const QString& detail = {});

@@ -47,7 +47,9 @@ CMainDlg::CMainDlg(QWidget* parent)
       m_display(m_digitTime, m_digitSpeed, m_graph),
       m_statusLine(this) {
     m_choosePort = [] { return ::ChoosePort(&CEmbeddedSimulator::StartAndGetPort); };
-    m_showInformation = [](int stringId) { ::ShowInformation(stringId); };
+    m_showInformation = [](int stringId, const QString& detail) {
+        ::ShowInformation(stringId, detail);
+    };
     // A fixed-size window of its own with a taskbar entry: caption, window menu and
     // minimise box, no maximise box.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -117,7 +119,7 @@ void CMainDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Text(pDX, IDC_SPEED_EDIT, m_nSpeed);
     const InstrumentModel& model = ModelOf(m_engine.GetDeviceType());
     DDV_MinMaxInt(pDX, m_nTime, model.timeField.low, model.timeField.high);
-    DDV_MinMaxInt(pDX, m_nSpeed, model.speedField.low, model.speedField.high);
+    DDV_MinMaxInt(pDX, m_nSpeed, model.speedField.low, model.speedField.high, SpeedLimitsLine());
     DDX_Control(pDX, IDC_GRAPH, m_graph);
 }
 
@@ -252,10 +254,19 @@ void CMainDlg::keyPressEvent(QKeyEvent* event) {
     CDialog::keyPressEvent(event);
 }
 
-void CMainDlg::ShowInformation(int stringId) {
+void CMainDlg::ShowInformation(int stringId, const QString& detail) {
     if (m_showInformation) {
-        m_showInformation(stringId);
+        m_showInformation(stringId, detail);
     }
+}
+
+QString CMainDlg::SpeedLimitsLine() const {
+    const InstrumentModel& model = ModelOf(m_engine.GetDeviceType());
+    const SpeedLimits limits = model.startLimits ? *model.startLimits : model.speedField;
+    return QStringLiteral("This instrument (%1) runs at %2 to %3 1/min.")
+        .arg(QString::fromUtf8(model.name.data(), static_cast<qsizetype>(model.name.size())))
+        .arg(limits.low)
+        .arg(limits.high);
 }
 
 // The background picture, stretched over the whole client area whatever its aspect. The

@@ -56,7 +56,7 @@ class CMainDlg : public CDialog, public IRunObserver {
     // port (nothing: cancelled), how a message is shown, and where a save goes (an empty path
     // means cancelled).
     std::function<std::optional<PortChoice>()> m_choosePort;
-    std::function<void(int)> m_showInformation;
+    std::function<void(int, const QString&)> m_showInformation;
     std::function<QString()> m_chooseSavePath;
 
     CRunController m_engine;
@@ -126,7 +126,10 @@ class CMainDlg : public CDialog, public IRunObserver {
     // Asks for the port and connects to it; Cancel opens nothing and leaves the connection
     // as it was.
     void ConnectToChosenPort();
-    void ShowInformation(int stringId);
+    // The string, and below it `detail` (the instrument's own limits, say) when there is one.
+    void ShowInformation(int stringId, const QString& detail = {});
+    // "This instrument (KW41) runs at 100 to 500 1/min.": the second line of a refused speed.
+    QString SpeedLimitsLine() const;
     // A wait cursor, and the operator's input held, while a request is under way.
     void SetBusy(bool busy);
     bool m_bBusy = false;

@@ -134,7 +134,7 @@ void CMainDlg::StartFinished(const StartOutcome& outcome) {
     RefreshStatusLine();
     switch (outcome.result) {
         case StartOutcome::Result::SpeedOutOfRange:
-            ShowInformation(IDS_SPEED_OUT_OF_RANGE);
+            ShowInformation(IDS_SPEED_OUT_OF_RANGE, SpeedLimitsLine());
             break;
         case StartOutcome::Result::Started:
             // The run goes on at the instrument's own setpoint, which the readouts show.

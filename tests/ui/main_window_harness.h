@@ -37,6 +37,8 @@ class CMainWindowHarness {
 
     CSimulatedShaker& Shaker() { return m_shaker; }
     const std::vector<int>& Messages() const { return m_messages; }
+    // The second line of each message, empty where it had none.
+    const std::vector<QString>& Details() const { return m_details; }
     std::string LogDirectory() const { return m_logDirectory; }
     std::string TrafficLog() const;
     // What the next Save writes to; empty cancels.
@@ -49,6 +51,7 @@ class CMainWindowHarness {
     CSimulatedShaker m_shaker;
     std::string m_logDirectory;
     std::vector<int> m_messages;
+    std::vector<QString> m_details;
 };
 
 // Runs the event loop until `done` holds; false if the limit passed first.

@@ -51,7 +51,10 @@ int CMainWindowHarness::Run(const std::function<void(CMainDlg&)>& script) {
         return PortChoice{m_options.portOverride.empty() ? m_shaker.SlavePath()
                                                          : m_options.portOverride};
     };
-    window.m_showInformation = [this](int stringId) { m_messages.push_back(stringId); };
+    window.m_showInformation = [this](int stringId, const QString& detail) {
+        m_messages.push_back(stringId);
+        m_details.push_back(detail);
+    };
     window.m_chooseSavePath = [this] { return m_savePath; };
     window.m_engine.SetBytePause(m_options.bytePause);
     window.m_engine.SetLogDirectory(m_logDirectory);

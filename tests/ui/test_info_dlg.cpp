@@ -26,7 +26,7 @@ struct Shown {
 
 // Shows string `stringId` the way the program does and records the dialog as it
 // stands on the screen.
-Shown ShowAndMeasure(int stringId) {
+Shown ShowAndMeasure(int stringId, const QString& detail = {}) {
     Shown shown;
     WhenModal([&shown](QWidget* modal) {
         auto* dialog = qobject_cast<CInfoDlg*>(modal);
@@ -40,7 +40,7 @@ Shown ShowAndMeasure(int stringId) {
         shown.picture = Grab(*dialog);
         PressKey(dialog, Qt::Key_Return);
     });
-    ShowInformation(stringId);
+    ShowInformation(stringId, detail);
     return shown;
 }
 
@@ -79,6 +79,18 @@ TEST(InfoDlg, DrawsTheMessageOnOneCentredLineInItsColours) {
         EXPECT_TRUE(shown.label.contains(ink));
         EXPECT_NEAR(ink.left() - shown.label.left(), shown.label.right() - ink.right(), 6);
     }
+}
+
+TEST(InfoDlg, ASecondLineMakesTheBoxALineTallerAndStaysAboveTheButton) {
+    const int templateHeight = CInfoDlg().height();
+    const Shown shown = ShowAndMeasure(
+        IDS_SPEED_OUT_OF_RANGE, QStringLiteral("This instrument (KW41) runs at 100 to 500 1/min."));
+    const int line = QFontMetrics(*MakeLabelFont()).lineSpacing();
+    EXPECT_EQ(shown.clientHeight, templateHeight + line);
+    const QRect ink = PixelsNear(shown.picture, shown.label, kMessageText, 24);
+    EXPECT_GT(ink.height(), line);
+    EXPECT_TRUE(shown.label.contains(ink));
+    EXPECT_LT(ink.bottom(), shown.button.top());
 }
 
 TEST(InfoDlg, EmptyMessageAndEscapeStillWork) {

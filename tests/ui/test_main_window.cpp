@@ -175,6 +175,10 @@ TEST(MainWindow, SpeedLimitsPerDeviceType) {
                 SetFieldText(window, IDC_SPEED_EDIT, QString::number(c.refused));
                 Click(window, IDC_START);
                 ASSERT_EQ(harness.Messages(), std::vector<int>{IDS_SPEED_OUT_OF_RANGE});
+                // Below it, the range this instrument takes.
+                EXPECT_TRUE(harness.Details().front().endsWith(
+                    QStringLiteral(" to %1 1/min.").arg(c.accepted == 100 ? 350 : c.accepted)))
+                    << harness.Details().front().toStdString();
                 EXPECT_TRUE(harness.Shaker().Requests().empty());
                 EXPECT_FALSE(window.m_engine.Running());
             }
