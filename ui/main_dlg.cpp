@@ -47,6 +47,12 @@ CMainDlg::CMainDlg(QWidget* parent)
       m_display(m_digitTime, m_digitSpeed, m_graph),
       m_statusLine(this) {
     m_choosePort = [] { return ::ChoosePort(&CEmbeddedSimulator::StartAndGetPort); };
+    m_tell = [this](const QString& text) {
+        QMessageBox box(QMessageBox::Information, LoadStringResource(IDS_APP_TITLE), text,
+                        QMessageBox::Ok, this);
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        box.exec();
+    };
     m_showInformation = [](int stringId, const QString& detail) {
         ::ShowInformation(stringId, detail);
     };
@@ -124,6 +130,21 @@ void CMainDlg::DoDataExchange(CDataExchange* pDX) {
 }
 
 void CMainDlg::InitControls() {
+    // A saved picture of the graph says which run it shows.
+    m_graph.m_imageTitle = [this] {
+        const auto& times = m_engine.Record().SampleTimes();
+        if (times.empty()) {
+            return QString();
+        }
+        const QDateTime start = QDateTime::fromMSecsSinceEpoch(
+            std::chrono::duration_cast<std::chrono::milliseconds>(times.front().time_since_epoch())
+                .count());
+        return QStringLiteral("%1 \u00b7 started %2 \u00b7 speed %3 1/min, time %4")
+            .arg(QString::fromStdString(m_engine.DeviceId()),
+                 start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+            .arg(m_engine.SpeedSetAtStart())
+            .arg(m_engine.TimeSetAtStart());
+    };
     // The graph has a menu of its own; the window's items follow its own.
     connect(&m_graph, &CVexGraphWnd::ContextMenuAboutToShow, this,
             [this](QMenu* menu) { AddWindowItems(*menu); });
@@ -306,7 +327,10 @@ void CMainDlg::AddWindowItems(QMenu& menu) {
     connect(runs, &QAction::triggered, this, [this] {
         const QString folder = QString::fromStdString(m_engine.JournalFolder());
         QDir().mkpath(folder);
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        // Where no file manager is set up, the folder's path at least can be copied.
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)) && m_tell) {
+            m_tell(QStringLiteral("No file manager answered. The runs are in:\n") + folder);
+        }
     });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QIcon>
 #include <QString>
 #include <functional>
@@ -28,6 +29,9 @@ class QProgressDialog;
 // run engine's; the window reads its fields, calls the engine and draws what it reports. The
 // engine's requests return at once: while one is under way the window goes on painting under
 // a wait cursor and takes no input.
+// The name Save offers for a run begun at `start`: run-2026-12-09-1041.xls.
+QString SuggestedSaveName(const QDateTime& start);
+
 class CMainDlg : public CDialog, public IRunObserver {
     Q_OBJECT
   public:
@@ -58,6 +62,8 @@ class CMainDlg : public CDialog, public IRunObserver {
     std::function<std::optional<PortChoice>()> m_choosePort;
     std::function<void(int, const QString&)> m_showInformation;
     std::function<QString()> m_chooseSavePath;
+    // A message of the program's own (not of the string table): a box, or a test's record.
+    std::function<void(const QString&)> m_tell;
 
     CRunController m_engine;
 
@@ -140,7 +146,8 @@ class CMainDlg : public CDialog, public IRunObserver {
     std::optional<int> SpeedForStop() const;
     // The "Connecting" progress, shown from the first exchange of a connection to its end.
     std::unique_ptr<QProgressDialog> m_connecting;
-    QString m_note;  // the status line's latest note
+    QString m_note;            // the status line's latest note
+    QString m_lastSaveFolder;  // where the last Save went: the next one starts there
     // A run was started or found since the last Connect…: the status line shows its journal
     // and its end, not an earlier connection's.
     bool m_runSinceConnect = false;

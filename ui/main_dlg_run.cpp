@@ -1,6 +1,9 @@
 // Run control: starting, stopping and following a run, and saving its samples.
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <algorithm>
 #include <vector>
 
@@ -59,21 +62,43 @@ void CMainDlg::SetRunningState(bool running) {
     m_btnStop.setEnabled(running);
 }
 
+QString SuggestedSaveName(const QDateTime& start) {
+    return QStringLiteral("run-") + start.toString(QStringLiteral("yyyy-MM-dd-HHmm")) +
+           QStringLiteral(".xls");
+}
+
 // Two kinds of file: the tab-separated export, as always the default, and CSV with the time
-// of day of every sample.
+// of day of every sample. The name offered is the run's start, in the folder used last.
 void CMainDlg::OnSave() {
+    const CRunRecord& record = m_engine.Record();
+    if (record.SpeedSeries().empty()) {
+        if (m_tell) {
+            m_tell(QStringLiteral("There is nothing to save yet: no sample has been recorded."));
+        }
+        return;
+    }
     QString path;
     bool csv = false;
     if (m_chooseSavePath) {
         path = m_chooseSavePath();
         csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
     } else {
-        static const QString kTabSeparated = QStringLiteral("*.xls");
+        static const QString kTabSeparated = QStringLiteral("Tab-separated text (*.xls)");
         static const QString kCsv = QStringLiteral("CSV with time stamps (*.csv)");
+        const QDateTime start = record.SampleTimes().empty()
+                                    ? QDateTime::currentDateTime()
+                                    : QDateTime::fromMSecsSinceEpoch(
+                                          std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              record.SampleTimes().front().time_since_epoch())
+                                              .count());
         QFileDialog dialog(nullptr);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(QStringLiteral("xls"));
         dialog.setNameFilters({kTabSeparated, kCsv});
+        dialog.setDirectory(m_lastSaveFolder.isEmpty() ? QDir::homePath() : m_lastSaveFolder);
+        dialog.selectFile(SuggestedSaveName(start));
+        // Wide enough for the name, size, type and date columns side by side.
+        dialog.resize(860, 520);
         connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
             dialog.setDefaultSuffix(filter == kCsv ? QStringLiteral("csv") : QStringLiteral("xls"));
         });
@@ -85,8 +110,8 @@ void CMainDlg::OnSave() {
     if (path.isEmpty()) {
         return;
     }
+    m_lastSaveFolder = QFileInfo(path).absolutePath();
     const std::string target = QFile::encodeName(path).toStdString();
-    const CRunRecord& record = m_engine.Record();
     const int saved = csv ? ExportCsv(target, CsvSamples{record.SpeedSeries(), record.TimeSeries(),
                                                          record.SampleTimes()})
                           : ExportRecord(target, record, m_engine.GetDeviceType());

@@ -402,8 +402,24 @@ void CVexGraphWnd::contextMenuEvent(QContextMenuEvent* event) {
 
 bool CVexGraphWnd::SaveImage(const QString& path) {
     m_bShowOverlay = false;
-    const QPixmap image = grab();
+    const QPixmap graph = grab();
     m_bShowOverlay = true;
+    const QString title = m_imageTitle ? m_imageTitle() : QString();
+    if (title.isEmpty()) {
+        return graph.save(path, "PNG");
+    }
+    // The title in a band of the graph's background above it, in the graph's pixels.
+    const QFontMetrics metrics(font());
+    const int band = metrics.height() + 8;
+    QPixmap image(graph.width(), graph.height() + band * graph.devicePixelRatio());
+    image.setDevicePixelRatio(graph.devicePixelRatio());
+    image.fill(m_crBackground);
+    QPainter painter(&image);
+    painter.setPen(m_pGraph->GetXTitleColor());
+    painter.drawText(QRect(6, 0, width() - 12, band), Qt::AlignLeft | Qt::AlignVCenter,
+                     metrics.elidedText(title, Qt::ElideRight, width() - 12));
+    painter.drawPixmap(QPoint(0, band), graph);
+    painter.end();
     return image.save(path, "PNG");
 }
 

@@ -68,6 +68,9 @@ class CVexGraphWnd : public QWidget {
     // Chooses the file "Save graph as PNG…" writes; empty to cancel. Unset, a file
     // dialog asks.
     std::function<QString()> m_chooseImagePath;
+    // A line the saved PNG carries above the graph (which run it shows); none when unset or
+    // empty.
+    std::function<QString()> m_imageTitle;
 
   signals:
     // The right-click menu is about to show; its owner may add its own items.

@@ -39,6 +39,8 @@ class CMainWindowHarness {
     const std::vector<int>& Messages() const { return m_messages; }
     // The second line of each message, empty where it had none.
     const std::vector<QString>& Details() const { return m_details; }
+    // The program's own messages (not of the string table).
+    const std::vector<QString>& Told() const { return m_told; }
     std::string LogDirectory() const { return m_logDirectory; }
     std::string TrafficLog() const;
     // What the next Save writes to; empty cancels.
@@ -52,6 +54,7 @@ class CMainWindowHarness {
     std::string m_logDirectory;
     std::vector<int> m_messages;
     std::vector<QString> m_details;
+    std::vector<QString> m_told;
 };
 
 // Runs the event loop until `done` holds; false if the limit passed first.

@@ -56,6 +56,7 @@ int CMainWindowHarness::Run(const std::function<void(CMainDlg&)>& script) {
         m_details.push_back(detail);
     };
     window.m_chooseSavePath = [this] { return m_savePath; };
+    window.m_tell = [this](const QString& text) { m_told.push_back(text); };
     window.m_engine.SetBytePause(m_options.bytePause);
     window.m_engine.SetLogDirectory(m_logDirectory);
     window.m_engine.SetCyclePeriod(m_options.cyclePeriod);

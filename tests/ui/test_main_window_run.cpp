@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #include <QFile>
+#include <QImage>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTimer>
@@ -266,7 +267,9 @@ TEST(MainWindowRun, FailedConnectionLeavesAWindowThatCanOnlySaveAndClose) {
         Click(window, IDCANCEL);
     });
     EXPECT_EQ(result, IDCANCEL);
-    EXPECT_EQ(ReadFile(path), "Time(S)\tSpeed(1/min)\tTime(S)\r\n");
+    // No samples: the operator hears so, and no file is written.
+    EXPECT_EQ(harness.Told().size(), 1u);
+    EXPECT_FALSE(QFile::exists(path));
     EXPECT_FALSE(std::filesystem::exists("/dev/velmora-no-such-port"));
 }
 
@@ -289,7 +292,7 @@ TEST(MainWindowRun, UnlistedInstrumentIsGreyedFromTheStart) {
         Click(window, IDC_SAVE);
     });
     EXPECT_TRUE(harness.Messages().empty());
-    EXPECT_EQ(ReadFile(path), "Time(S)\tSpeed(1/min)\tTime(S)\r\n");
+    EXPECT_FALSE(QFile::exists(path));
 }
 
 // Enter and Escape never end a run's window; Close asks first, and once answered it returns
@@ -423,6 +426,11 @@ TEST(MainWindowRun, SaveDuringARunWritesTheSamplesSoFar) {
         saved = window.m_engine.Record().SpeedSeries().size();
         Click(window, IDC_SAVE);
         EXPECT_TRUE(window.m_engine.Running());
+        // The graph's picture carries a line saying which run it shows.
+        const QString png = QString::fromStdString(harness.LogDirectory()) + "/graph.png";
+        ASSERT_TRUE(window.m_graph.SaveImage(png));
+        EXPECT_GT(QImage(png).height(), window.m_graph.grab().height());
+        EXPECT_TRUE(window.m_graph.m_imageTitle().startsWith("KW41-VTX-SIM \u00b7 started "));
     });
     const QStringList lines = QString::fromLatin1(ReadFile(path)).split("\r\n", Qt::SkipEmptyParts);
     ASSERT_EQ(static_cast<std::size_t>(lines.size()), saved + 1);
@@ -454,7 +462,7 @@ TEST(MainWindowRun, SaveAsCsvCarriesTheTimeOfDayOfEachSample) {
 
 // A file the operator may not write is not replaced, though its folder would allow it.
 TEST(MainWindowRun, FailedSaveSaysSoAndKeepsTheEarlierFile) {
-    CMainWindowHarness harness;
+    CMainWindowHarness harness(FastRun(600));
     const QString earlier = QString::fromStdString(harness.LogDirectory()) + "/run.xls";
     {
         QFile file(earlier);
@@ -463,7 +471,11 @@ TEST(MainWindowRun, FailedSaveSaysSoAndKeepsTheEarlierFile) {
     }
     QFile::setPermissions(earlier, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     harness.m_savePath = earlier;
-    harness.Run([](CMainDlg& window) { Click(window, IDC_SAVE); });
+    harness.Run([](CMainDlg& window) {
+        StartRun(window, 600);
+        ASSERT_TRUE(WaitUntil([&] { return !window.m_engine.Record().SpeedSeries().empty(); }));
+        Click(window, IDC_SAVE);
+    });
     EXPECT_EQ(harness.Messages(), std::vector<int>{IDS_SAVE_FAILED});
     EXPECT_EQ(ReadFile(earlier), "earlier");
     EXPECT_EQ(LoadStringResource(IDS_SAVE_FAILED), "Failed to save the file");

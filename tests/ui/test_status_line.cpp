@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "ui/main_dlg.h"
 #include "ui/status_line.h"
 
 namespace {
@@ -88,4 +89,9 @@ TEST(StatusLine, SharesTheWidthByNeed) {
     const CStatusLine::Widths both = CStatusLine::ShareWidth(500, 500, 400);
     EXPECT_EQ(both.left + both.right, 400);
     EXPECT_EQ(both.left, 200);
+}
+
+TEST(SaveName, IsTheRunsStartToTheMinute) {
+    EXPECT_EQ(SuggestedSaveName(QDateTime(QDate(2026, 12, 9), QTime(10, 41, 59))),
+              "run-2026-12-09-1041.xls");
 }
