@@ -73,7 +73,7 @@ WindowRun RunTheWindow() {
     window.m_choosePort = [&shaker]() -> std::optional<PortChoice> {
         return PortChoice{shaker.SlavePath()};
     };
-    window.m_showInformation = [](int) {};
+    window.m_showInformation = [](int, const QString&) {};
     window.m_engine.SetLogDirectory(folder.path().toStdString());
     window.m_engine.SetJournalFolder((folder.path() + "/runs").toStdString());
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <functional>
 #include <optional>
 #include <string>
@@ -9,4 +10,9 @@
 // Asks the operator for the port and baud rate. OK gives the port text unchanged and the baud
 // text read the way atol reads it; choosing "Simulator" calls startSimulator and gives the port
 // it returns (without a hook the text goes through unchanged). Cancel gives nothing.
+// $XDG_CONFIG_HOME/velmora/velmora.conf (~/.config/velmora/velmora.conf): what the program
+// remembers between starts.
+QString ConfigurationPath();
+
+// The port and rate offered first are the ones chosen last.
 std::optional<PortChoice> ChoosePort(const std::function<std::string()>& startSimulator = nullptr);

@@ -17,7 +17,16 @@ void CPortItemDelegate::SetDescriptionColumn(int x) {
 
 void CPortItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
-    QStyledItemDelegate::paint(painter, option, index);
+    const bool missing = index.data(kMissingRole).toBool();
+    const bool selected = option.state & QStyle::State_Selected;
+    if (missing && !selected) {
+        QStyleOptionViewItem greyed = option;
+        greyed.palette.setColor(QPalette::Text,
+                                option.palette.color(QPalette::Disabled, QPalette::Text));
+        QStyledItemDelegate::paint(painter, greyed, index);
+    } else {
+        QStyledItemDelegate::paint(painter, option, index);
+    }
     const QString description = index.data(kDescriptionRole).toString();
     if (description.isEmpty()) {
         return;
@@ -30,9 +39,9 @@ void CPortItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     area.setLeft(left);
     area.setRight(option.rect.right() - kRightMargin);
 
-    const bool selected = option.state & QStyle::State_Selected;
+    // On the highlight the description is as plain as the name: faded, it would not read.
     QColor colour = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    colour.setAlphaF(0.6);
+    colour.setAlphaF(selected ? 1.0 : missing ? 0.4 : 0.6);
     painter->save();
     painter->setPen(colour);
     painter->setFont(item.font);

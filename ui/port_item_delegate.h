@@ -9,6 +9,8 @@ class CPortItemDelegate : public QStyledItemDelegate {
     Q_OBJECT
   public:
     static constexpr int kDescriptionRole = Qt::UserRole + 1;
+    // True for a port whose device does not exist: drawn in grey.
+    static constexpr int kMissingRole = Qt::UserRole + 2;
 
     explicit CPortItemDelegate(QObject* parent = nullptr);
 

@@ -2,6 +2,8 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <algorithm>
 
@@ -23,6 +25,30 @@ void StyleButton(CVexButton& button) {
 }
 
 }  // namespace
+
+QString ComItemDescription(const QString& devicePath, bool present) {
+    return present ? devicePath : devicePath + QStringLiteral(" (not present)");
+}
+
+void CPortSettingDlg::OnOK() {
+    auto* combo = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT_COMBO));
+    const int index = combo != nullptr ? combo->findText(combo->currentText()) : -1;
+    if (index >= 0 && combo->itemData(index, CPortItemDelegate::kMissingRole).toBool()) {
+        const QString port = combo->currentText();
+        const bool goAhead =
+            m_confirmMissing
+                ? m_confirmMissing(port)
+                : QMessageBox::question(this, windowTitle(),
+                                        QStringLiteral("%1 (%2) does not exist on this computer. "
+                                                       "Connect to it anyway?")
+                                            .arg(port, ComPortDevicePath(index + 1))) ==
+                      QMessageBox::Yes;
+        if (!goAhead) {
+            return;
+        }
+    }
+    CBCGPDialog::OnOK();
+}
 
 CPortSettingDlg::CPortSettingDlg(QWidget* parent) : CBCGPDialog(IDD_PORT_SETTING_DIALOG, parent) {}
 
@@ -54,8 +80,11 @@ void CPortSettingDlg::PreparePortList() {
 
     for (int index = 0; index < combo->count(); ++index) {
         const QString devicePath = ComPortDevicePath(index + 1);
-        combo->setItemData(index, devicePath, CPortItemDelegate::kDescriptionRole);
-        combo->setItemData(index, devicePath, Qt::ToolTipRole);
+        const bool present = QFileInfo::exists(devicePath);
+        const QString description = ComItemDescription(devicePath, present);
+        combo->setItemData(index, description, CPortItemDelegate::kDescriptionRole);
+        combo->setItemData(index, description, Qt::ToolTipRole);
+        combo->setItemData(index, !present, CPortItemDelegate::kMissingRole);
     }
     for (const PortListEntry& entry : ExtraPortEntries(DetectDevices())) {
         combo->addItem(entry.text);

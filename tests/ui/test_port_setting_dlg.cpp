@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFile>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <memory>
@@ -28,12 +29,16 @@ QComboBox* BaudBox(CPortSettingDlg& dialog) {
 
 class PortChoiceTest : public ::testing::Test {
   protected:
+    // Every test starts from nothing remembered.
+    void SetUp() override { QFile::remove(ConfigurationPath()); }
     // The window's step before it connects, with `operate` working the open dialog.
     std::optional<PortChoice> Choose(std::function<void(CPortSettingDlg&)> operate,
                                      const std::function<std::string()>& startSimulator = nullptr) {
         WhenModal([operate](QWidget* modal) {
             auto* dialog = qobject_cast<CPortSettingDlg*>(modal);
             ASSERT_NE(dialog, nullptr);
+            // Ports whose device is missing are taken without the question, unless a test asks.
+            dialog->m_confirmMissing = [](const QString&) { return true; };
             operate(*dialog);
         });
         return ChoosePort(startSimulator);
@@ -52,22 +57,16 @@ class PortChoiceTest : public ::testing::Test {
     QTemporaryDir m_logDirectory;
 };
 
-TEST_F(PortChoiceTest, OpensOnItsDefaultsEveryTimeAndOkTakesThem) {
-    std::optional<PortChoice> choice = Choose([](CPortSettingDlg& dialog) {
-        PortBox(dialog)->setCurrentIndex(4);
-        TypeText(BaudBox(dialog), "115200");
-        dialog.m_btnOK.click();
-    });
-    ASSERT_TRUE(choice);
-    EXPECT_EQ(choice->portName, "COM5");
-    EXPECT_EQ(choice->baud, 115200);
-
+TEST_F(PortChoiceTest, OpensOnItsDefaultsThenOnTheLastChoice) {
     QString shownPort, shownRate;
     bool focusOnOk = false;
-    choice = Choose([&](CPortSettingDlg& dialog) {
+    const auto look = [&](CPortSettingDlg& dialog) {
         shownPort = PortBox(dialog)->currentText();
         shownRate = BaudBox(dialog)->currentText();
         focusOnOk = dialog.focusWidget() == &dialog.m_btnOK;
+    };
+    std::optional<PortChoice> choice = Choose([&](CPortSettingDlg& dialog) {
+        look(dialog);
         PressKey(&dialog, Qt::Key_Return);
     });
     EXPECT_EQ(shownPort, "COM1");
@@ -76,6 +75,45 @@ TEST_F(PortChoiceTest, OpensOnItsDefaultsEveryTimeAndOkTakesThem) {
     ASSERT_TRUE(choice);
     EXPECT_EQ(choice->portName, "COM1") << "the item's text, not the lower-case default";
     EXPECT_EQ(choice->baud, 9600);
+
+    choice = Choose([](CPortSettingDlg& dialog) {
+        PortBox(dialog)->setCurrentIndex(4);
+        TypeText(BaudBox(dialog), "115200");
+        dialog.m_btnOK.click();
+    });
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->portName, "COM5");
+    EXPECT_EQ(choice->baud, 115200);
+
+    choice = Choose([&](CPortSettingDlg& dialog) {
+        look(dialog);
+        dialog.m_btnCancel.click();
+    });
+    EXPECT_EQ(shownPort, "COM5");
+    EXPECT_EQ(shownRate, "115200");
+}
+
+// A listed port with no device behind it says so, and OK asks before taking it.
+TEST_F(PortChoiceTest, APortThatIsNotPresentIsMarkedAndAskedAbout) {
+    EXPECT_EQ(ComItemDescription("/dev/ttyS9", false), "/dev/ttyS9 (not present)");
+    EXPECT_EQ(ComItemDescription("/dev/ttyS0", true), "/dev/ttyS0");
+    int asked = 0;
+    bool stillOpen = false;
+    const auto choice = Choose([&](CPortSettingDlg& dialog) {
+        QComboBox* port = PortBox(dialog);
+        port->setCurrentIndex(9);  // COM10: /dev/ttyS9, which no machine here has
+        EXPECT_TRUE(port->itemData(9, CPortItemDelegate::kDescriptionRole)
+                        .toString()
+                        .endsWith("(not present)"));
+        dialog.m_confirmMissing = [&](const QString&) { return ++asked > 1; };
+        dialog.m_btnOK.click();
+        stillOpen = dialog.isVisible();
+        dialog.m_btnOK.click();
+    });
+    EXPECT_TRUE(stillOpen) << "declined: the dialog stays";
+    EXPECT_EQ(asked, 2);
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->portName, "COM10");
 }
 
 TEST_F(PortChoiceTest, CancelChoosesNothing) {
@@ -154,6 +192,15 @@ TEST_F(PortChoiceTest, SimulatorItemStartsTheSimulatorThroughTheHook) {
     choice = Choose(pickSimulator(true));
     ASSERT_TRUE(choice);
     EXPECT_EQ(choice->portName, "Simulator") << "without a hook the text goes through";
+
+    // Typed in any case, it is the simulator too.
+    choice = Choose(
+        [](CPortSettingDlg& dialog) {
+            TypeText(PortBox(dialog), "simulator");
+            PressKey(&dialog, Qt::Key_Return);
+        },
+        startSimulator);
+    EXPECT_EQ(hookCalls, 2);
 }
 
 // The machine's devices replaced by a fixed set.
