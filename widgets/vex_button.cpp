@@ -83,6 +83,26 @@ QColor CVexButton::CaptionColor() const {
     return m_crText;
 }
 
+QRect CVexButton::FocusRect(const QRect& area, const QFontMetrics& metrics, const QString& text) {
+    // Around the caption with a little room, never across it: a short button (large text,
+    // a high scale factor) gets its cue at its edge instead.
+    const QRect inset = area.adjusted(3, 3, -4, -4);
+    const QRect inner = area.adjusted(1, 1, -2, -2);
+    QString shown = text;
+    shown.remove(u'&');
+    const QRect caption = metrics.boundingRect(area, Qt::AlignCenter, shown).adjusted(-4, -2, 3, 1);
+    QRect cue = inset;
+    if (caption.top() < inset.top() || caption.bottom() > inset.bottom()) {
+        cue.setTop(std::max(inner.top(), std::min(inset.top(), caption.top())));
+        cue.setBottom(std::min(inner.bottom(), std::max(inset.bottom(), caption.bottom())));
+    }
+    if (caption.left() < inset.left() || caption.right() > inset.right()) {
+        cue.setLeft(std::max(inner.left(), std::min(inset.left(), caption.left())));
+        cue.setRight(std::min(inner.right(), std::max(inset.right(), caption.right())));
+    }
+    return cue;
+}
+
 void CVexButton::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     const QRect area = rect();
@@ -109,7 +129,7 @@ void CVexButton::paintEvent(QPaintEvent* /*event*/) {
         QPen focusPen(CaptionColor());
         focusPen.setStyle(Qt::DotLine);
         painter.setPen(focusPen);
-        painter.drawRect(area.adjusted(3, 3, -4, -4));
+        painter.drawRect(FocusRect(area, QFontMetrics(ResolveWidgetFont(font())), text()));
     }
 
     QRect textArea = area.adjusted(4, 2, -4, -2);

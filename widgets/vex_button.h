@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QFontMetrics>
+#include <QRect>
+
 #include <QColor>
 #include <QPushButton>
 
@@ -9,6 +12,9 @@
 class CVexButton : public QPushButton {
     Q_OBJECT
   public:
+    // Where the focus cue goes in a button `area` with caption `text`: inside the button and
+    // clear of the caption wherever the button has the room.
+    static QRect FocusRect(const QRect& area, const QFontMetrics& metrics, const QString& text);
     explicit CVexButton(QWidget* parent = nullptr);
     CVexButton(const QString& text, QWidget* parent = nullptr);
 

@@ -221,3 +221,20 @@ TEST(LabelFont, CaptionFitsItsBoxEmboldenedWithItsColon) {
             << caption.toStdString();
     }
 }
+
+// The focus cue never runs through the caption, whatever the button's height: at 1x and 2x the
+// template's buttons are barely taller than their bold text.
+TEST(VexButtonFocus, TheCueStaysInsideTheButtonAndClearOfTheCaption) {
+    QFont font;
+    font.setPixelSize(16);
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    for (const QRect area : {QRect(0, 0, 70, 20), QRect(0, 0, 70, 24), QRect(0, 0, 140, 40)}) {
+        const QRect cue = CVexButton::FocusRect(area, metrics, QStringLiteral("OK"));
+        const QRect caption =
+            metrics.tightBoundingRect(QStringLiteral("OK"))
+                .translated(area.center() - metrics.tightBoundingRect("OK").center());
+        EXPECT_TRUE(area.contains(cue)) << area.height();
+        EXPECT_TRUE(cue.adjusted(1, 1, -1, -1).contains(caption)) << area.height();
+    }
+}
