@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <QDeadlineTimer>
+#include <thread>
 
 #include <QDir>
 #include <QFile>
@@ -196,6 +198,18 @@ QString JournalText(const CServerProcess& server) {
     return journal.open(QIODevice::ReadOnly) ? QString::fromUtf8(journal.readAll()) : QString();
 }
 
+// The journal once its run's end line is written: the end is written on the journal's own
+// thread, just after the outcome that ended the run is reported.
+QString EndedJournalText(const CServerProcess& server) {
+    const QDeadlineTimer deadline(20000);
+    QString text = JournalText(server);
+    while (!text.contains("\n# end\t") && !deadline.hasExpired()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        text = JournalText(server);
+    }
+    return text;
+}
+
 class Runs : public ::testing::Test {
   protected:
     // With a user, calls that change something need a token.
@@ -280,7 +294,7 @@ TEST_F(Runs, CancelStopsTheRunAndEndsItsExecutionWithAnError) {
     EXPECT_EQ(cancelled.erroridentifier(), kShaking + "/DefinedExecutionError/RunCancelled");
     EXPECT_NE(cancelled.message().find("cancelled"), std::string::npos);
     EXPECT_EQ(DefinedError(client->Cancel(uuid)), invalidUuid);  // finished already
-    const QString journal = JournalText(server);
+    const QString journal = EndedJournalText(server);
     EXPECT_TRUE(journal.contains("\n# end\tStop\t")) << journal.toStdString();
     EXPECT_TRUE(journal.contains("\n# started by\tana@" + QSysInfo::machineHostName() + "\n"))
         << journal.toStdString();
