@@ -1,7 +1,7 @@
 #include "run/journal_reader.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "run/whole_file.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -135,28 +135,12 @@ std::optional<JournalContents> ParseJournalText(std::string_view text, const std
 
 std::optional<JournalContents> ReadJournal(const std::string& path, std::string* error,
                                            bool samples) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const std::optional<std::string> text = ReadWholeFile(path);
+    if (!text) {
         if (error != nullptr) {
             *error = "Can't read " + path + ": " + std::strerror(errno);
         }
         return std::nullopt;
     }
-    std::string text;
-    char buffer[65536];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-        if (n > 0) {
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    const int readErrno = errno;
-    close(fd);
-    if (n < 0) {
-        if (error != nullptr) {
-            *error = "Can't read " + path + ": " + std::strerror(readErrno);
-        }
-        return std::nullopt;
-    }
-    return ParseJournalText(text, path, error, samples);
+    return ParseJournalText(*text, path, error, samples);
 }

@@ -1,6 +1,7 @@
 #include "run/journal_seal.h"
 
 #include "run/signing_key.h"
+#include "run/whole_file.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -323,21 +324,8 @@ JournalCheck CheckJournalText(std::string_view text,
 
 JournalCheck CheckJournalFile(const std::string& path,
                               const std::optional<std::string>& expectedPublicKey) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::string text;
-    if (fd >= 0) {
-        char buffer[65536];
-        ssize_t n;
-        while ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-            if (n > 0) {
-                text.append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-        const bool failed = n < 0;
-        close(fd);
-        if (!failed) {
-            return CheckJournalText(text, expectedPublicKey);
-        }
+    if (const std::optional<std::string> text = ReadWholeFile(path)) {
+        return CheckJournalText(*text, expectedPublicKey);
     }
     JournalCheck check;
     check.reason = path + ": " + std::strerror(errno);

@@ -2,6 +2,7 @@
 
 #include "link/posix_io.h"
 #include "run/run_journal.h"
+#include "run/whole_file.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -59,23 +60,14 @@ std::string SystemError(const std::string& what, const std::string& path) {
 }
 
 PkeyPtr ReadPrivateKey(const std::string& path, std::string* error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
+    const std::optional<std::string> pem = ReadWholeFile(path);
+    if (!pem) {
         if (error != nullptr) {
             *error = SystemError("Can't read the signing key", path);
         }
         return nullptr;
     }
-    std::string pem;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-        if (n > 0) {
-            pem.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    close(fd);
-    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    BioPtr bio(BIO_new_mem_buf(pem->data(), static_cast<int>(pem->size())));
     PkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
     if (!key || EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519) {
         if (error != nullptr) {
