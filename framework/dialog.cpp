@@ -6,6 +6,10 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <algorithm>
+#include <climits>
+#include <cmath>
 
 #include "framework/control_text.h"
 #include "framework/data_exchange.h"
@@ -27,6 +31,10 @@ Qt::WindowFlags FlagsFor(const DialogTemplate& dialogTemplate) {
     }
     return flags;
 }
+
+// Smaller than this the dialog font stops being legible; a screen that small gets a window
+// placed with its top left in view instead.
+constexpr int kSmallestFontPixels = 7;
 
 DialogTemplate EmptyTemplate(int templateId) {
     return DialogTemplate{templateId, QString(), 0, 0, QString(), 8, QFont::Normal, 0, {}};
@@ -119,6 +127,57 @@ QWidget* CDialog::GetDlgItem(int controlId) const {
 
 QRect CDialog::MapDialogRect(int x, int y, int width, int height) const {
     return m_units.MapRect(x, y, width, height);
+}
+
+double CDialog::ShrinkToFit(const QSize& room, int below) {
+    const QSize full = m_units.MapRect(0, 0, m_template.cx, m_template.cy).size();
+    const auto fits = [&](const QSize& area, double zoom) {
+        return area.width() <= room.width() &&
+               area.height() + static_cast<int>(std::ceil(below * zoom)) <= room.height();
+    };
+    if (full.isEmpty() || fits(full, 1.0)) {
+        return 1.0;
+    }
+    QFont font = m_templateFont;
+    DialogBaseUnits units = m_units;
+    QSize area = full;
+    double zoom = 1.0;
+    // Base units are whole pixels, so the font is tried a pixel at a time.
+    for (int pixels = font.pixelSize() - 1; pixels >= kSmallestFontPixels; --pixels) {
+        font.setPixelSize(pixels);
+        units = DialogBaseUnits::FromFont(font);
+        area = units.MapRect(0, 0, m_template.cx, m_template.cy).size();
+        zoom = std::min(double(area.width()) / full.width(), double(area.height()) / full.height());
+        if (fits(area, zoom)) {
+            break;
+        }
+    }
+    m_templateFont = font;
+    m_units = units;
+    setFont(font);
+    setFixedSize(area);
+    for (const ControlSlot& slot : m_controls) {
+        const DialogControlTemplate& row = *slot.row;
+        QRect place = m_units.MapRect(row.x, row.y, row.cx, row.cy);
+        if (row.kind == DialogControlKind::StaticIcon) {
+            place.setSize(slot.widget->size());
+        }
+        slot.widget->setGeometry(place);
+    }
+    return zoom;
+}
+
+QSize CDialog::ScreenRoom() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return QSize(INT_MAX, INT_MAX);
+    }
+    // The frame is only known once a window manager has framed the window: a title bar and
+    // borders as the style draws them stand in for it.
+    const QStyle* style = QApplication::style();
+    const int border = style != nullptr ? style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth) : 4;
+    const int title = style != nullptr ? style->pixelMetric(QStyle::PM_TitleBarHeight) : 24;
+    return screen->availableGeometry().size() - QSize(2 * border, title + 2 * border);
 }
 
 bool CDialog::AttachControl(int controlId, QWidget& member) {
@@ -243,8 +302,9 @@ void CDialog::CentreBeforeShowing() {
     // Made now so that a platform that knows its frame up front can report it.
     winId();
     const QSize outer = frameGeometry().size();
-    move(area.x() + (area.width() - outer.width()) / 2,
-         area.y() + (area.height() - outer.height()) / 2);
+    // A window larger than the area keeps its top left (its title bar) in view.
+    move(area.x() + std::max(0, (area.width() - outer.width()) / 2),
+         area.y() + std::max(0, (area.height() - outer.height()) / 2));
 }
 
 void CDialog::SendKeyboardCommand(int controlId) {

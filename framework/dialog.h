@@ -59,6 +59,14 @@ class CDialog : public QDialog {
 
     virtual bool OnInitDialog();
 
+    // A window larger than the screen's free area gets smaller as a whole: the dialog font
+    // shrinks and every control's place with it, the template's proportions kept. `below`
+    // is what the window adds under the template, at full size. Returns the factor applied
+    // (1 when the template already fits) for what the dialog draws at sizes of its own.
+    double ShrinkToFit(const QSize& room, int below = 0);
+    // The screen's free area less what a window manager's frame takes.
+    static QSize ScreenRoom();
+
   protected:
     virtual void DoDataExchange(CDataExchange* pDX);
     virtual void OnOK();

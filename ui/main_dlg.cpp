@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
 
 #include "framework/control_text.h"
 #include "framework/data_exchange.h"
@@ -68,10 +70,13 @@ CMainDlg::~CMainDlg() {
 
 bool CMainDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    // On a screen too small for it (a high scale factor) the window shrinks as a whole.
+    m_zoom = ShrinkToFit(ScreenRoom(), CStatusLine::kHeight);
+    m_statusLine.SetZoom(m_zoom);
     // The status line runs along the bottom, below the template's area.
     const QSize templateArea = size();
-    m_statusLine.setGeometry(0, templateArea.height(), templateArea.width(), CStatusLine::kHeight);
-    setFixedSize(templateArea.width(), templateArea.height() + CStatusLine::kHeight);
+    m_statusLine.setGeometry(0, templateArea.height(), templateArea.width(), m_statusLine.height());
+    setFixedSize(templateArea.width(), templateArea.height() + m_statusLine.height());
 
     setWindowIcon(m_hIcon);
     InitControls();
@@ -160,16 +165,20 @@ void CMainDlg::StyleButtonsAndLabels() {
         button->m_crBackground = Palette::kBackground;
         button->SetTextColor(Palette::kLightText, QColor(), QColor());
         button->m_crText = Palette::kLightText;
-        button->SetFontSize(-16, 700);
+        button->SetFontSize(-std::lround(16 * m_zoom), 700);
     }
     // Each readout caption gets a font of its own; the labels own them from here on.
     for (CLumStatic* caption : {&m_lblTimeScreen, &m_lblSpeedScreen}) {
         caption->m_pFont = MakeLabelFont();
+        caption->m_pFont->setPixelSize(
+            std::max(1, static_cast<int>(std::lround(caption->m_pFont->pixelSize() * m_zoom))));
         caption->m_crText = Palette::kLightText;
     }
     for (CLumStatic* label : {&m_lblTime, &m_lblSpeed, &m_lblTimeUnit, &m_lblSpeedUnit}) {
         label->m_crText = Palette::kLightText;
     }
+    // The time's spin arrows end a unit short of this label: its text keeps a gap from them.
+    m_lblSpeed.setIndent(MapDialogRect(0, 0, 2, 0).width());
 }
 
 void CMainDlg::ConnectSpins() {
@@ -295,8 +304,18 @@ QString CMainDlg::SpeedLimitsLine() const {
 void CMainDlg::paintEvent(QPaintEvent*) {
     const std::string_view name = ModelOf(m_engine.GetDeviceType()).background;
     QPainter painter(this);
-    const QRect area(0, 0, width(), height() - CStatusLine::kHeight);
-    const QPixmap picture(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+    const QRect area(0, 0, width(), height() - m_statusLine.height());
+    QString path = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    // Where the screen has the pixels (a scale factor above 1) the picture drawn at twice the
+    // size keeps the title sharp.
+    if (devicePixelRatioF() > 1.0) {
+        QString doubled = path;
+        doubled.insert(doubled.lastIndexOf(QLatin1Char('.')), QStringLiteral("@2x"));
+        if (QFile::exists(doubled)) {
+            path = doubled;
+        }
+    }
+    const QPixmap picture(path);
     if (picture.isNull()) {
         painter.fillRect(area, Palette::kBackground);
         return;

@@ -86,6 +86,8 @@ class CMainDlg : public CDialog, public IRunObserver {
     CVexGraphWnd m_graph;
     CRunDisplay m_display;  // the readouts' and graph's operations, with the blink flag
     CStatusLine m_statusLine;
+    // How much smaller than its template the window is drawn, to fit the screen.
+    double m_zoom = 1.0;
 
   protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 
 #include "resources/fonts.h"
 #include "resources/palette.h"
@@ -12,6 +13,13 @@ CStatusLine::CStatusLine(QWidget* parent) : QWidget(parent) {
     setFixedHeight(kHeight);
     // It paints every pixel it has: the window's picture under it is never needed.
     setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void CStatusLine::SetZoom(double zoom) {
+    QFont smaller = font();
+    smaller.setPixelSize(std::max(1, static_cast<int>(std::lround(smaller.pixelSize() * zoom))));
+    setFont(smaller);
+    setFixedHeight(static_cast<int>(std::lround(kHeight * zoom)));
 }
 
 namespace {

@@ -14,6 +14,8 @@ class CStatusLine : public QWidget {
     static constexpr int kHeight = 22;
 
     explicit CStatusLine(QWidget* parent = nullptr);
+    // Its text and height follow a window made smaller to fit the screen.
+    void SetZoom(double zoom);
 
     // The left part (where and what) and the right part (state, journal, note).
     void SetTexts(const QString& left, const QString& right);

@@ -1,5 +1,7 @@
 #include "widgets/text_stamps.h"
 
+#include "widgets/device_text.h"
+
 #include <QFontMetrics>
 #include <QPainter>
 #include <QRect>
@@ -49,6 +51,19 @@ int CTextStamps::Advance(const QFont& font, const QString& text) {
 }
 
 void CTextStamps::Draw(QPainter& painter, const QRect& box, int flags, const QString& text) {
+    if (painter.deviceTransform().type() <= QTransform::TxTranslate) {
+        DrawUnscaled(painter, box, flags, text);
+        return;
+    }
+    QRect deviceBox = box;
+    painter.save();
+    const bool entered = EnterDevicePixels(painter, deviceBox);
+    DrawUnscaled(painter, entered ? deviceBox : box, flags, text);
+    painter.restore();
+}
+
+void CTextStamps::DrawUnscaled(QPainter& painter, const QRect& box, int flags,
+                               const QString& text) {
     const QFont& font = painter.font();
     if (painter.deviceTransform().type() > QTransform::TxTranslate ||
         !(font.styleStrategy() & QFont::NoAntialias) || box.isEmpty()) {

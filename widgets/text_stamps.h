@@ -13,9 +13,10 @@ class QRect;
 // Short texts drawn again and again (a graph's tick labels): each is laid out and
 // rasterised once into a transparent image and then stamped where it goes. Shaping the
 // text is most of what drawing it costs. Only text without anti-aliasing, drawn without
-// rotation or scaling (a high-density screen scales too), is stamped: its pixels are either
-// the pen's colour or untouched, and moving it by whole pixels moves every one of them, so
-// a stamp leaves exactly the pixels drawText would. Anything else is drawn as usual.
+// rotation, is stamped: its pixels are either the pen's colour or untouched, and moving it by
+// whole pixels moves every one of them, so a stamp leaves exactly the pixels drawText would.
+// Under a scale (a high-density screen) it is laid out and stamped in device pixels. Anything
+// else is drawn as usual.
 class CTextStamps {
   public:
     // As painter.drawText(box, flags, text), with the painter's font and pen colour.
@@ -38,6 +39,7 @@ class CTextStamps {
     friend size_t qHash(const Key& key, size_t seed) {
         return qHashMulti(seed, key.color, key.flags, key.box.width(), key.box.height(), key.text);
     }
+    void DrawUnscaled(QPainter& painter, const QRect& box, int flags, const QString& text);
     static Stamp Crop(const QImage& canvas, QPoint origin);
     // Forgets everything made for another font, or once the texts seen grow past a bound
     // (a graph's labels change with its range).

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "widgets/device_text.h"
 #include "widgets/vex_graph.h"
 
 namespace {
@@ -345,8 +346,8 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
         painter.setPen(yAxis.titleColor);
         painter.translate(area.left() + kOuterMargin, plot.top() + plot.height() / 2);
         painter.rotate(-90);
-        painter.drawText(QRect(-plot.height() / 2, 0, plot.height(), lineHeight), Qt::AlignCenter,
-                         yAxis.title);
+        DrawDeviceText(painter, QRect(-plot.height() / 2, 0, plot.height(), lineHeight),
+                       Qt::AlignCenter, yAxis.title);
         painter.restore();
     }
 
@@ -369,8 +370,8 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
             painter.setPen(QPen(m_series[i]->m_crColor, std::max(1, m_series[i]->m_nLineWidth)));
             painter.drawLine(x, y + lineHeight / 2, x + swatch, y + lineHeight / 2);
             painter.setPen(xAxis.titleColor);
-            painter.drawText(QRect(x + swatch + kGap, y, textWidth, lineHeight),
-                             Qt::AlignLeft | Qt::AlignVCenter, name);
+            DrawDeviceText(painter, QRect(x + swatch + kGap, y, textWidth, lineHeight),
+                           Qt::AlignLeft | Qt::AlignVCenter, name);
             y += lineHeight;
         }
     }

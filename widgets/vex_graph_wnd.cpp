@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "resources/fonts.h"
+#include "widgets/device_text.h"
 
 namespace {
 
@@ -266,8 +267,8 @@ void CVexGraphWnd::DrawOverlay(QPainter& painter) {
         painter.setPen(QPen(mix(0.7), 0));
         painter.drawRect(box.adjusted(0, 0, -1, -1));
         painter.setPen(text);
-        painter.drawText(box.adjusted(pad, pad, -pad, -pad), Qt::AlignLeft | Qt::AlignTop,
-                         lines.join('\n'));
+        DrawDeviceText(painter, box.adjusted(pad, pad, -pad, -pad), Qt::AlignLeft | Qt::AlignTop,
+                       lines.join('\n'));
     }
     painter.restore();
 }
@@ -416,8 +417,8 @@ bool CVexGraphWnd::SaveImage(const QString& path) {
     image.fill(m_crBackground);
     QPainter painter(&image);
     painter.setPen(m_pGraph->GetXTitleColor());
-    painter.drawText(QRect(6, 0, width() - 12, band), Qt::AlignLeft | Qt::AlignVCenter,
-                     metrics.elidedText(title, Qt::ElideRight, width() - 12));
+    DrawDeviceText(painter, QRect(6, 0, width() - 12, band), Qt::AlignLeft | Qt::AlignVCenter,
+                   metrics.elidedText(title, Qt::ElideRight, width() - 12));
     painter.drawPixmap(QPoint(0, band), graph);
     painter.end();
     return image.save(path, "PNG");

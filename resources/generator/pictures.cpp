@@ -23,11 +23,12 @@ QFont TitleFont() {
 
 }  // namespace
 
-QImage DrawBackground() {
-    QImage image(984, 580, QImage::Format_RGB888);
+QImage DrawBackground(int scale) {
+    QImage image(984 * scale, 580 * scale, QImage::Format_RGB888);
     image.fill(Palette::kBackground);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(scale, scale);
 
     // Square at the left, a half round at the right end.
     const double radius = kTab.height() / 2.0;

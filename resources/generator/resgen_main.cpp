@@ -25,11 +25,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QImage background = DrawBackground();
+    const QImage background2x = DrawBackground(2);
     const struct {
         const char* name;
         QImage image;
     } pictures[] = {
         {"bitmap_101.png", background},       {"bitmap_102.png", background},
+        {"bitmap_101@2x.png", background2x},  {"bitmap_102@2x.png", background2x},
         {"bitmap_103.png", DrawGlyphStrip()}, {"icon_128.png", DrawIcon(32)},
         {"icon_128_256.png", DrawIcon(256)},
     };

@@ -25,8 +25,14 @@ TEST(StringTable, HoldsTheProgramsTextsAndNothingElse) {
 TEST(Pictures, BackgroundHasItsFieldAndRoundedTab) {
     const QImage background(":/images/bitmap_101.png");
     ASSERT_EQ(background.size(), QSize(984, 580));
-    EXPECT_EQ(background, QImage(":/images/bitmap_102.png"));
     const QColor field = Palette::kBackground, tab = Palette::kTab;
+    EXPECT_EQ(background, QImage(":/images/bitmap_102.png"));
+    // The picture for a screen scaled by 2 is the same one at twice the pixels.
+    const QImage doubled(":/images/bitmap_101@2x.png");
+    ASSERT_EQ(doubled.size(), background.size() * 2);
+    EXPECT_EQ(doubled, QImage(":/images/bitmap_102@2x.png"));
+    EXPECT_EQ(QColor(doubled.pixel(2 * 657 + 1, 2 * 12 + 1)), tab);
+    EXPECT_EQ(QColor(doubled.pixel(2 * 950 + 1, 2 * 13)), field);
     EXPECT_EQ(QColor(background.pixel(10, 300)), field);
     EXPECT_EQ(QColor(background.pixel(656, 50)), field);
     EXPECT_EQ(QColor(background.pixel(700, 95)), field);

@@ -4,12 +4,14 @@
 #include <QImage>
 #include <QPainter>
 
+#include "widgets/device_text.h"
 #include "widgets/text_stamps.h"
 
 TEST(TextStamps, LeaveExactlyThePixelsDrawTextWould) {
     // Labels as a graph draws them, at odd offsets, clipped to their box or running past
     // it; the second round draws from the stamps made in the first, the third in another
-    // colour, the fourth in another font, the fifth on a screen of twice the density.
+    // colour, the fourth in another font, the fifth on a screen of twice the density (laid out
+    // at the device's size).
     CTextStamps stamps;
     QFont font("Liberation Sans");
     font.setPixelSize(12);
@@ -43,7 +45,10 @@ TEST(TextStamps, LeaveExactlyThePixelsDrawTextWould) {
             {QRect(150, 90, 120, 15), Qt::AlignCenter, ""},
         };
         for (const auto& label : labels) {
-            direct.drawText(label.box, label.flags, label.text);
+            if (round == 4)
+                DrawDeviceText(direct, label.box, label.flags, label.text);
+            else
+                direct.drawText(label.box, label.flags, label.text);
             stamps.Draw(viaStamps, label.box, label.flags, label.text);
         }
         direct.end();
