@@ -111,6 +111,14 @@ void CJournalKeeper::Note(const std::string& text) {
     });
 }
 
+void CJournalKeeper::Note(std::vector<std::string> fields) {
+    Post([this, fields = std::move(fields)] {
+        if (m_journal && m_begun) {
+            m_journal->Note(fields);
+        }
+    });
+}
+
 void CJournalKeeper::End(RunEnd why) {
     Post([this, why] { DoEnd(why); });
 }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "run/audit_trail.h"
 #include "run/run_journal.h"
@@ -41,6 +42,7 @@ class CJournalKeeper {
     void Sample(int number, int speed, int reading, int remaining,
                 std::chrono::system_clock::time_point when, std::function<void()> handled);
     void Note(const std::string& text);
+    void Note(std::vector<std::string> fields);
     // Nothing when no journal is open.
     void End(RunEnd why);
     // The note callback hears the status line's sentence for the newest journal of the folder

@@ -40,6 +40,11 @@ CRunController::CRunController(IRunObserver& observer, QObject* parent)
     connect(&m_reconnectTimer, &QTimer::timeout, this, &CRunController::TryReconnect);
     m_watchdog.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, &CRunController::CheckAnswering);
+    m_alarmTimer.setSingleShot(true);
+    connect(&m_alarmTimer, &QTimer::timeout, this, [this] {
+        RaiseAlarms(m_alarmRules.Tick(std::chrono::steady_clock::now()));
+        ArmAlarmTimer();
+    });
 }
 
 CRunController::~CRunController() {
@@ -188,6 +193,9 @@ void CRunController::BeginRun(std::optional<JournalHeader> headerWaitingForSpeed
     m_observer.ResetGraph();
     m_record.ResetRecord();
     m_pendingHeader = std::move(headerWaitingForSpeed);
+    m_alarmRules.RunBegan();
+    m_runAlarms.clear();
+    m_alarmTimer.stop();
     m_notRunningInARow = 0;
     ++m_sampleRun;
     m_unreported.clear();
@@ -251,6 +259,7 @@ void CRunController::StopFinished(bool sent, bool confirmed, bool wasRunning,
         // Nobody knows the instrument stopped: the run goes on being watched, and the poller
         // (or the reconnection) shows the truth.
         m_journal.Note("stop not confirmed");
+        RaiseAlarms({CAlarmRules::StopNotConfirmed()});
         if (m_link == LinkState::Disconnected) {
             SetState(EngineState::Reconnecting);
             m_reconnectTimer.start();
@@ -390,6 +399,8 @@ void CRunController::OnStatusSample(const StatusSample& sample) {
             QMetaObject::invokeMethod(
                 this, [this, run, x] { ReportWrittenSamples(run, x); }, Qt::QueuedConnection);
         });
+        RaiseAlarms(m_alarmRules.Sample(sample.actual, sample.speedSetpoint,
+                                        std::chrono::steady_clock::now()));
         if (remaining <= 0) {
             EndRunAndShowSettings(RunEnd::TimeUp);
         }
@@ -492,6 +503,7 @@ void CRunController::SetRunning(bool running) {
 }
 
 void CRunController::EndRun(RunEnd why) {
+    RaiseAlarms(m_alarmRules.RunEnded(why));
     AuditRunEnd(why);
     m_journal.End(why);
     StopReconnecting();
@@ -504,6 +516,7 @@ void CRunController::EndRun(RunEnd why) {
 // The run's last sample is usually still being written: the end is announced after it, as
 // soon as it is reported, while the setpoints are read.
 void CRunController::EndRunAndShowSettings(RunEnd why) {
+    RaiseAlarms(m_alarmRules.RunEnded(why));
     AuditRunEnd(why);
     m_journal.End(why);
     StopReconnecting();

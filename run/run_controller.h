@@ -17,6 +17,7 @@
 #include "run/exchange_worker.h"
 #include "run/journal_keeper.h"
 #include "run/poll_samples.h"
+#include "run/run_alarms.h"
 #include "run/run_observer.h"
 #include "run/run_outcomes.h"
 #include "run/run_record.h"
@@ -98,6 +99,11 @@ class CRunController : public QObject {
     std::optional<int> ShownTimeSetpoint() const { return m_shownTimeSetpoint; }
     int SpeedSetAtStart() const { return m_speedAtStart; }
     int TimeSetAtStart() const { return m_timeAtStart; }
+    // The alarms of the run in progress or of the last run, each as it stands now (raised, or
+    // cleared), in the order they were first raised.
+    const std::vector<Alarm>& Alarms() const { return m_runAlarms; }
+    // Whether any alarm was raised since the engine was made.
+    bool AnyAlarmRaised() const { return m_alarmsRaised > 0; }
     // The traffic log of this engine's channel.
     std::string TrafficLogPath() const;
 
@@ -121,6 +127,8 @@ class CRunController : public QObject {
     void SetBytePause(std::chrono::milliseconds pause);
     void SetCyclePeriod(std::chrono::milliseconds period);
     void SetReconnectPeriod(std::chrono::milliseconds period);
+    // How long a speed off its setpoint and a silent link wait before they are alarms.
+    void SetAlarmGraces(CAlarmRules::Graces graces) { m_alarmRules = CAlarmRules(graces); }
 
   private:
     // What the connection's exchanges found, handed from the worker to the engine's thread.
@@ -143,6 +151,10 @@ class CRunController : public QObject {
     void Audit(const char* event, QJsonObject fields);
     void AuditLink(LinkState from, LinkState to);
     void AuditRunEnd(RunEnd why);
+    // Alarms raised or cleared: to the journal, the audit trail and the observer.
+    void RaiseAlarms(const std::vector<Alarm>& alarms);
+    // Wakes the engine when a silence becomes an alarm.
+    void ArmAlarmTimer();
     // Connecting, starting or stopping: a request of the engine's own holds the worker.
     bool ExchangesUnderWay() const;
     void SetRunning(bool running);
@@ -254,6 +266,11 @@ class CRunController : public QObject {
     std::optional<int> m_shownTimeSetpoint;
     int m_speedAtStart = 0;
     int m_timeAtStart = 0;
+
+    CAlarmRules m_alarmRules;
+    std::vector<Alarm> m_runAlarms;
+    int m_alarmsRaised = 0;
+    QTimer m_alarmTimer;
 
     QTimer m_reconnectTimer;
     // During a run, notices a link that has stopped answering even while every exchange

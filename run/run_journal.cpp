@@ -453,6 +453,14 @@ bool CRunJournal::Note(const std::string& text) {
     return m_state->WriteDurably("# " + OneField(text) + "\n");
 }
 
+bool CRunJournal::Note(const std::vector<std::string>& fields) {
+    std::string line = "#";
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        line += (i == 0 ? " " : "\t") + OneField(fields[i]);
+    }
+    return m_state->WriteDurably(line + "\n");
+}
+
 bool CRunJournal::End(RunEnd why) {
     State& s = *m_state;
     bool written = s.WriteDurably(std::string(kEndTag) + RunEndText(why) + "\t" +

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "run/run_observer.h"
 
@@ -53,6 +54,8 @@ class CRunJournal {
                 std::chrono::system_clock::time_point when);
     // A "#" line in the middle of the run (the link lost, the link back).
     bool Note(const std::string& text);
+    // A "#" line of tab-separated fields ("# alarm\tno reply\t...").
+    bool Note(const std::vector<std::string>& fields);
     // The run's last line; the file is closed.
     bool End(RunEnd why);
 

@@ -14,6 +14,10 @@ void CRunController::SetLink(LinkState state) {
     AuditLink(m_link, state);
     m_link = state;
     m_observer.LinkStateChanged(state);
+    if (m_running) {
+        RaiseAlarms(m_alarmRules.LinkChanged(state, std::chrono::steady_clock::now()));
+        ArmAlarmTimer();
+    }
 }
 
 void CRunController::OnPollFailure(const PollFailure& failure) {

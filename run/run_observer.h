@@ -52,6 +52,8 @@ class IRunObserver {
     virtual void SampleRecorded(int /*number*/, int /*speed*/, int /*remaining*/) {}
     virtual void RunEnded(RunEnd /*why*/) {}
     virtual void LinkStateChanged(LinkState /*state*/) {}
+    // An alarm of the run was raised, or its condition cleared (alarm.raised false).
+    virtual void AlarmChanged(const struct Alarm& /*alarm*/) {}
     // A note for the status line: the journal can't be written, a run ended unexpectedly.
     virtual void StatusNote(const std::string& /*text*/) {}
 

@@ -16,7 +16,12 @@ CShakerModel::CShakerModel(const SimOptions& options, Clock::time_point now)
 }
 
 int CShakerModel::Target() const {
-    return m_running ? m_speedSetpoint : 0;
+    return m_running ? m_heldAt.value_or(m_speedSetpoint) : 0;
+}
+
+void CShakerModel::HoldPlatform(std::optional<int> speed, Clock::time_point now) {
+    Advance(now);
+    m_heldAt = speed;
 }
 
 void CShakerModel::Ramp(Clock::duration elapsed, int target) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <random>
 
 #include "sim/simulated_shaker.h"
@@ -19,6 +20,9 @@ class CShakerModel {
     // Becomes the time setpoint; idle and above 0 it starts a run of that many units.
     void SetTime(int value, Clock::time_point now);
     void SetActualSpeed(int speed, Clock::time_point now);
+    // A platform that stalls: while a run goes on the speed heads for `speed`, not the
+    // setpoint; none frees it.
+    void HoldPlatform(std::optional<int> speed, Clock::time_point now);
 
     CSimulatedShaker::State StateAt(Clock::time_point now);
     // The actual speed as the instrument reports it: with noise once it is close to target.
@@ -35,6 +39,7 @@ class CShakerModel {
     int m_remaining;
     bool m_running = false;
     double m_actualSpeed = 0.0;
+    std::optional<int> m_heldAt;
     Clock::time_point m_lastAdvance;
     Clock::time_point m_lastTick;  // the run's last whole time unit
     std::minstd_rand m_noise{20240501};

@@ -319,6 +319,11 @@ void CSimulatedShaker::SetReportNoTimeLeft(bool noTimeLeft) {
     m_impl->noTimeLeft = noTimeLeft;
 }
 
+void CSimulatedShaker::SetPlatformStalledAt(std::optional<int> speed) {
+    std::lock_guard lock(m_impl->stateMutex);
+    m_impl->model.HoldPlatform(speed, CShakerModel::Clock::now());
+}
+
 void CSimulatedShaker::SetByteStampsRecorded(bool record) {
     std::lock_guard lock(m_impl->stateMutex);
     m_impl->recordStamps = record;

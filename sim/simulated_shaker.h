@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,9 @@ class CSimulatedShaker {
     // Status replies report no time left while the run goes on (the run-state reply still
     // says running), so the end of a run by its remaining time can be seen on its own.
     void SetReportNoTimeLeft(bool noTimeLeft);
+    // The platform stalls: while a run goes on, its speed heads for `speed` whatever the
+    // setpoint (a jammed load); none frees it.
+    void SetPlatformStalledAt(std::optional<int> speed);
     // Switches the per-byte time stamps of ReceivedBytes on or off (SimOptions::recordByteStamps).
     void SetByteStampsRecorded(bool record);
 
