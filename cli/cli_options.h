@@ -31,7 +31,9 @@ enum ExitCode : int {
     kExitJournalIncomplete = 6,
     // audit verify, verify: the record was changed after it was written.
     kExitAltered = 7,
-    // verify: the run never ended, or its journal carries no seal. (8 is kept for alarms.)
+    // run: an alarm was raised during the run (and no code above says more).
+    kExitAlarm = 8,
+    // verify: the run never ended, or its journal carries no seal.
     kExitUnfinished = 9,
     kExitInterrupted = 130,
 };

@@ -183,6 +183,17 @@ std::string FormatSampleLine(int number, int speed, int remaining,
     return line;
 }
 
+std::string FormatAlarmLine(const Alarm& alarm, std::chrono::system_clock::time_point when,
+                            bool json) {
+    if (json) {
+        return std::string("{\"alarm\":") + JsonString(AlarmKindName(alarm.kind)) +
+               ",\"raised\":" + (alarm.raised ? "true" : "false") +
+               ",\"text\":" + JsonString(alarm.text) +
+               ",\"time\":" + JsonString(FormatLocalTimestamp(when)) + "}\n";
+    }
+    return std::string(alarm.raised ? "alarm: " : "alarm cleared: ") + alarm.text + "\n";
+}
+
 std::string FormatSetpoints(std::optional<int> speed, std::optional<int> time) {
     if (!speed || !time) {
         return "setpoints     unknown (the status query was not answered)\n";

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "run/device_type.h"
+#include "run/run_alarms.h"
 #include "run/run_observer.h"
 
 // What velmora-cli writes: the live status line on a terminal, the sample lines for scripts,
@@ -61,6 +62,11 @@ std::string ConnectionProgressText(const std::string& step);
 // time as the journal writes it (2026-03-14T09:26:53.589+01:00).
 std::string FormatSampleLine(int number, int speed, int remaining,
                              std::chrono::system_clock::time_point when, bool json);
+
+// An alarm raised or cleared: a JSON object ({"alarm":"no reply","raised":true,...}) or
+// "alarm: <text>" / "alarm cleared: <text>".
+std::string FormatAlarmLine(const Alarm& alarm, std::chrono::system_clock::time_point when,
+                            bool json);
 
 // "setpoints ..." as identify and stop show them.
 std::string FormatSetpoints(std::optional<int> speed, std::optional<int> time);

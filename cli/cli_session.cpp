@@ -392,6 +392,8 @@ void CCliSession::FinishRun() {
         Finish(kExitLinkLost);
     } else if (exportCode == kExitOk && missing > 0) {
         Finish(kExitJournalIncomplete);
+    } else if (exportCode == kExitOk && m_engine.AnyAlarmRaised()) {
+        Finish(kExitAlarm);
     } else {
         Finish(exportCode);
     }
@@ -461,6 +463,20 @@ void CCliSession::LinkGaveUp() {
     m_engine.Abandon(RunEnd::LinkLost);
     if (m_engine.State() == EngineState::Idle) {
         FinishRun();
+    }
+}
+
+// JSON lines go with the samples; otherwise the alarm goes where messages go, above the live line.
+void CCliSession::AlarmChanged(const Alarm& alarm) {
+    if (m_phase == Phase::Done) {
+        return;
+    }
+    const std::string line =
+        FormatAlarmLine(alarm, std::chrono::system_clock::now(), m_options.json);
+    if (m_options.json) {
+        m_terminal.Print(line);
+    } else {
+        m_terminal.Complain("velmora-cli: " + line.substr(0, line.size() - 1));
     }
 }
 

@@ -44,6 +44,7 @@ class CCliSession : public QObject, public IRunObserver {
     void RunEnded(RunEnd why) override;
     void LinkStateChanged(LinkState state) override;
     void StatusNote(const std::string& text) override;
+    void AlarmChanged(const Alarm& alarm) override;
 
     // The port to connect to: the option's, or the embedded simulator's.
     PortChoice ChoosePort();

@@ -36,6 +36,8 @@ constexpr const char* kFooter =
     "  6    the run ended but its journal is incomplete (samples missing)\n"
     "  7    audit verify, verify: the record was altered (the line is named), or\n"
     "       the journal is not signed by the --key given\n"
+    "  8    run: an alarm was raised (speed off its setpoint, no reply, an early\n"
+    "       end); each is printed as it comes (\"alarm\" lines with --json)\n"
     "  9    verify: the run never ended, or its journal has no seal\n"
     "  130  interrupted (SIGINT, SIGTERM): a run is stopped first; a second\n"
     "       interrupt exits at once without stopping the instrument\n"

@@ -379,6 +379,22 @@ TEST_F(CliTest, ExitCodes) {
     EXPECT_EQ(Cli({"run", "--port", port, "--speed", "200", "--time", "5"}).exitCode, 4);
     shaker.SetDeviceId("KW41-VTX-SIM");
 
+    // The instrument says twice it isn't running: the run ended early, an alarm, exit 8.
+    QProcess early;
+    Launch(early, {"run", "--port", port, "--speed", "200", "--time", "600", "--json"});
+    WaitForLines(early, 1);
+    std::vector<std::uint8_t> notRunning(RunStateFrame::kLength, 0);
+    notRunning[0] = kFrameStartByte;
+    notRunning[RunStateFrame::kEcho] = kCodeRunState;
+    SealFrame(notRunning);
+    shaker.QueueReply(kCodeRunState, notRunning);
+    shaker.QueueReply(kCodeRunState, notRunning);
+    r = Finish(early);
+    EXPECT_EQ(r.exitCode, 8) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("{\"alarm\":\"run ended early\",\"raised\":true,")))
+        << r.out.toStdString();
+    EXPECT_EQ(Cli({"stop", "--port", port}).exitCode, 0);
+
     QProcess process;
     Launch(process, {"run", "--port", port, "--speed", "200", "--time", "600", "--json",
                      "--reconnect-timeout", "1"});
