@@ -153,6 +153,10 @@ void CMainDlg::InitControls() {
     // The graph has a menu of its own; the window's items follow its own.
     connect(&m_graph, &CVexGraphWnd::ContextMenuAboutToShow, this,
             [this](QMenu* menu) { AddWindowItems(*menu); });
+    connect(&m_statusLine, &CStatusLine::AlarmAcknowledged, this, [this] {
+        m_alarms.clear();
+        ShowAlarms();
+    });
     m_display.SetupReadouts();
     m_display.SetupGraph();
     StyleButtonsAndLabels();

@@ -120,6 +120,7 @@ class CMainDlg : public CDialog, public IRunObserver {
     void RunEnded(RunEnd why) override;
     void LinkStateChanged(LinkState state) override;
     void StatusNote(const std::string& text) override;
+    void AlarmChanged(const Alarm& alarm) override;
 
     void AddWindowItems(QMenu& menu);
     void InitControls();
@@ -131,6 +132,8 @@ class CMainDlg : public CDialog, public IRunObserver {
     // with one message box.
     void StepField(int spinId, int editId, int& value, SpeedLimits bounds, int step);
     void RefreshStatusLine();
+    // The alarms raised and not yet acknowledged, on the status line.
+    void ShowAlarms();
     // Asks for the port and connects to it; Cancel opens nothing and leaves the connection
     // as it was.
     void ConnectToChosenPort();
@@ -149,6 +152,7 @@ class CMainDlg : public CDialog, public IRunObserver {
     // The "Connecting" progress, shown from the first exchange of a connection to its end.
     std::unique_ptr<QProgressDialog> m_connecting;
     QString m_note;            // the status line's latest note
+    QStringList m_alarms;      // raised and not acknowledged, oldest first
     QString m_lastSaveFolder;  // where the last Save went: the next one starts there
     // A run was started or found since the last Connect…: the status line shows its journal
     // and its end, not an earlier connection's.

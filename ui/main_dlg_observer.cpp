@@ -68,6 +68,26 @@ void CMainDlg::StatusNote(const std::string& text) {
     RefreshStatusLine();
 }
 
+// An alarm stays on the line until the operator clicks it, even once its cause has gone.
+void CMainDlg::AlarmChanged(const Alarm& alarm) {
+    if (alarm.raised) {
+        m_alarms.push_back(QString::fromStdString(alarm.text));
+        ShowAlarms();
+    }
+}
+
+void CMainDlg::ShowAlarms() {
+    if (m_alarms.isEmpty()) {
+        m_statusLine.SetAlarm(QString());
+        return;
+    }
+    QString text = QStringLiteral("Alarm: ") + m_alarms.back();
+    if (m_alarms.size() > 1) {
+        text += QStringLiteral(" (and %1 earlier)").arg(m_alarms.size() - 1);
+    }
+    m_statusLine.SetAlarm(text);
+}
+
 void CMainDlg::ConnectionStep(const std::string& step) {
     if (m_engine.Link() != LinkState::Connecting) {
         return;

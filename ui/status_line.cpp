@@ -90,7 +90,11 @@ void CStatusLine::SetTexts(const QString& left, const QString& right) {
     const Layout before = LayOut(metrics, rect(), m_left, m_right);
     m_left = left;
     m_right = right;
-    setToolTip(m_left + QStringLiteral("\n") + m_right);
+    UpdateToolTip();
+    if (!m_alarm.isEmpty()) {
+        update();
+        return;
+    }
     // A run's status changes every second in a few characters (the time left): only they
     // are painted again.
     const QRect changed = ChangedRightPart(metrics, before, LayOut(metrics, rect(), left, right));
@@ -101,13 +105,39 @@ void CStatusLine::SetTexts(const QString& left, const QString& right) {
     }
 }
 
+void CStatusLine::SetAlarm(const QString& text) {
+    if (text == m_alarm) {
+        return;
+    }
+    m_alarm = text;
+    setCursor(m_alarm.isEmpty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
+    UpdateToolTip();
+    update();
+}
+
+void CStatusLine::UpdateToolTip() {
+    setToolTip(m_alarm.isEmpty() ? m_left + QStringLiteral("\n") + m_right
+                                 : m_alarm + QStringLiteral("\n(click to acknowledge)\n") + m_left +
+                                       QStringLiteral("\n") + m_right);
+}
+
+void CStatusLine::mousePressEvent(QMouseEvent* event) {
+    if (!m_alarm.isEmpty()) {
+        emit AlarmAcknowledged();
+    }
+    QWidget::mousePressEvent(event);
+}
+
 void CStatusLine::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Palette::kBackground.darker(130));
     painter.setPen(Palette::kLightText.darker(115));
     painter.drawLine(0, 0, width(), 0);
     painter.setPen(Palette::kLightText);
-    const Layout layout = LayOut(QFontMetrics(font()), rect(), m_left, m_right);
+    const Layout layout = LayOut(QFontMetrics(font()), rect(), m_left, RightShown());
     painter.drawText(layout.leftBox, Qt::AlignLeft | Qt::AlignVCenter, layout.leftShown);
+    if (!m_alarm.isEmpty()) {
+        painter.setPen(Palette::kAlarmText);
+    }
     painter.drawText(layout.rightBox, Qt::AlignRight | Qt::AlignVCenter, layout.rightShown);
 }

@@ -19,6 +19,10 @@ class CStatusLine : public QWidget {
 
     // The left part (where and what) and the right part (state, journal, note).
     void SetTexts(const QString& left, const QString& right);
+    // An alarm takes the right part, in red, until it is clicked (AlarmAcknowledged); empty:
+    // none.
+    void SetAlarm(const QString& text);
+    QString Alarm() const { return m_alarm; }
     QString Left() const { return m_left; }
     QString Right() const { return m_right; }
 
@@ -45,10 +49,18 @@ class CStatusLine : public QWidget {
     static QRect ChangedRightPart(const QFontMetrics& metrics, const Layout& before,
                                   const Layout& after);
 
+  signals:
+    void AlarmAcknowledged();
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
   private:
+    QString RightShown() const { return m_alarm.isEmpty() ? m_right : m_alarm; }
+    void UpdateToolTip();
+
     QString m_left;
     QString m_right;
+    QString m_alarm;
 };

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <QFile>
 #include <QImage>
+#include <QMouseEvent>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTimer>
@@ -153,6 +154,26 @@ TEST(MainWindowRun, EndsWhenTheInstrumentReportsItStopped) {
         EXPECT_EQ(window.m_digitSpeed.GetValue(), "  300");
         // Nothing was sent to stop the instrument: it was the one that said it stopped.
         EXPECT_EQ(harness.Shaker().RequestCount(kCodeSetSpeed), 1);
+        // An alarm, in red on the status line until it is clicked.
+        const auto redPixels = [&] {
+            const QImage line = window.m_statusLine.grab().toImage();
+            int red = 0;
+            for (int y = 0; y < line.height(); ++y) {
+                for (int x = 0; x < line.width(); ++x) {
+                    const QColor c = line.pixelColor(x, y);
+                    red += c.red() > 200 && c.green() < 160;
+                }
+            }
+            return red;
+        };
+        EXPECT_EQ(window.m_statusLine.Alarm(),
+                  "Alarm: The instrument ended the run before its time");
+        EXPECT_GT(redPixels(), 20);
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&window.m_statusLine, &press);
+        EXPECT_EQ(window.m_statusLine.Alarm(), "");
+        EXPECT_EQ(redPixels(), 0);
     });
 }
 
