@@ -357,7 +357,21 @@ void CShakerBackend::RunningChanged(bool running) {
     // The run of the start under way begins here, before the poller's first sample.
     if (running && m_startDone)
         BeginExecution(m_startTime);
-    Changed([running](State& state) { state.running = running; });
+    Changed([running](State& state) {
+        state.running = running;
+        if (running)
+            state.alarms.clear();
+    });
+}
+
+// The engine's list is the run's, each alarm as it stands: a new run starts it afresh.
+void CShakerBackend::AlarmChanged(const Alarm&) {
+    std::vector<std::string> standing;
+    for (const Alarm& alarm : m_engine->Alarms()) {
+        if (alarm.raised)
+            standing.push_back(std::string(AlarmKindName(alarm.kind)) + ": " + alarm.text);
+    }
+    Changed([&standing](State& state) { state.alarms = std::move(standing); });
 }
 
 void CShakerBackend::SampleRecorded(int, int speed, int remaining) {

@@ -34,6 +34,8 @@ class CShakerBackend : public QObject, public IRunObserver {
         int speed = 0;
         int remaining = 0;
         bool running = false;
+        // The alarms of the run in progress or the last run that stand now: "kind: text".
+        std::vector<std::string> alarms;
         bool closed = false;  // the server is going: watchers end
         std::uint64_t version = 0;
     };
@@ -116,6 +118,7 @@ class CShakerBackend : public QObject, public IRunObserver {
     void ShowTime(int time) override;
     void ShowBlinkingTime(int time) override;
     void RunningChanged(bool running) override;
+    void AlarmChanged(const Alarm& alarm) override;
     void SampleRecorded(int number, int speed, int remaining) override;
     void RunEnded(RunEnd why) override;
     void LinkStateChanged(LinkState state) override;

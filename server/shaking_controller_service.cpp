@@ -455,6 +455,19 @@ grpc::Status CShakingControllerService::Subscribe_Running(
         [](sc::Subscribe_Running_Responses& r, bool v) { r.mutable_running()->set_value(v); });
 }
 
+grpc::Status CShakingControllerService::Subscribe_Alarms(
+    grpc::ServerContext* context, const sc::Subscribe_Alarms_Parameters*,
+    grpc::ServerWriter<sc::Subscribe_Alarms_Responses>* writer) {
+    m_log.Seen(context);
+    return Watch<sc::Subscribe_Alarms_Responses, std::vector<std::string>>(
+        m_backend, m_streams, context, writer,
+        [](const CShakerBackend::State& s) { return s.alarms; },
+        [](sc::Subscribe_Alarms_Responses& r, const std::vector<std::string>& alarms) {
+            for (const std::string& alarm : alarms)
+                r.add_alarms()->set_value(alarm);
+        });
+}
+
 grpc::Status CShakingControllerService::Get_DeviceId(grpc::ServerContext* context,
                                                      const sc::Get_DeviceId_Parameters*,
                                                      sc::Get_DeviceId_Responses* response) {

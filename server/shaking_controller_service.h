@@ -55,6 +55,13 @@ class CShakingControllerService final
         grpc::ServerWriter<
             sila2::org::velmora::instruments::shakingcontroller::v1::Subscribe_Running_Responses>*
             writer) override;
+    grpc::Status Subscribe_Alarms(
+        grpc::ServerContext* context,
+        const sila2::org::velmora::instruments::shakingcontroller::v1::Subscribe_Alarms_Parameters*
+            request,
+        grpc::ServerWriter<
+            sila2::org::velmora::instruments::shakingcontroller::v1::Subscribe_Alarms_Responses>*
+            writer) override;
     grpc::Status Get_DeviceId(
         grpc::ServerContext* context,
         const sila2::org::velmora::instruments::shakingcontroller::v1::Get_DeviceId_Parameters*

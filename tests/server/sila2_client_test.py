@@ -114,6 +114,7 @@ def case_access(server):
 
     # Properties need no token; a command without one is refused before anything is sent.
     assert c.ShakingController.Running.get() is False
+    assert list(c.ShakingController.Alarms.get()) == []
     expect(FrameworkError, lambda: c.ShakingController.StartShaking(Speed=300, Time=30),
            framework(FrameworkErrorType.INVALID_METADATA))
     bogus = [c.AuthorizationService.AccessToken("f" * 64)]

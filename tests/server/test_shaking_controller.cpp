@@ -141,6 +141,22 @@ class ShakingController : public ::testing::Test {
         return read && response.running().value();
     }
 
+    // The Alarms property's first value that holds any.
+    std::vector<std::string> StandingAlarms() {
+        grpc::ClientContext context;
+        context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(10));
+        auto reader = stub->Subscribe_Alarms(&context, {});
+        sc::Subscribe_Alarms_Responses response;
+        std::vector<std::string> alarms;
+        while (alarms.empty() && reader->Read(&response)) {
+            for (const auto& alarm : response.alarms())
+                alarms.push_back(alarm.value());
+        }
+        context.TryCancel();
+        reader->Finish();
+        return alarms;
+    }
+
     static fw::SiLAError ErrorOf(const grpc::Status& status) {
         fw::SiLAError error;
         EXPECT_TRUE(DecodeSiLAError(status, error))
@@ -308,6 +324,8 @@ TEST_F(ShakingController, AnUnconfirmedStopIsAnError) {
     shaker->InjectFor(kCodeSetSpeed, CSimulatedShaker::Fault::NonZeroStatus, 4);
     EXPECT_EQ(ErrorOf(Stop()).definedexecutionerror().erroridentifier(),
               ErrorId("StopNotConfirmed"));
+    EXPECT_EQ(StandingAlarms(), std::vector<std::string>{
+                                    "stop not confirmed: The instrument did not confirm the stop"});
 }
 
 // A run whose link stays down is given up after the server's reconnection time: its execution
@@ -335,6 +353,9 @@ TEST_F(ShakingController, GivesUpARunWhoseLinkStaysDown) {
     ASSERT_FALSE(watch.infos.empty());
     EXPECT_EQ(watch.infos.back().commandstatus(), fw::ExecutionInfo::finishedWithError);
     EXPECT_LT(watch.infos.back().progressinfo().value(), 0.5);
+    EXPECT_EQ(StandingAlarms(),
+              std::vector<std::string>{"run ended early: The run was given up: the link to the "
+                                       "instrument did not come back"});
 }
 
 // A server restarted after a crash finds the instrument running: it says so, follows the run
