@@ -36,6 +36,38 @@ void CRunController::RaiseAlarms(const std::vector<Alarm>& alarms) {
             m_runAlarms.push_back(alarm);
         }
         m_alarmsRaised += alarm.raised ? 1 : 0;
+        if (alarm.raised) {
+            TellSink(RunEvent::Kind::Alarm, {}, alarm);
+        }
         m_observer.AlarmChanged(alarm);
     }
+}
+
+void CRunController::TellSink(RunEvent::Kind kind, std::string endReason,
+                              std::optional<Alarm> alarm) {
+    if (m_eventSink == nullptr) {
+        return;
+    }
+    RunEvent event;
+    event.kind = kind;
+    event.time = std::chrono::system_clock::now();
+    event.port = m_portName;
+    event.deviceId = m_printableId;
+    event.deviceType = m_deviceType;
+    event.journal = m_journal.Path();
+    event.startedBy = m_startedBy;
+    event.speedSetpoint = m_shownSpeedSetpoint.value_or(m_speedAtStart);
+    event.timeSetpoint = m_timeAtStart;
+    const auto& speeds = m_record.SpeedSeries();
+    const auto& times = m_record.TimeSeries();
+    if (!speeds.empty()) {
+        event.speed = static_cast<int>(speeds.back());
+    }
+    if (!times.empty()) {
+        event.remaining = static_cast<int>(times.back());
+    }
+    event.samples = static_cast<int>(speeds.size());
+    event.endReason = std::move(endReason);
+    event.alarm = std::move(alarm);
+    m_eventSink->OnRunEvent(event);
 }

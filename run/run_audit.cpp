@@ -91,6 +91,7 @@ void CRunController::FinishStart(int speed, int time, const StartOutcome& outcom
                        {"timeSetpoint", time},
                        {"result", StartResultText(outcome.result)}};
     if (started) {
+        TellSink(RunEvent::Kind::Started);
         fields.insert("speedAcknowledged", outcome.speedAcknowledged);
         fields.insert("journal", Text(m_journal.Path()));
     } else if (outcome.result == StartOutcome::Result::SpeedRefused) {
@@ -124,6 +125,7 @@ void CRunController::AuditLink(LinkState from, LinkState to) {
 }
 
 void CRunController::AuditRunEnd(RunEnd why) {
+    TellSink(RunEvent::Kind::Finished, RunEndText(why));
     Audit("run end", {{"port", Text(m_portName)},
                       {"deviceId", Text(m_printableId)},
                       {"reason", RunEndText(why)},

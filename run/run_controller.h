@@ -18,6 +18,7 @@
 #include "run/journal_keeper.h"
 #include "run/poll_samples.h"
 #include "run/run_alarms.h"
+#include "run/run_events.h"
 #include "run/run_observer.h"
 #include "run/run_outcomes.h"
 #include "run/run_record.h"
@@ -104,6 +105,9 @@ class CRunController : public QObject {
     const std::vector<Alarm>& Alarms() const { return m_runAlarms; }
     // Whether any alarm was raised since the engine was made.
     bool AnyAlarmRaised() const { return m_alarmsRaised > 0; }
+    // Who hears of runs started and finished and of alarms, besides the observer (a webhook);
+    // none by default. It must outlive the engine's runs.
+    void SetEventSink(IRunEventSink* sink) { m_eventSink = sink; }
     // The traffic log of this engine's channel.
     std::string TrafficLogPath() const;
 
@@ -155,6 +159,9 @@ class CRunController : public QObject {
     void RaiseAlarms(const std::vector<Alarm>& alarms);
     // Wakes the engine when a silence becomes an alarm.
     void ArmAlarmTimer();
+    // Tells the event sink, if any.
+    void TellSink(RunEvent::Kind kind, std::string endReason = {},
+                  std::optional<Alarm> alarm = std::nullopt);
     // Connecting, starting or stopping: a request of the engine's own holds the worker.
     bool ExchangesUnderWay() const;
     void SetRunning(bool running);
@@ -267,6 +274,7 @@ class CRunController : public QObject {
     int m_speedAtStart = 0;
     int m_timeAtStart = 0;
 
+    IRunEventSink* m_eventSink = nullptr;
     CAlarmRules m_alarmRules;
     std::vector<Alarm> m_runAlarms;
     int m_alarmsRaised = 0;
