@@ -14,6 +14,7 @@ struct CliOptions {
     std::string out;  // the export written when the run ends; empty: none
     bool json = false;
     int reconnectTimeoutS = 60;
+    std::string notify;  // run: the webhook URL; empty: the configuration's, if any
 };
 
 // The port name that starts the embedded simulated shaker.

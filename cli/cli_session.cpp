@@ -11,6 +11,7 @@
 
 #include "link/open_failure.h"
 #include "link/port_name.h"
+#include "notify/notification_settings.h"
 #include "run/instrument_models.h"
 #include "run/printable_text.h"
 #include "run/record_export.h"
@@ -56,6 +57,17 @@ CCliSession::CCliSession(CliOptions options, QObject* parent)
             [this] { m_terminal.DrawStatusLine(LineState()); });
     m_linkTimer.setSingleShot(true);
     connect(&m_linkTimer, &QTimer::timeout, this, &CCliSession::LinkGaveUp);
+    const NotificationSettings settings = LoadNotificationSettings();
+    const QUrl webhook = m_options.notify.empty()
+                             ? settings.webhook
+                             : ParseWebhookUrl(QString::fromStdString(m_options.notify), nullptr);
+    if (m_options.command == CliOptions::Command::Run && webhook.isValid()) {
+        CWebhookNotifier::Options notify;
+        notify.url = webhook;
+        notify.events = settings.events;
+        m_webhook = std::make_unique<CWebhookNotifier>(notify);
+        m_engine.SetEventSink(m_webhook.get());
+    }
 }
 
 CCliSession::~CCliSession() {

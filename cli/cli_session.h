@@ -8,6 +8,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
+#include "notify/webhook_notifier.h"
 #include "run/run_controller.h"
 #include "run/run_observer.h"
 
@@ -64,8 +65,10 @@ class CCliSession : public QObject, public IRunObserver {
     void Finish(int code);
 
     CliOptions m_options;
-    // Declared before the engine: the engine closes the port before the shaker behind it goes.
+    // Declared before the engine: the engine closes the port before the shaker behind it goes,
+    // and is gone before the webhook it tells.
     std::unique_ptr<CSimulatedShaker> m_simulator;
+    std::unique_ptr<CWebhookNotifier> m_webhook;
     CRunController m_engine;
     CCliTerminal m_terminal;
     std::string m_devicePath;  // what the port name opens

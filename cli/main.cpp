@@ -16,6 +16,7 @@
 #include "cli/port_listing.h"
 #include "cli/records_commands.h"
 #include "link/port_name.h"
+#include "notify/notification_settings.h"
 #include "resources/version.h"
 #include "run/atomic_file_writer.h"
 #include "run/audit_trail.h"
@@ -199,6 +200,8 @@ int main(int argc, char** argv) {
         ->check(WholeNumber(timeField.low, timeField.high));
     run->add_option("--out", options.out, "write the samples here at the end (as Save does)");
     run->add_flag("--json", options.json, "one JSON line per sample");
+    run->add_option("--notify", options.notify,
+                    "POST start, end and alarms as JSON to this URL");
     run->add_option("--reconnect-timeout", options.reconnectTimeoutS,
                     "seconds for a lost link to come back (default 60)")
         ->check(WholeNumber(0, 86400));
@@ -288,6 +291,13 @@ int main(int argc, char** argv) {
     if (options.command != CliOptions::Command::Ports &&
         (!CheckPort(options.port) || !CheckOut(options.out))) {
         return kExitUsage;
+    }
+    if (!options.notify.empty()) {
+        QString error;
+        if (!ParseWebhookUrl(QString::fromStdString(options.notify), &error).isValid()) {
+            std::fprintf(stderr, "velmora-cli: --notify: %s\n", qPrintable(error));
+            return kExitUsage;
+        }
     }
 
     QCoreApplication application(argc, argv);

@@ -4,6 +4,8 @@
 #include <QThread>
 #include <QUrl>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -24,10 +26,13 @@ class CWebhookNotifier : public IRunEventSink {
         std::chrono::milliseconds timeout{5000};
         int retries = 3;
         std::chrono::milliseconds backOff{1000};
+        // How long the notifier, when it goes, waits for the posts still queued (a run's end
+        // just before the program exits).
+        std::chrono::milliseconds drainLimit{5000};
     };
 
     explicit CWebhookNotifier(Options options);
-    // Posts still queued are given up; one in flight is cut off.
+    // Waits up to the drain limit for the posts still queued, then gives the rest up.
     ~CWebhookNotifier();
     CWebhookNotifier(const CWebhookNotifier&) = delete;
     CWebhookNotifier& operator=(const CWebhookNotifier&) = delete;
@@ -36,6 +41,10 @@ class CWebhookNotifier : public IRunEventSink {
 
   private:
     Options m_options;
+    // Documents handed over and not yet delivered or given up.
+    std::mutex m_pendingMutex;
+    std::condition_variable m_allSent;
+    int m_pending = 0;  // guarded by m_pendingMutex
     QThread m_thread;
     CWebhookPoster* m_poster = nullptr;  // lives on m_thread, deleted there
 };

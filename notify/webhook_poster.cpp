@@ -10,7 +10,8 @@ constexpr std::size_t kMostQueued = 100;
 
 }  // namespace
 
-CWebhookPoster::CWebhookPoster(Settings settings) : m_settings(std::move(settings)) {
+CWebhookPoster::CWebhookPoster(Settings settings, std::function<void()> handled)
+    : m_settings(std::move(settings)), m_handled(std::move(handled)) {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &CWebhookPoster::PostNext);
 }
@@ -19,6 +20,7 @@ void CWebhookPoster::Enqueue(QByteArray document) {
     m_queue.push_back(std::move(document));
     if (m_queue.size() > kMostQueued) {
         m_queue.pop_front();
+        m_handled();
         if (m_posting || m_retry.isActive()) {
             m_attempt = 0;  // the one being tried went; the next starts afresh
         }
@@ -66,6 +68,7 @@ void CWebhookPoster::Finished(QNetworkReply* reply) {
     m_attempt = 0;
     if (!m_queue.empty()) {
         m_queue.pop_front();
+        m_handled();
     }
     PostNext();
 }

@@ -17,6 +17,8 @@ packages=(
     python3-typing-extensions python3-cryptography
     # the reports' tests read the PDF back
     poppler-utils
+    # the desktop notifications' test runs a session bus of its own
+    dbus-daemon
     # packaging
     dpkg-dev file
 )

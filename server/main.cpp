@@ -2,6 +2,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
+#include "notify/notification_settings.h"
 #include "resources/version.h"
 #include "server/access_control.h"
 #include "server/client_text.h"
@@ -57,6 +58,14 @@ int main(int argc, char** argv) {
                    "seconds a run's link may stay down before the run is given up (0: never)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
+    cli.add_option("--notify", options.notify,
+                   "POST runs' starts, ends and alarms as JSON to this http(s) URL")
+        ->check([](const std::string& text) {
+            QString error;
+            return ParseWebhookUrl(QString::fromStdString(text), &error).isValid()
+                       ? std::string()
+                       : error.toStdString();
+        });
     bool noDiscovery = false;
     cli.add_flag("--no-discovery", noDiscovery, "don't announce the server by mDNS/DNS-SD");
     cli.add_flag("--no-auth", options.noAuth, "calls need no token; only for a closed network");

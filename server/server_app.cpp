@@ -1,4 +1,6 @@
 #include "server/server_app.h"
+#include "notify/notification_settings.h"
+#include "notify/webhook_notifier.h"
 #include "run/audit_trail.h"
 
 #include <grpcpp/ext/proto_server_reflection_plugin.h>
@@ -78,6 +80,8 @@ struct CServerApp::Impl {
     CCallLog log;
     CServerIdentity identity{CServerIdentity::DefaultFolder()};
     CDiscovery discovery;
+    // Before the backend: its engine is gone before the webhook it tells.
+    std::unique_ptr<CWebhookNotifier> webhook;
     std::unique_ptr<CShakerBackend> backend;
     CStreamGate streams;
     std::unique_ptr<CAccessControl> access;
@@ -148,6 +152,19 @@ int CServerApp::Run() {
         return d.Fail("can't start the simulated shaker");
     d.backend = std::make_unique<CShakerBackend>(std::move(source));
     d.backend->SetLinkGiveUp(std::chrono::seconds(d.options.reconnectTimeoutS));
+    const NotificationSettings notify = LoadNotificationSettings();
+    const QUrl webhook = d.options.notify.empty()
+                             ? notify.webhook
+                             : ParseWebhookUrl(QString::fromStdString(d.options.notify), nullptr);
+    if (webhook.isValid()) {
+        CWebhookNotifier::Options options;
+        options.url = webhook;
+        options.events = notify.events;
+        d.webhook = std::make_unique<CWebhookNotifier>(options);
+        d.backend->SetEventSink(d.webhook.get());
+        CCallLog::Line("runs' starts, ends and alarms are posted to " +
+                       webhook.toDisplayString().toStdString());
+    }
     if (!d.DecideAccess())
         return 1;
     QMetaObject::invokeMethod(

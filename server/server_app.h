@@ -21,6 +21,8 @@ class CServerApp {
         bool discovery = true;
         // Seconds a run's link may stay down before the run is given up; 0: never.
         int reconnectTimeoutS = 0;
+        // Where runs' starts, ends and alarms are posted; empty: the configuration's, if any.
+        std::string notify;
     };
 
     explicit CServerApp(Options options);

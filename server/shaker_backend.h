@@ -108,6 +108,8 @@ class CShakerBackend : public QObject, public IRunObserver {
     // A run whose link has been down this long is given up (LinkLost); zero: never, the run
     // is watched until the link comes back or a client stops it.
     void SetLinkGiveUp(std::chrono::seconds after) { m_linkGiveUp = after; }
+    // Who hears of the runs' starts, ends and alarms (a webhook); before serving.
+    void SetEventSink(IRunEventSink* sink) { m_engine->SetEventSink(sink); }
 
     // IRunObserver, on the engine's thread.
     void ConnectFinished(const ConnectOutcome& outcome) override;

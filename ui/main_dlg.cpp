@@ -1,4 +1,5 @@
 #include "ui/main_dlg.h"
+#include "ui/notification_settings_dlg.h"
 
 #include <QContextMenuEvent>
 #include <QDesktopServices>
@@ -44,6 +45,7 @@ QIcon LoadProgramIcon() {
 
 CMainDlg::CMainDlg(QWidget* parent)
     : CDialog(IDD_MAIN_DIALOG, parent),
+      m_notifications([this] { return isActiveWindow(); }),
       m_engine(*this),
       m_hIcon(LoadProgramIcon()),
       m_display(m_digitTime, m_digitSpeed, m_graph),
@@ -58,6 +60,11 @@ CMainDlg::CMainDlg(QWidget* parent)
     m_showInformation = [](int stringId, const QString& detail) {
         ::ShowInformation(stringId, detail);
     };
+    m_editNotifications = [this](const NotificationSettings& settings) {
+        return EditNotificationSettings(settings, this);
+    };
+    m_notifications.Apply(LoadNotificationSettings());
+    m_engine.SetEventSink(&m_notifications);
     // A fixed-size window of its own with a taskbar entry: caption, window menu and
     // minimise box, no maximise box.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -346,6 +353,8 @@ void CMainDlg::AddWindowItems(QMenu& menu) {
     QAction* history = menu.addAction(QStringLiteral("Runs\u2026"));
     connect(history, &QAction::triggered, this,
             [this] { ShowRunHistory(this, QString::fromStdString(m_engine.JournalFolder())); });
+    QAction* settings = menu.addAction(QStringLiteral("Settings\u2026"));
+    connect(settings, &QAction::triggered, this, &CMainDlg::OnNotificationSettings);
     QAction* runs = menu.addAction(QStringLiteral("Open runs folder"));
     connect(runs, &QAction::triggered, this, [this] {
         const QString folder = QString::fromStdString(m_engine.JournalFolder());
@@ -355,6 +364,21 @@ void CMainDlg::AddWindowItems(QMenu& menu) {
             m_tell(QStringLiteral("No file manager answered. The runs are in:\n") + folder);
         }
     });
+}
+
+void CMainDlg::OnNotificationSettings() {
+    if (!m_editNotifications) {
+        return;
+    }
+    const std::optional<NotificationSettings> chosen =
+        m_editNotifications(m_notifications.Settings());
+    if (!chosen) {
+        return;
+    }
+    if (!SaveNotificationSettings(*chosen) && m_tell) {
+        m_tell(QStringLiteral("The settings could not be saved in ") + ConfigurationPath());
+    }
+    m_notifications.Apply(*chosen);
 }
 
 // Linux window managers own the window menu, so the About item lives in the window's own

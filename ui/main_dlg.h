@@ -12,6 +12,7 @@
 #include "run/run_controller.h"
 #include "ui/run_display.h"
 #include "ui/status_line.h"
+#include "ui/window_notifications.h"
 #include "widgets/digit_st.h"
 #include "widgets/lum_static.h"
 #include "widgets/vex_button.h"
@@ -53,6 +54,8 @@ class CMainDlg : public CDialog, public IRunObserver {
     void OnSpeedSpin(int delta);
     // Connect...: the connection again (port dialog, handshake, ID, setpoints).
     void OnConnect();
+    // Settings…: who hears of the runs (webhook, desktop notifications), kept in velmora.conf.
+    void OnNotificationSettings();
     // The window's context menu: a separator, the About item, Connect... and the runs folder.
     std::unique_ptr<QMenu> MakeContextMenu();
 
@@ -65,6 +68,12 @@ class CMainDlg : public CDialog, public IRunObserver {
     // A message of the program's own (not of the string table): a box, or a test's record.
     std::function<void(const QString&)> m_tell;
 
+    // How Settings… edits the notifications (the dialog, or a test's answer); nothing: cancelled.
+    std::function<std::optional<NotificationSettings>(const NotificationSettings&)>
+        m_editNotifications;
+    // Who besides the window hears of its runs (a webhook, the desktop): made before the engine
+    // and gone after it.
+    CWindowNotifications m_notifications;
     CRunController m_engine;
 
     // Members, in the order the window declares them.

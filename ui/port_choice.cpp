@@ -6,13 +6,6 @@
 #include "framework/text_to_int.h"
 #include "ui/port_setting_dlg.h"
 
-QString ConfigurationPath() {
-    const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    const QString base =
-        configHome.startsWith(u'/') ? configHome : QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/velmora/velmora.conf");
-}
-
 std::optional<PortChoice> ChoosePort(const std::function<std::string()>& startSimulator) {
     CPortSettingDlg dialog;
     // The port and rate used last are offered first.

@@ -426,6 +426,7 @@ TEST_F(CliTest, BadInputIsOneLineAndAUsageExit) {
         {"run", "--port", "simulator", "--speed", "300", "--time", "0"},
         {"run", "--port", "/dev/velmora-no-such-port", "--speed", "300", "--time", "5"},
         {"run", "--port", Path("plain.txt"), "--speed", "300", "--time", "5"},
+        {"run", "--port", "simulator", "--speed", "300", "--time", "5", "--notify", "ftp://x/"},
         {"identify", "--port", "simulator", "--baud", "0"},
         {"stop", "--port", "simulator", "--speed", "x"},
         {"frobnicate"},
