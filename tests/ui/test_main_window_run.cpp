@@ -169,6 +169,9 @@ TEST(MainWindowRun, EndsWhenTheInstrumentReportsItStopped) {
         EXPECT_EQ(window.m_statusLine.Alarm(),
                   "Alarm: The instrument ended the run before its time");
         EXPECT_GT(redPixels(), 20);
+        if (const QString folder = qEnvironmentVariable("VELMORA_SCREENSHOTS"); !folder.isEmpty()) {
+            window.grab().save(folder + "/status-alarm.png");
+        }
         QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                           Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(&window.m_statusLine, &press);
