@@ -200,8 +200,7 @@ int main(int argc, char** argv) {
         ->check(WholeNumber(timeField.low, timeField.high));
     run->add_option("--out", options.out, "write the samples here at the end (as Save does)");
     run->add_flag("--json", options.json, "one JSON line per sample");
-    run->add_option("--notify", options.notify,
-                    "POST start, end and alarms as JSON to this URL");
+    run->add_option("--notify", options.notify, "POST start, end and alarms as JSON to this URL");
     run->add_option("--reconnect-timeout", options.reconnectTimeoutS,
                     "seconds for a lost link to come back (default 60)")
         ->check(WholeNumber(0, 86400));

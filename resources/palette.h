@@ -10,9 +10,9 @@ inline const QColor kLightText{234, 234, 234};  // labels, button captions, axis
 inline const QColor kWhite{255, 255, 255};
 inline const QColor kAlarmText{255, 120, 110};  // an alarm on the status line, on its dark bar //
                                                 // the port setting dialog's captions
-inline const QColor kSpeedCurve{0, 0, 128};   // the speed series
-inline const QColor kTitleBlue{83, 83, 213};  // "Velmora" on the background picture's tab
-inline const QColor kTab{234, 234, 234};      // the background picture's tab
+inline const QColor kSpeedCurve{0, 0, 128};     // the speed series
+inline const QColor kTitleBlue{83, 83, 213};    // "Velmora" on the background picture's tab
+inline const QColor kTab{234, 234, 234};        // the background picture's tab
 
 // Seven-segment glyph strip.
 inline const QColor kGlyphLit{0, 0, 0};
