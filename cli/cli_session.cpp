@@ -98,6 +98,8 @@ PortChoice CCliSession::ChoosePort() {
             m_simulatorFailed = true;
         }
         name = m_simulator ? m_simulator->SlavePath() : std::string();
+        // Its runs' journals say they were simulated.
+        m_engine.SetSimulated(true);
     }
     m_devicePath = SerialDevicePath(name);
     if (const auto pause = EnvMilliseconds("VELMORA_BYTE_PAUSE_MS", 0, 1000);

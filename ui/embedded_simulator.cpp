@@ -29,6 +29,11 @@ std::string CEmbeddedSimulator::StartAndGetPort() {
     return simulator->SlavePath();
 }
 
+bool CEmbeddedSimulator::IsItsPort(const std::string& port) {
+    const auto& simulator = Simulator();
+    return simulator && simulator->IsRunning() && !port.empty() && simulator->SlavePath() == port;
+}
+
 void CEmbeddedSimulator::Shutdown() {
     Simulator().reset();
 }

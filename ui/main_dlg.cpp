@@ -116,6 +116,7 @@ void CMainDlg::ConnectToChosenPort() {
         m_note.clear();
         m_journalNote.clear();
         m_runSinceConnect = false;
+        m_engine.SetSimulated(CEmbeddedSimulator::IsItsPort(choice->portName));
         m_engine.Connect(*choice);
     }
 }

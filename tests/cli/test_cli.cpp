@@ -226,6 +226,17 @@ TEST_F(CliTest, IdentifyJsonOnTheEmbeddedSimulator) {
     EXPECT_FALSE(o[QStringLiteral("running")].toBool(true));
 }
 
+// A run on the built-in simulator is not taken for a real instrument's: its journal says so.
+TEST_F(CliTest, ARunOnTheEmbeddedSimulatorIsJournalledAsSimulated) {
+    const CliResult r = Cli({"run", "--port", "simulator", "--speed", "200", "--time", "2"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const qsizetype at = r.err.lastIndexOf(QStringLiteral("journal "));
+    ASSERT_GE(at, 0) << r.err.toStdString();
+    QFile journal(r.err.mid(at + 8).trimmed());
+    ASSERT_TRUE(journal.open(QIODevice::ReadOnly)) << journal.fileName().toStdString();
+    EXPECT_TRUE(journal.readAll().contains("\n# simulation\n"));
+}
+
 TEST_F(CliTest, RunJsonSamplesAreTheExportAndTheJournal) {
     CSimulatedShaker shaker(FastShaker());
     ASSERT_TRUE(shaker.Start());
