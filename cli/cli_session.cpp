@@ -57,11 +57,14 @@ CCliSession::CCliSession(CliOptions options, QObject* parent)
             [this] { m_terminal.DrawStatusLine(LineState()); });
     m_linkTimer.setSingleShot(true);
     connect(&m_linkTimer, &QTimer::timeout, this, &CCliSession::LinkGaveUp);
+    if (m_options.command != CliOptions::Command::Run) {
+        return;
+    }
     const NotificationSettings settings = LoadNotificationSettings();
     const QUrl webhook = m_options.notify.empty()
                              ? settings.webhook
                              : ParseWebhookUrl(QString::fromStdString(m_options.notify), nullptr);
-    if (m_options.command == CliOptions::Command::Run && webhook.isValid()) {
+    if (webhook.isValid()) {
         CWebhookNotifier::Options notify;
         notify.url = webhook;
         notify.events = settings.events;

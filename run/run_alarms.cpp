@@ -37,8 +37,6 @@ std::string Seconds(std::chrono::milliseconds duration) {
 }  // namespace
 
 std::vector<Alarm> CAlarmRules::Sample(int actual, int setpoint, Clock::time_point now) {
-    m_lastActual = actual;
-    m_lastSetpoint = setpoint;
     const bool within = std::abs(actual - setpoint) <= SpeedTolerance(setpoint);
     if (within) {
         m_settled = true;

@@ -61,8 +61,6 @@ class CAlarmRules {
     bool m_settled = false;
     std::optional<Clock::time_point> m_offSince;
     bool m_speedRaised = false;
-    int m_lastActual = 0;
-    int m_lastSetpoint = 0;
     std::optional<Clock::time_point> m_silentSince;
     LinkState m_link = LinkState::Answering;
     bool m_silenceRaised = false;
