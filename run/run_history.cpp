@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "run/journal_reader.h"
@@ -30,7 +31,7 @@ std::optional<RunSummary> Summarize(const std::string& path) {
 
 }  // namespace
 
-std::vector<RunSummary> ListRuns(const std::string& folder) {
+std::vector<RunSummary> ListRuns(const std::string& folder, std::size_t newest) {
     namespace fs = std::filesystem;
     std::vector<std::string> paths;
     std::error_code error;
@@ -41,6 +42,11 @@ std::vector<RunSummary> ListRuns(const std::string& folder) {
             it->is_regular_file(error)) {
             paths.push_back(it->path().string());
         }
+    }
+    if (newest > 0 && paths.size() > newest) {
+        std::partial_sort(paths.begin(), paths.begin() + static_cast<std::ptrdiff_t>(newest),
+                          paths.end(), std::greater<>());
+        paths.resize(newest);
     }
     // Each journal is read and its seal checked on its own: the folder is shared among the
     // cores, each taking the next journal nobody has taken.

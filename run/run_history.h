@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,8 +22,9 @@ struct RunSummary {
     bool signedRun = false;
 };
 
-// The journals of a folder, newest first.
-std::vector<RunSummary> ListRuns(const std::string& folder);
+// The journals of a folder, newest first; only the `newest` ones when not zero (a journal's
+// name is its start, so the others are not read).
+std::vector<RunSummary> ListRuns(const std::string& folder, std::size_t newest = 0);
 
 // The runs begun in [from, until) (either end open) on the instrument `deviceId` (empty: any).
 std::vector<RunSummary> FilterRuns(const std::vector<RunSummary>& runs,

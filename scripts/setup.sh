@@ -19,6 +19,9 @@ packages=(
     poppler-utils
     # the desktop notifications' test runs a session bus of its own
     dbus-daemon
+    # the server's live web view (Debian's Qt HTTP Server needs the WebSockets package to be
+    # found), and its tests in a real browser and with Prometheus' checker
+    qt6-httpserver-dev qt6-websockets-dev chromium prometheus
     # packaging
     dpkg-dev file
 )

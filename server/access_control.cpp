@@ -38,6 +38,16 @@ CAccessGuard& CAccessControl::Guard() {
     return m_impl->guard;
 }
 
+CAuthenticationService::PasswordCheck CAccessControl::LogIn(const std::string& name,
+                                                            const std::string& password,
+                                                            const std::string& peer) {
+    return m_impl->authentication.CheckPassword(name, password, peer);
+}
+
+void CAccessControl::LogOut(const std::string& token) {
+    m_impl->tokens.Revoke(token);
+}
+
 std::vector<grpc::Service*> CAccessControl::Services() {
     return {&m_impl->authentication, &m_impl->authorization, &m_impl->lockController};
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "server/authentication_service.h"
+
 class CAccessGuard;
 class CCallLog;
 
@@ -24,6 +26,12 @@ class CAccessControl {
     ~CAccessControl();
 
     CAccessGuard& Guard();
+    // A login by name and password from `peer` ("ipv4:ADDRESS:PORT"), as Login judges it:
+    // the token, or why not. For the web view.
+    CAuthenticationService::PasswordCheck LogIn(const std::string& name,
+                                                const std::string& password,
+                                                const std::string& peer);
+    void LogOut(const std::string& token);
     // The features' services, to register with the gRPC server; owned here.
     std::vector<grpc::Service*> Services();
 

@@ -66,12 +66,7 @@ grpc::Status CAccessGuard::Admit(const grpc::ServerContext* context, Guard guard
             return MissingMetadata(
                 "This call needs an access token from Login, sent as the metadata " +
                 std::string(kAuthorizationServiceFeature) + "/Metadata/AccessToken.");
-        auto user = m_tokens.Use(token);
-        // A user removed with --remove-user loses the logins of the running server too.
-        if (user && !UserListed(*user)) {
-            m_tokens.Revoke(token);
-            user.reset();
-        }
+        const auto user = UserOfToken(token);
         if (!user)
             return sila_error::Defined(
                 std::string(kAuthorizationServiceFeature) +
@@ -103,6 +98,20 @@ grpc::Status CAccessGuard::Admit(const grpc::ServerContext* context, Guard guard
     return sila_error::Defined(
         std::string(kLockControllerFeature) + "/DefinedExecutionError/InvalidLockIdentifier",
         "The server is locked with another lock identifier.");
+}
+
+std::optional<std::string> CAccessGuard::UserOfToken(const std::string& token) {
+    auto user = m_tokens.Use(token);
+    // A user removed with --remove-user loses the logins of the running server too.
+    if (user && !UserListed(*user)) {
+        m_tokens.Revoke(token);
+        user.reset();
+    }
+    return user;
+}
+
+bool CAccessGuard::Locked() {
+    return m_lock.IsLocked();
 }
 
 bool CAccessGuard::UserListed(const std::string& user) const {

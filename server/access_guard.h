@@ -3,6 +3,7 @@
 #include <grpcpp/server_context.h>
 #include <grpcpp/support/status.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ class CAccessGuard {
     // A valid token's lifetime is renewed; so is a valid lock identifier's lock timeout.
     grpc::Status Admit(const grpc::ServerContext* context, Guard guard, Admission& admission);
     bool TokensRequired() const { return m_tokensRequired; }
+    // The user of a live token whose user is still listed (its hour starts again); nothing
+    // otherwise.
+    std::optional<std::string> UserOfToken(const std::string& token);
+    bool Locked();
 
     // The fully qualified identifiers of the calls each metadata affects, as the standard's
     // Get_FCPAffectedByMetadata_* queries answer.

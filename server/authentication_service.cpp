@@ -51,7 +51,6 @@ grpc::Status CAuthenticationService::Login(grpc::ServerContext* context,
                                            au::Login_Responses* response) {
     const std::string& name = request->useridentification().value();
     const std::string logged = "Login " + CleanForLog(name);
-    const std::string address = PeerAddress(context->peer());
     // Only a name that can be a user's is remembered: any other is judged by its address.
     const std::string throttled = IsValidUserName(name) ? name : std::string();
 
@@ -72,29 +71,49 @@ grpc::Status CAuthenticationService::Login(grpc::ServerContext* context,
                           "'.");
         }
     }
-    if (const auto wait = m_throttle.Begin(throttled, address); wait.count() > 0) {
-        m_log.Audited(context, "login refused", logged + ": refused, too many failed logins",
-                      AuditedName(throttled));
-        return Failed("Too many failed logins for this user or from this address: wait " +
-                      std::to_string(wait.count()) + " s before trying again.");
-    }
-    if (!CheckUserPassword(m_usersFile, name, request->password().value())) {
-        m_throttle.Failed(throttled, address);
-        m_log.Audited(context, "login refused", logged + ": wrong user name or password",
-                      AuditedName(throttled));
-        return Failed("The user name or the password is wrong.");
-    }
-    m_throttle.Succeeded(throttled, address);
-    const std::string token = m_tokens.Issue(name);
-    if (token.empty()) {
-        m_log.Audited(context, "login refused", logged + ": no token could be made",
-                      AuditedName(throttled));
-        return sila_error::Undefined("No access token could be made; try again.");
-    }
-    m_log.Audited(context, "login", logged + ": logged in", AuditedName(throttled));
+    m_log.Seen(context);
+    const PasswordCheck check = CheckPassword(name, request->password().value(), context->peer());
+    if (check.tokenFailed)
+        return sila_error::Undefined(check.refusal);
+    if (check.token.empty())
+        return Failed(check.refusal);
+    const std::string& token = check.token;
     response->mutable_accesstoken()->set_value(token);
     response->mutable_tokenlifetime()->set_value(CTokenRegistry::kLifetime.count());
     return grpc::Status::OK;
+}
+
+CAuthenticationService::PasswordCheck CAuthenticationService::CheckPassword(
+    const std::string& name, const std::string& password, const std::string& peer) {
+    const std::string logged = "Login " + CleanForLog(name);
+    const std::string address = PeerAddress(peer);
+    const std::string throttled = IsValidUserName(name) ? name : std::string();
+    PasswordCheck check;
+    if (const auto wait = m_throttle.Begin(throttled, address); wait.count() > 0) {
+        m_log.Audited(peer, "login refused", logged + ": refused, too many failed logins",
+                      AuditedName(throttled));
+        check.refusal = "Too many failed logins for this user or from this address: wait " +
+                        std::to_string(wait.count()) + " s before trying again.";
+        return check;
+    }
+    if (!CheckUserPassword(m_usersFile, name, password)) {
+        m_throttle.Failed(throttled, address);
+        m_log.Audited(peer, "login refused", logged + ": wrong user name or password",
+                      AuditedName(throttled));
+        check.refusal = "The user name or the password is wrong.";
+        return check;
+    }
+    m_throttle.Succeeded(throttled, address);
+    check.token = m_tokens.Issue(name);
+    if (check.token.empty()) {
+        m_log.Audited(peer, "login refused", logged + ": no token could be made",
+                      AuditedName(throttled));
+        check.refusal = "No access token could be made; try again.";
+        check.tokenFailed = true;
+        return check;
+    }
+    m_log.Audited(peer, "login", logged + ": logged in", AuditedName(throttled));
+    return check;
 }
 
 grpc::Status CAuthenticationService::Logout(grpc::ServerContext* context,

@@ -28,6 +28,16 @@ class CAuthenticationService final : public sila2::org::silastandard::core::auth
         sila2::org::silastandard::core::authenticationservice::v1::Logout_Responses* response)
         override;
 
+    // The password part of a login, for Login and the web view alike: throttled, checked,
+    // audited (as from `peer`) and, when right, a new token. No token: `refusal` says why.
+    struct PasswordCheck {
+        std::string token;
+        std::string refusal;
+        bool tokenFailed = false;  // the password was right but no token could be made
+    };
+    PasswordCheck CheckPassword(const std::string& name, const std::string& password,
+                                const std::string& peer);
+
   private:
     const std::string m_usersFile;
     const std::string m_serverUuid;

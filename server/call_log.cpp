@@ -50,12 +50,18 @@ void CCallLog::SetAuditTrail(const std::string& path) {
 
 void CCallLog::Audited(const grpc::ServerContext* context, const std::string& event,
                        const std::string& text, const std::string& user) {
-    Command(context, text);
+    Seen(context);
+    Audited(context->peer(), event, text, user);
+}
+
+void CCallLog::Audited(const std::string& peer, const std::string& event, const std::string& text,
+                       const std::string& user) {
+    Line(text + " (" + peer + ")");
     std::lock_guard<std::mutex> lock(m_auditMutex);
-    if (m_audit && !m_audit->Append(event,
-                                    {{"call", QString::fromStdString(text)},
-                                     {"peer", QString::fromStdString(context->peer())}},
-                                    user)) {
+    if (m_audit &&
+        !m_audit->Append(
+            event, {{"call", QString::fromStdString(text)}, {"peer", QString::fromStdString(peer)}},
+            user)) {
         Line(m_audit->LastError());
     }
 }

@@ -42,6 +42,9 @@ class CCallLog {
     // server's own), with the logged text and the peer. Waits for the disk: gRPC threads only.
     void Audited(const grpc::ServerContext* context, const std::string& event,
                  const std::string& text, const std::string& user);
+    // As Audited, for a caller that is not a gRPC call (the web view): `peer` names it.
+    void Audited(const std::string& peer, const std::string& event, const std::string& text,
+                 const std::string& user);
     // Before the server serves: the audit trail's file.
     void SetAuditTrail(const std::string& path);
     static void Line(const std::string& text);

@@ -66,6 +66,9 @@ int main(int argc, char** argv) {
                        ? std::string()
                        : error.toStdString();
         });
+    cli.add_option("--http", options.http,
+                   "serve the live web view and /metrics on HOST:PORT (or PORT, on 127.0.0.1); "
+                   "with TLS unless --insecure");
     bool noDiscovery = false;
     cli.add_flag("--no-discovery", noDiscovery, "don't announce the server by mDNS/DNS-SD");
     cli.add_flag("--no-auth", options.noAuth, "calls need no token; only for a closed network");

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QSocketNotifier>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "run/stop_signals.h"
@@ -30,6 +31,7 @@
 #include "server/silaservice_service.h"
 #include "server/simulation_controller_service.h"
 #include "server/stream_gate.h"
+#include "server/web_view.h"
 
 namespace {
 
@@ -67,10 +69,28 @@ std::string HostOf(const std::string& listen) {
     return colon == std::string::npos ? listen : listen.substr(0, colon);
 }
 
-bool IsLoopback(std::string host) {
+std::string WithoutBrackets(std::string host) {
     if (host.size() > 1 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+    return host;
+}
+
+bool IsLoopback(const std::string& host) {
+    const std::string bare = WithoutBrackets(host);
+    return bare == "localhost" || bare == "::1" || bare.rfind("127.", 0) == 0;
+}
+
+// "HOST:PORT", "[V6]:PORT" or "PORT" (on 127.0.0.1); nothing when the port is not 0 to 65535.
+std::optional<CWebView::Options> ParseWebAddress(const std::string& text) {
+    CWebView::Options web;
+    const auto colon = text.rfind(':');
+    web.host = colon == std::string::npos ? "127.0.0.1" : WithoutBrackets(text.substr(0, colon));
+    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != port.npos ||
+        std::stoi(port) > 65535 || web.host.empty())
+        return std::nullopt;
+    web.port = static_cast<std::uint16_t>(std::stoi(port));
+    return web;
 }
 
 }  // namespace
@@ -90,6 +110,8 @@ struct CServerApp::Impl {
     std::unique_ptr<CCancelControllerService> cancelService;
     std::unique_ptr<CSimulationControllerService> simulationService;
     std::unique_ptr<grpc::Server> server;
+    std::optional<CWebView::Options> webOptions;
+    std::unique_ptr<CWebView> web;
 
     int Fail(const std::string& why) {
         CCallLog::Line(why);
@@ -208,6 +230,28 @@ bool CServerApp::Impl::DecideAccess() {
             "loopback address only (--listen 127.0.0.1:PORT)");
         return false;
     }
+    if (!options.http.empty()) {
+        webOptions = ParseWebAddress(options.http);
+        if (!webOptions) {
+            CCallLog::Line("--http wants HOST:PORT or PORT, with a port from 0 to 65535: " +
+                           options.http);
+            return false;
+        }
+        const bool webLoopback = IsLoopback(webOptions->host);
+        if (!open && !webLoopback) {
+            CCallLog::Line(
+                "no users are set up: the web view serves this machine only "
+                "(--http 127.0.0.1:PORT); add a user, or pass --no-auth if the "
+                "network is closed");
+            return false;
+        }
+        if (users > 0 && !options.noAuth && options.insecure && !webLoopback) {
+            CCallLog::Line(
+                "passwords must not travel without TLS: --insecure with users serves "
+                "the web view on a loopback address only (--http 127.0.0.1:PORT)");
+            return false;
+        }
+    }
     if (options.noAuth)
         CCallLog::Line("--no-auth: calls need no token; anyone who reaches " + listen +
                        " can run the shaker");
@@ -236,22 +280,23 @@ void CServerApp::Impl::Serve() {
         std::make_unique<CSimulationControllerService>(*backend, log, access->Guard());
 
     std::shared_ptr<grpc::ServerCredentials> credentials;
-    std::string certificatePem;  // announced when the server made it itself
+    std::string certificatePem;                // announced when the server made it itself
+    std::string servedCertificate, servedKey;  // the web view serves with them too
     if (options.insecure) {
         credentials = grpc::InsecureServerCredentials();
     } else {
         grpc::SslServerCredentialsOptions ssl;
-        std::string keyPem;
         if (!options.certFile.empty()) {
-            ssl.pem_key_cert_pairs.push_back(
-                {ReadFile(options.keyFile), ReadFile(options.certFile)});
+            servedCertificate = ReadFile(options.certFile);
+            servedKey = ReadFile(options.keyFile);
         } else {
-            if (!identity.LoadOrMakeCertificate(certificatePem, keyPem)) {
+            if (!identity.LoadOrMakeCertificate(certificatePem, servedKey)) {
                 backend->Close();
                 return Quit(Fail(identity.Error()));
             }
-            ssl.pem_key_cert_pairs.push_back({keyPem, certificatePem});
+            servedCertificate = certificatePem;
         }
+        ssl.pem_key_cert_pairs.push_back({servedKey, servedCertificate});
         credentials = grpc::SslServerCredentials(ssl);
     }
 
@@ -289,6 +334,24 @@ void CServerApp::Impl::Serve() {
                    (options.insecure ? " without TLS" : " with TLS") + ", server UUID " +
                    identity.Uuid());
 
+    if (webOptions) {
+        webOptions->certificatePem = servedCertificate;
+        webOptions->keyPem = servedKey;
+        web = std::make_unique<CWebView>(*backend, *access);
+        std::string why;
+        const std::uint16_t webPort = web->Start(*webOptions, why);
+        if (webPort == 0) {
+            web.reset();
+            server->Shutdown();
+            backend->Close();
+            return Quit(Fail(why));
+        }
+        const bool v6 = webOptions->host.find(':') != std::string::npos;
+        CCallLog::Line(std::string("web view on ") + (options.insecure ? "http" : "https") + "://" +
+                       (v6 ? "[" + webOptions->host + "]" : webOptions->host) + ":" +
+                       std::to_string(webPort) + "/");
+    }
+
     if (options.discovery) {
         CDiscovery::Announcement announcement;
         announcement.uuid = identity.Uuid();
@@ -320,6 +383,8 @@ void CServerApp::Impl::StopServing() {
         return Finish();
     // The streams end with OK, from the server itself, before gRPC's grace begins.
     backend->EndWatchers();
+    if (web)
+        web->Stop();
     stopper = std::thread([this] {
         server->Shutdown(std::chrono::system_clock::now() + kShutdownGrace);
         server->Wait();
@@ -333,6 +398,7 @@ void CServerApp::Impl::Finish() {
     if (stopper.joinable())
         stopper.join();
     server.reset();
+    web.reset();
     backend->Close();
     Quit(0);
 }

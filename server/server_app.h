@@ -23,6 +23,8 @@ class CServerApp {
         int reconnectTimeoutS = 0;
         // Where runs' starts, ends and alarms are posted; empty: the configuration's, if any.
         std::string notify;
+        // Where the web view serves (HOST:PORT, or PORT for 127.0.0.1); empty: no web view.
+        std::string http;
     };
 
     explicit CServerApp(Options options);

@@ -115,6 +115,16 @@ bool CShakerBackend::Call(std::function<void(CRunController&)> work) {
     }
 }
 
+void CShakerBackend::Post(std::function<void(CRunController*)> work) {
+    // Crosses threads: the work is queued to the engine's thread.
+    QMetaObject::invokeMethod(
+        this,
+        [this, work = std::move(work)] {
+            work(m_accepting && m_engine ? m_engine.get() : nullptr);
+        },
+        Qt::QueuedConnection);
+}
+
 CShakerBackend::StartFuture CShakerBackend::Start(int speed, int time) {
     auto promise = std::make_shared<std::promise<std::optional<StartReply>>>();
     RequestStart(speed, time,
@@ -127,6 +137,14 @@ CShakerBackend::StopFuture CShakerBackend::Stop(std::optional<int> speed) {
     RequestStop(speed,
                 [promise](std::optional<StopOutcome> outcome) { promise->set_value(outcome); });
     return promise->get_future();
+}
+
+void CShakerBackend::StartThen(int speed, int time, StartDone done) {
+    RequestStart(speed, time, std::move(done));
+}
+
+void CShakerBackend::StopThen(StopDone done) {
+    RequestStop(m_engine->FallbackStopSpeed(), std::move(done));
 }
 
 CShakerBackend::StopFuture CShakerBackend::CancelRun() {
@@ -219,6 +237,13 @@ void CShakerBackend::Changed(const std::function<void(State&)>& change) {
     m_changed.notify_all();
 }
 
+void CShakerBackend::ChangedHere(const std::function<void(State&)>& change,
+                                 const std::optional<RunSample>& sample) {
+    Changed(change);
+    if (m_listener)
+        m_listener(sample);
+}
+
 CShakerBackend::State CShakerBackend::CurrentState() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_state;
@@ -288,9 +313,11 @@ void CShakerBackend::ConnectFinished(const ConnectOutcome& outcome) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_device = device;
-        ++m_state.version;
     }
-    m_changed.notify_all();
+    ChangedHere([&](State& state) {
+        state.linkUp = device.connected;
+        state.setpoint = m_engine->ShownSpeedSetpoint().value_or(state.setpoint);
+    });
     if (outcome.result == ConnectOutcome::Result::Cancelled) {
         CCallLog::Line("identifying the instrument was given up");
     } else if (device.connected) {
@@ -342,11 +369,11 @@ void CShakerBackend::StateChanged(EngineState) {
 }
 
 void CShakerBackend::ShowSpeed(int speed) {
-    Changed([speed](State& state) { state.speed = speed; });
+    ChangedHere([speed](State& state) { state.speed = speed; });
 }
 
 void CShakerBackend::ShowTime(int time) {
-    Changed([time](State& state) { state.remaining = time; });
+    ChangedHere([time](State& state) { state.remaining = time; });
 }
 
 void CShakerBackend::ShowBlinkingTime(int time) {
@@ -357,10 +384,14 @@ void CShakerBackend::RunningChanged(bool running) {
     // The run of the start under way begins here, before the poller's first sample.
     if (running && m_startDone)
         BeginExecution(m_startTime);
-    Changed([running](State& state) {
+    ChangedHere([this, running](State& state) {
         state.running = running;
-        if (running)
+        if (running) {
             state.alarms.clear();
+            state.setpoint = m_engine->SpeedSetAtStart();
+            state.samples = 0;
+            ++state.runs;
+        }
     });
 }
 
@@ -371,10 +402,10 @@ void CShakerBackend::AlarmChanged(const Alarm&) {
         if (alarm.raised)
             standing.push_back(std::string(AlarmKindName(alarm.kind)) + ": " + alarm.text);
     }
-    Changed([&standing](State& state) { state.alarms = std::move(standing); });
+    ChangedHere([&standing](State& state) { state.alarms = std::move(standing); });
 }
 
-void CShakerBackend::SampleRecorded(int, int speed, int remaining) {
+void CShakerBackend::SampleRecorded(int number, int speed, int remaining) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const auto now = CExecutionStore::Clock::now();
@@ -383,9 +414,9 @@ void CShakerBackend::SampleRecorded(int, int speed, int remaining) {
             // A run that takes longer than its time (a link down a while) is kept longer.
             CExecutionStore::KeepUntilAfter(*execution, now + std::max(remaining, 0) * m_timeUnit);
         }
-        ++m_state.version;
     }
-    m_changed.notify_all();
+    ChangedHere([number](State& state) { state.samples = number; },
+                RunSample{number, speed, remaining});
 }
 
 void CShakerBackend::RunEnded(RunEnd why) {
@@ -414,6 +445,7 @@ void CShakerBackend::RunEnded(RunEnd why) {
 }
 
 void CShakerBackend::LinkStateChanged(LinkState state) {
+    ChangedHere([state](State& now) { now.linkUp = state == LinkState::Answering; });
     if (state != LinkState::Answering && state != LinkState::Connecting)
         CCallLog::Line(std::string("link: ") + LinkStateText(state));
     if (state == LinkState::Answering)

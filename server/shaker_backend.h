@@ -34,6 +34,10 @@ class CShakerBackend : public QObject, public IRunObserver {
         int speed = 0;
         int remaining = 0;
         bool running = false;
+        int setpoint = 0;        // the speed set for the run in progress or the last one, 1/min
+        int samples = 0;         // of the run in progress or the last one
+        bool linkUp = false;     // the instrument answers
+        std::uint64_t runs = 0;  // runs started since the server started
         // The alarms of the run in progress or the last run that stand now: "kind: text".
         std::vector<std::string> alarms;
         bool closed = false;  // the server is going: watchers end
@@ -76,6 +80,9 @@ class CShakerBackend : public QObject, public IRunObserver {
     // From any thread but the engine's: runs `work` on the engine's thread and waits for it.
     // False, without running it, once the server is going.
     bool Call(std::function<void(CRunController&)> work);
+    // From any thread: runs `work` on the engine's thread later, with the engine, or with none
+    // once the server is going. Never waits.
+    void Post(std::function<void(CRunController*)> work);
     // On the engine's thread (inside a Call): asks the engine to start or stop; the future is
     // answered with the engine's outcome, at once when it refuses at once.
     StartFuture Start(int speed, int time);
@@ -110,6 +117,23 @@ class CShakerBackend : public QObject, public IRunObserver {
     void SetLinkGiveUp(std::chrono::seconds after) { m_linkGiveUp = after; }
     // Who hears of the runs' starts, ends and alarms (a webhook); before serving.
     void SetEventSink(IRunEventSink* sink) { m_engine->SetEventSink(sink); }
+    // Told on the engine's thread after every change of the state, with the sample when a
+    // run's sample was the change; one listener (the web view), set before serving.
+    struct RunSample {
+        int number = 0;
+        int speed = 0;
+        int remaining = 0;
+    };
+    using Listener = std::function<void(const std::optional<RunSample>& sample)>;
+    void SetListener(Listener listener) { m_listener = std::move(listener); }
+    // On the engine's thread: where the runs' journals are written.
+    std::string JournalFolder() const { return m_engine ? m_engine->JournalFolder() : ""; }
+    // On the engine's thread (inside a Post): a start or a stop whose outcome `done` hears on
+    // this thread; empty when the server went first.
+    using StartDone = std::function<void(std::optional<StartReply>)>;
+    using StopDone = std::function<void(std::optional<StopOutcome>)>;
+    void StartThen(int speed, int time, StartDone done);
+    void StopThen(StopDone done);
 
     // IRunObserver, on the engine's thread.
     void ConnectFinished(const ConnectOutcome& outcome) override;
@@ -127,9 +151,6 @@ class CShakerBackend : public QObject, public IRunObserver {
     void StatusNote(const std::string& text) override;
 
   private:
-    using StartDone = std::function<void(std::optional<StartReply>)>;
-    using StopDone = std::function<void(std::optional<StopOutcome>)>;
-
     void RequestStart(int speed, int time, StartDone done);
     void RequestStop(std::optional<int> speed, StopDone done);
     // Connects the engine to the source's port of the current mode.
@@ -141,6 +162,9 @@ class CShakerBackend : public QObject, public IRunObserver {
     void FinishExecution(Ending ending);
     void GiveUpLink();
     void Changed(const std::function<void(State&)>& change);
+    // Changed, on the engine's thread, and the listener told.
+    void ChangedHere(const std::function<void(State&)>& change,
+                     const std::optional<RunSample>& sample = std::nullopt);
 
     // Declared before the engine, so that a simulated shaker outlives the engine's port on it.
     std::unique_ptr<CInstrumentSource> m_source;
@@ -165,6 +189,7 @@ class CShakerBackend : public QObject, public IRunObserver {
     bool m_closingStopSent = false;   // it is sent once: an unconfirmed one is not repeated
     bool m_cancelling = false;        // CancelRun's Stop is under way
     std::string m_currentExecution;
+    Listener m_listener;
 
     // Guards m_state, m_device, m_executions, m_simulated and m_timeUnit: read by the gRPC
     // threads, written on the engine's.
