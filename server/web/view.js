@@ -10,7 +10,6 @@ const stateNames = {
   idle: 'Idle',
   running: 'Running',
 };
-const graph = { left: 40, right: 590, top: 10, bottom: 235 };
 let series = [];
 let setpoint = 0;
 let running = null;
@@ -38,7 +37,16 @@ function step(span, count) {
   return [1, 2, 5, 10].map((f) => f * power).find((s) => s >= raw);
 }
 
+// The graph's drawing area in the svg's own pixels, so that its text stays readable on a phone.
+function frame() {
+  const width = Math.round(Math.min(1200, Math.max(300, $('graph').clientWidth || 600)));
+  const height = Math.round(width < 500 ? width * 0.7 : Math.min(360, width * 0.42));
+  $('graph').setAttribute('viewBox', `0 0 ${width} ${height}`);
+  return { left: 40, right: width - 12, top: 10, bottom: height - 24, height };
+}
+
 function draw() {
+  const graph = frame();
   const first = series.length ? series[0][0] : 1;
   const last = Math.max(series.length ? series[series.length - 1][0] : 1, first + 9);
   const top = Math.max(10, setpoint * 1.15, ...series.map((p) => p[1] * 1.05));
@@ -53,10 +61,12 @@ function draw() {
   }
   const dx = step(last - first, 5);
   for (let n = Math.ceil(first / dx) * dx; n <= last; n += dx) {
-    grid.append(svg('text', { x: x(n) - 6, y: 254 }, String(n)));
+    grid.append(svg('text', { x: x(n) - 6, y: graph.height - 6 }, String(n)));
   }
   const target = $('target');
   target.toggleAttribute('hidden', !(setpoint > 0));
+  target.setAttribute('x1', graph.left);
+  target.setAttribute('x2', graph.right);
   target.setAttribute('y1', y(setpoint));
   target.setAttribute('y2', y(setpoint));
   $('trace').setAttribute('points', series.map((p) => `${x(p[0]).toFixed(1)},${y(p[1]).toFixed(1)}`).join(' '));
@@ -95,8 +105,10 @@ function showState(state) {
   if (state.series) series = state.series;
   draw();
   $('control').hidden = !state.login;
-  if (running !== null && running && !state.running) loadRuns();
-  running = state.running;
+  const now = state.state === 'running';
+  const changed = running !== now;
+  running = now;
+  if (changed) loadRuns();
 }
 
 function addSample(sample) {
@@ -113,9 +125,12 @@ async function loadRuns() {
   if (!response.ok) return;
   const body = $('runs').tBodies[0];
   body.replaceChildren();
-  for (const run of await response.json()) {
+  const runs = await response.json();
+  for (const run of runs) {
     const row = body.insertRow();
-    for (const text of [run.start, `${run.speed} 1/min`, String(run.time), String(run.samples), run.end || 'not ended']) {
+    const inProgress = running && run === runs[0] && !run.end;
+    const start = run.start.replace('T', ' ').slice(0, 19);
+    for (const text of [start, `${run.speed} 1/min`, String(run.time), String(run.samples), run.end || (inProgress ? 'in progress' : 'not ended')]) {
       row.insertCell().textContent = text;
     }
     const link = document.createElement('a');
@@ -187,4 +202,4 @@ function listen() {
 wire();
 draw();
 listen();
-loadRuns();
+window.addEventListener('resize', draw);

@@ -132,8 +132,10 @@ TEST(RunAlarms, AStalledPlatformSilenceAndALostLinkEachRaiseOnceAndClear) {
     session.Shaker().Unplug();
     ASSERT_TRUE(ProcessEventsUntil([&] { return engine.Link() == LinkState::Disconnected; }));
     engine.Abandon(RunEnd::LinkLost);
-    ASSERT_TRUE(alarmed(5));
-    EXPECT_EQ(Kinds({recorder.alarms.back()}), "+run ended early;");
+    // A machine slow enough may see the dead link's own alarm first: the run's end comes last.
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        return !recorder.alarms.empty() && Kinds({recorder.alarms.back()}) == "+run ended early;";
+    }));
     EXPECT_TRUE(engine.AnyAlarmRaised());
     EXPECT_EQ(Kinds(engine.Alarms()), "-speed off setpoint;-no reply;+run ended early;");
 
