@@ -1,5 +1,6 @@
 #include "ui/status_line.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -35,14 +36,32 @@ CStatusLine::Layout CStatusLine::LayOut(const QFontMetrics& metrics, const QRect
     const QRect area = rect.adjusted(8, 1, -8, 0);
     // A pixel to spare: eliding measures glyph by glyph and may cut a text exactly as wide as
     // its box.
-    const Widths widths =
-        ShareWidth(left.isEmpty() ? 0 : metrics.horizontalAdvance(left) + 2,
-                   right.isEmpty() ? 0 : metrics.horizontalAdvance(right) + 2, area.width() - kGap);
+    const int leftNeeds = left.isEmpty() ? 0 : metrics.horizontalAdvance(left) + 2;
+    const int rightNeeds = right.isEmpty() ? 0 : metrics.horizontalAdvance(right) + 2;
+    const Widths widths = ShareWidth(leftNeeds, rightNeeds, area.width() - kGap);
     layout.leftBox = QRect(area.left(), area.top(), widths.left, area.height());
-    layout.leftShown = metrics.elidedText(left, Qt::ElideMiddle, widths.left);
     layout.rightBox = area.adjusted(widths.left + kGap, 0, 0, 0);
-    layout.rightShown = metrics.elidedText(right, Qt::ElideMiddle, layout.rightBox.width());
+    // A text that fits is shown as it is, without measuring it again.
+    layout.leftShown =
+        leftNeeds <= widths.left ? left : metrics.elidedText(left, Qt::ElideMiddle, widths.left);
+    if (rightNeeds <= layout.rightBox.width()) {
+        layout.rightShown = right;
+        layout.rightAdvance = std::max(0, rightNeeds - 2);
+    } else {
+        layout.rightShown = metrics.elidedText(right, Qt::ElideMiddle, layout.rightBox.width());
+        layout.rightAdvance = metrics.horizontalAdvance(layout.rightShown);
+    }
     return layout;
+}
+
+const CStatusLine::Layout& CStatusLine::ShownLayout() {
+    const QString right = RightShown();
+    if (!m_layout || m_layout->rect != rect() || m_layout->font != font() ||
+        m_layout->left != m_left || m_layout->right != right) {
+        m_layout = LayoutFor{rect(), font(), m_left, right,
+                             LayOut(QFontMetrics(font()), rect(), m_left, right)};
+    }
+    return m_layout->layout;
 }
 
 CStatusLine::Widths CStatusLine::ShareWidth(int left, int right, int room) {
@@ -76,7 +95,7 @@ QRect CStatusLine::ChangedRightPart(const QFontMetrics& metrics, const Layout& b
     }
     same = std::max<qsizetype>(0, same - 1);
     const int keptWidth = metrics.horizontalAdvance(now.right(same));
-    const int widest = std::max(metrics.horizontalAdvance(old), metrics.horizontalAdvance(now));
+    const int widest = std::max(before.rightAdvance, after.rightAdvance);
     const int end = after.rightBox.right() + 1 - keptWidth + kGlyphBleed;
     const int start = after.rightBox.right() + 1 - widest - kGlyphBleed;
     return QRect(start, after.rightBox.top(), end - start, after.rightBox.height());
@@ -86,18 +105,20 @@ void CStatusLine::SetTexts(const QString& left, const QString& right) {
     if (left == m_left && right == m_right) {
         return;
     }
-    const QFontMetrics metrics(font());
-    const Layout before = LayOut(metrics, rect(), m_left, m_right);
-    m_left = left;
-    m_right = right;
-    UpdateToolTip();
     if (!m_alarm.isEmpty()) {
+        m_left = left;
+        m_right = right;
+        UpdateToolTip();
         update();
         return;
     }
+    const Layout before = ShownLayout();
+    m_left = left;
+    m_right = right;
+    UpdateToolTip();
     // A run's status changes every second in a few characters (the time left): only they
     // are painted again.
-    const QRect changed = ChangedRightPart(metrics, before, LayOut(metrics, rect(), left, right));
+    const QRect changed = ChangedRightPart(QFontMetrics(font()), before, ShownLayout());
     if (changed.isEmpty()) {
         update();
     } else {
@@ -128,14 +149,16 @@ void CStatusLine::mousePressEvent(QMouseEvent* event) {
     QWidget::mousePressEvent(event);
 }
 
-void CStatusLine::paintEvent(QPaintEvent*) {
+void CStatusLine::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(rect(), Palette::kBackground.darker(130));
     painter.setPen(Palette::kLightText.darker(115));
     painter.drawLine(0, 0, width(), 0);
     painter.setPen(Palette::kLightText);
-    const Layout layout = LayOut(QFontMetrics(font()), rect(), m_left, RightShown());
-    painter.drawText(layout.leftBox, Qt::AlignLeft | Qt::AlignVCenter, layout.leftShown);
+    const Layout& layout = ShownLayout();
+    // A second's update repaints only the changed end of the right part.
+    if (event->region().intersects(layout.leftBox))
+        painter.drawText(layout.leftBox, Qt::AlignLeft | Qt::AlignVCenter, layout.leftShown);
     if (!m_alarm.isEmpty()) {
         painter.setPen(Palette::kAlarmText);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QFontMetrics>
 #include <QRect>
 #include <QString>
@@ -32,6 +34,7 @@ class CStatusLine : public QWidget {
         QString leftShown;
         QRect rightBox;
         QString rightShown;
+        int rightAdvance = 0;  // of rightShown
     };
     static Layout LayOut(const QFontMetrics& metrics, const QRect& rect, const QString& left,
                          const QString& right);
@@ -45,7 +48,7 @@ class CStatusLine : public QWidget {
     // Between the two parts.
     static constexpr int kGap = 16;
     // The pixels that differ between two layouts when only the right part's text changed;
-    // empty when more than that changed.
+    // empty when more than that changed. Measures only the characters both texts end with.
     static QRect ChangedRightPart(const QFontMetrics& metrics, const Layout& before,
                                   const Layout& after);
 
@@ -59,8 +62,18 @@ class CStatusLine : public QWidget {
   private:
     QString RightShown() const { return m_alarm.isEmpty() ? m_right : m_alarm; }
     void UpdateToolTip();
+    // The layout of the texts shown now, made again only when they, the size or the font
+    // changed: shaping the texts is most of what a second's update costs.
+    const Layout& ShownLayout();
 
     QString m_left;
     QString m_right;
     QString m_alarm;
+    struct LayoutFor {
+        QRect rect;
+        QFont font;
+        QString left, right;
+        Layout layout;
+    };
+    std::optional<LayoutFor> m_layout;
 };

@@ -5,6 +5,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QRect>
+#include <QTransform>
+#include <cmath>
 
 namespace {
 
@@ -72,7 +74,7 @@ void CTextStamps::DrawUnscaled(QPainter& painter, const QRect& box, int flags,
     }
     UseFont(font);
     const QColor color = painter.pen().color();
-    const Key key{color.rgba(), flags, box.size(), text};
+    const Key key{color.rgba(), flags, box.size(), text, false, QPoint()};
     auto stamp = m_stamps.constFind(key);
     if (stamp == m_stamps.constEnd()) {
         // Room for text that runs past an unclipped box, and for glyphs that reach
@@ -92,4 +94,45 @@ void CTextStamps::DrawUnscaled(QPainter& painter, const QRect& box, int flags,
     }
     if (!stamp->image.isNull())
         painter.drawImage(box.topLeft() + stamp->offset, stamp->image);
+}
+
+void CTextStamps::DrawTurnedLeft(QPainter& painter, QPoint origin, const QRect& box, int flags,
+                                 const QString& text) {
+    const QTransform device = painter.deviceTransform();
+    const QFont& font = painter.font();
+    const bool wholePixels = device.type() <= QTransform::TxTranslate &&
+                             device.dx() == std::round(device.dx()) &&
+                             device.dy() == std::round(device.dy());
+    if (!wholePixels || !(font.styleStrategy() & QFont::NoAntialias) || box.isEmpty()) {
+        painter.save();
+        painter.translate(origin);
+        painter.rotate(-90);
+        DrawDeviceText(painter, box, flags, text);
+        painter.restore();
+        return;
+    }
+    UseFont(font);
+    const QColor color = painter.pen().color();
+    const Key key{color.rgba(), flags, box.size(), text, true, box.topLeft()};
+    auto stamp = m_stamps.constFind(key);
+    if (stamp == m_stamps.constEnd()) {
+        // The same turn at a whole-pixel offset: the box lands `margin` pixels inside the canvas.
+        const QFontMetrics metrics(font);
+        const int margin =
+            metrics.height() + std::max(0, metrics.horizontalAdvance(text) - box.width()) / 2 + 2;
+        const QPoint shift(margin - box.top(), margin + box.left() + box.width());
+        QImage canvas(box.height() + 2 * margin, box.width() + 2 * margin,
+                      QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        QPainter stampPainter(&canvas);
+        stampPainter.setFont(font);
+        stampPainter.setPen(color);
+        stampPainter.translate(shift);
+        stampPainter.rotate(-90);
+        stampPainter.drawText(box, flags, text);
+        stampPainter.end();
+        stamp = m_stamps.insert(key, Crop(canvas, -shift));
+    }
+    if (!stamp->image.isNull())
+        painter.drawImage(origin + stamp->offset, stamp->image);
 }

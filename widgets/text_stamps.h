@@ -21,6 +21,11 @@ class CTextStamps {
   public:
     // As painter.drawText(box, flags, text), with the painter's font and pen colour.
     void Draw(QPainter& painter, const QRect& box, int flags, const QString& text);
+    // As painter.translate(origin), painter.rotate(-90) and then DrawDeviceText(painter, box,
+    // flags, text): an axis title read from the bottom up. Stamped too, when nothing but a
+    // whole-pixel move stands between the painter and its device.
+    void DrawTurnedLeft(QPainter& painter, QPoint origin, const QRect& box, int flags,
+                        const QString& text);
     // The text's advance in `font`, remembered.
     int Advance(const QFont& font, const QString& text);
 
@@ -34,10 +39,14 @@ class CTextStamps {
         int flags;
         QSize box;
         QString text;
+        // Turned left: where the box lies from the origin, which moves the text in the stamp.
+        bool turned = false;
+        QPoint at;
         bool operator==(const Key&) const = default;
     };
     friend size_t qHash(const Key& key, size_t seed) {
-        return qHashMulti(seed, key.color, key.flags, key.box.width(), key.box.height(), key.text);
+        return qHashMulti(seed, key.color, key.flags, key.box.width(), key.box.height(), key.text,
+                          key.turned, key.at.x(), key.at.y());
     }
     void DrawUnscaled(QPainter& painter, const QRect& box, int flags, const QString& text);
     static Stamp Crop(const QImage& canvas, QPoint origin);

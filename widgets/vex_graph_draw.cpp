@@ -342,13 +342,10 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
                           xAxis.title);
     }
     if (showYTitle) {
-        painter.save();
         painter.setPen(yAxis.titleColor);
-        painter.translate(area.left() + kOuterMargin, plot.top() + plot.height() / 2);
-        painter.rotate(-90);
-        DrawDeviceText(painter, QRect(-plot.height() / 2, 0, plot.height(), lineHeight),
-                       Qt::AlignCenter, yAxis.title);
-        painter.restore();
+        m_textStamps.DrawTurnedLeft(
+            painter, QPoint(area.left() + kOuterMargin, plot.top() + plot.height() / 2),
+            QRect(-plot.height() / 2, 0, plot.height(), lineHeight), Qt::AlignCenter, yAxis.title);
     }
 
     // Series, clipped to the plot: a true line of the series' width through the

@@ -57,3 +57,35 @@ TEST(TextStamps, LeaveExactlyThePixelsDrawTextWould) {
         EXPECT_EQ(stamps.Advance(font, "307.5"), QFontMetrics(font).horizontalAdvance("307.5"));
     }
 }
+
+TEST(TextStamps, ATurnedTitleLeavesThePixelsOfTheTurnedText) {
+    // An axis title as the graph draws it, at two places and two heights; the second round
+    // from the stamps of the first.
+    CTextStamps stamps;
+    QFont font("Liberation Sans");
+    font.setPixelSize(12);
+    font.setStyleStrategy(QFont::NoAntialias);
+    for (int round = 0; round < 2; ++round) {
+        QImage expected(200, 400, QImage::Format_RGB32);
+        expected.fill(QColor(73, 86, 119));
+        QImage stamped = expected;
+        QPainter direct(&expected), viaStamps(&stamped);
+        for (QPainter* painter : {&direct, &viaStamps}) {
+            painter->setFont(font);
+            painter->setPen(QColor(234, 234, 234));
+        }
+        for (const auto& [origin, height] :
+             {std::pair{QPoint(5, 150), 250}, {QPoint(90, 211), 61}}) {
+            const QRect box(-height / 2, 0, height, 15);
+            direct.save();
+            direct.translate(origin);
+            direct.rotate(-90);
+            direct.drawText(box, Qt::AlignCenter, "Speed(1/min)");
+            direct.restore();
+            stamps.DrawTurnedLeft(viaStamps, origin, box, Qt::AlignCenter, "Speed(1/min)");
+        }
+        direct.end();
+        viaStamps.end();
+        EXPECT_EQ(stamped, expected) << "round " << round;
+    }
+}
