@@ -29,8 +29,11 @@ void CMainDlg::PlotSpeed(int x, int speed) {
     m_display.PlotSpeed(x, speed);
 }
 
+// The last report of each sample: the time left on the status line changes with the readouts,
+// in the same repaint, rather than in one of its own when the journal has the sample.
 void CMainDlg::RescaleGraph(float speedMin, float speedMax, double largestX) {
     m_display.RescaleGraph(speedMin, speedMax, largestX);
+    RefreshStatusLine();
 }
 
 // The focus goes to the button that acts next, before the other is disabled: a disabled
