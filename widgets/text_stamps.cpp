@@ -72,28 +72,9 @@ void CTextStamps::DrawUnscaled(QPainter& painter, const QRect& box, int flags,
         painter.drawText(box, flags, text);
         return;
     }
-    UseFont(font);
-    const QColor color = painter.pen().color();
-    const Key key{color.rgba(), flags, box.size(), text, false, QPoint()};
-    auto stamp = m_stamps.constFind(key);
-    if (stamp == m_stamps.constEnd()) {
-        // Room for text that runs past an unclipped box, and for glyphs that reach
-        // beyond their advance.
-        const QFontMetrics metrics(font);
-        const int margin =
-            metrics.height() + std::max(0, metrics.horizontalAdvance(text) - box.width()) / 2 + 2;
-        QImage canvas(box.width() + 2 * margin, box.height() + 2 * margin,
-                      QImage::Format_ARGB32_Premultiplied);
-        canvas.fill(Qt::transparent);
-        QPainter stampPainter(&canvas);
-        stampPainter.setFont(font);
-        stampPainter.setPen(color);
-        stampPainter.drawText(QRect(margin, margin, box.width(), box.height()), flags, text);
-        stampPainter.end();
-        stamp = m_stamps.insert(key, Crop(canvas, QPoint(-margin, -margin)));
-    }
-    if (!stamp->image.isNull())
-        painter.drawImage(box.topLeft() + stamp->offset, stamp->image);
+    const Stamp& stamp = StampFor(font, painter.pen().color(), box, flags, text, false);
+    if (!stamp.image.isNull())
+        painter.drawImage(box.topLeft() + stamp.offset, stamp.image);
 }
 
 void CTextStamps::DrawTurnedLeft(QPainter& painter, QPoint origin, const QRect& box, int flags,
@@ -111,28 +92,40 @@ void CTextStamps::DrawTurnedLeft(QPainter& painter, QPoint origin, const QRect& 
         painter.restore();
         return;
     }
+    const Stamp& stamp = StampFor(font, painter.pen().color(), box, flags, text, true);
+    if (!stamp.image.isNull())
+        painter.drawImage(origin + stamp.offset, stamp.image);
+}
+
+const CTextStamps::Stamp& CTextStamps::StampFor(const QFont& font, const QColor& color,
+                                                const QRect& box, int flags, const QString& text,
+                                                bool turned) {
     UseFont(font);
-    const QColor color = painter.pen().color();
-    const Key key{color.rgba(), flags, box.size(), text, true, box.topLeft()};
+    // A level text looks the same wherever its box is: its stamp goes from the box's corner.
+    const QRect drawn = turned ? box : QRect(QPoint(), box.size());
+    const Key key{color.rgba(), flags, box.size(), text, turned, drawn.topLeft()};
     auto stamp = m_stamps.constFind(key);
-    if (stamp == m_stamps.constEnd()) {
-        // The same turn at a whole-pixel offset: the box lands `margin` pixels inside the canvas.
-        const QFontMetrics metrics(font);
-        const int margin =
-            metrics.height() + std::max(0, metrics.horizontalAdvance(text) - box.width()) / 2 + 2;
-        const QPoint shift(margin - box.top(), margin + box.left() + box.width());
-        QImage canvas(box.height() + 2 * margin, box.width() + 2 * margin,
-                      QImage::Format_ARGB32_Premultiplied);
-        canvas.fill(Qt::transparent);
-        QPainter stampPainter(&canvas);
-        stampPainter.setFont(font);
-        stampPainter.setPen(color);
-        stampPainter.translate(shift);
+    if (stamp != m_stamps.constEnd())
+        return *stamp;
+    // Room for text that runs past an unclipped box, and for glyphs that reach beyond their
+    // advance. The text is drawn as it will be, moved by whole pixels so that the box lands
+    // `margin` pixels inside the canvas.
+    const QFontMetrics metrics(font);
+    const int margin =
+        metrics.height() + std::max(0, metrics.horizontalAdvance(text) - box.width()) / 2 + 2;
+    const QSize size = turned ? box.size().transposed() : box.size();
+    const QPoint shift =
+        turned ? QPoint(margin - drawn.top(), margin + drawn.right() + 1) : QPoint(margin, margin);
+    QImage canvas(size.width() + 2 * margin, size.height() + 2 * margin,
+                  QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    QPainter stampPainter(&canvas);
+    stampPainter.setFont(font);
+    stampPainter.setPen(color);
+    stampPainter.translate(shift);
+    if (turned)
         stampPainter.rotate(-90);
-        stampPainter.drawText(box, flags, text);
-        stampPainter.end();
-        stamp = m_stamps.insert(key, Crop(canvas, -shift));
-    }
-    if (!stamp->image.isNull())
-        painter.drawImage(origin + stamp->offset, stamp->image);
+    stampPainter.drawText(drawn, flags, text);
+    stampPainter.end();
+    return *m_stamps.insert(key, Crop(canvas, -shift));
 }

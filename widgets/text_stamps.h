@@ -49,6 +49,10 @@ class CTextStamps {
                           key.turned, key.at.x(), key.at.y());
     }
     void DrawUnscaled(QPainter& painter, const QRect& box, int flags, const QString& text);
+    // The stamp of `text` in `box`, made when new; its offset is from the box's top left, or
+    // from the turn's origin when `turned`.
+    const Stamp& StampFor(const QFont& font, const QColor& color, const QRect& box, int flags,
+                          const QString& text, bool turned);
     static Stamp Crop(const QImage& canvas, QPoint origin);
     // Forgets everything made for another font, or once the texts seen grow past a bound
     // (a graph's labels change with its range).

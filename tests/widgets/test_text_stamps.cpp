@@ -7,15 +7,25 @@
 #include "widgets/device_text.h"
 #include "widgets/text_stamps.h"
 
+namespace {
+
+// Crisp labels, as the graph draws them.
+QFont LabelFont() {
+    QFont font("Liberation Sans");
+    font.setPixelSize(12);
+    font.setStyleStrategy(QFont::NoAntialias);
+    return font;
+}
+
+}  // namespace
+
 TEST(TextStamps, LeaveExactlyThePixelsDrawTextWould) {
     // Labels as a graph draws them, at odd offsets, clipped to their box or running past
     // it; the second round draws from the stamps made in the first, the third in another
     // colour, the fourth in another font, the fifth on a screen of twice the density (laid out
     // at the device's size).
     CTextStamps stamps;
-    QFont font("Liberation Sans");
-    font.setPixelSize(12);
-    font.setStyleStrategy(QFont::NoAntialias);
+    QFont font = LabelFont();
     for (int round = 0; round < 5; ++round) {
         if (round == 3)
             font.setPixelSize(15);
@@ -62,9 +72,7 @@ TEST(TextStamps, ATurnedTitleLeavesThePixelsOfTheTurnedText) {
     // An axis title as the graph draws it, at two places and two heights; the second round
     // from the stamps of the first.
     CTextStamps stamps;
-    QFont font("Liberation Sans");
-    font.setPixelSize(12);
-    font.setStyleStrategy(QFont::NoAntialias);
+    const QFont font = LabelFont();
     for (int round = 0; round < 2; ++round) {
         QImage expected(200, 400, QImage::Format_RGB32);
         expected.fill(QColor(73, 86, 119));
