@@ -34,6 +34,7 @@ struct ThreadTimes {
     double journal = 0;
     double exchange = 0;
     double program = 0;
+    double windowWakes = 0;
 };
 
 // Everything but the simulator's thread, which is unnamed (it has the program's name) and is
@@ -42,6 +43,7 @@ ThreadTimes ReadThreadTimes(const std::string& programName) {
     const long mainThread = static_cast<long>(getpid());
     ThreadTimes times;
     times.window = OwnRunNs();
+    times.windowWakes = TaskRunCount("/proc/thread-self");
     times.poller = ThreadRunNs("velmora-poller");
     times.journal = ThreadRunNs("velmora-journal");
     times.exchange = ThreadRunNs("velmora-exchange");
@@ -114,10 +116,10 @@ WindowRun RunTheWindow() {
                         result.samples =
                             static_cast<int>(window.m_engine.Record().SpeedSeries().size()) -
                             firstSample;
-                        result.used = {after.window - before.window, after.poller - before.poller,
-                                       after.journal - before.journal,
-                                       after.exchange - before.exchange,
-                                       after.program - before.program};
+                        result.used = {
+                            after.window - before.window,   after.poller - before.poller,
+                            after.journal - before.journal, after.exchange - before.exchange,
+                            after.program - before.program, after.windowWakes - before.windowWakes};
                         result.ran = true;
                         window.OnStop();
                         step = Step::Stopping;
@@ -154,6 +156,7 @@ void BM_WindowRun(benchmark::State& state) {
         state.counters["samples"] = run.samples;
         state.counters["floor_ms/s"] = floor;
         state.counters["window_ms/s"] = perSecond(run.used.window);
+        state.counters["window_wakes/s"] = run.used.windowWakes / run.seconds;
         state.counters["poller_ms/s"] = perSecond(run.used.poller);
         state.counters["journal_ms/s"] = perSecond(run.used.journal);
         state.counters["exchange_ms/s"] = perSecond(run.used.exchange);

@@ -345,14 +345,32 @@ void CRunController::StartPoller() {
     const int pollRun = ++m_pollRun;
     // Crosses threads: each sample is queued to the engine's thread; one from a poller run
     // that has ended by then is dropped there.
-    CStatusPoller::Sink sink;
-    sink.status = [this](const StatusSample& sample) {
-        QMetaObject::invokeMethod(
-            this, [this, sample] { OnStatusSample(sample); }, Qt::QueuedConnection);
+    // A cycle's samples cross together, so the engine's thread wakes once a cycle, not once a
+    // reply. Touched on the poller's thread only.
+    struct CycleSamples {
+        std::optional<StatusSample> status;
+        std::optional<RunStateSample> runState;
     };
-    sink.runState = [this](const RunStateSample& sample) {
+    auto held = std::make_shared<CycleSamples>();
+    CStatusPoller::Sink sink;
+    sink.status = [held](const StatusSample& sample) { held->status = sample; };
+    sink.runState = [held](const RunStateSample& sample) { held->runState = sample; };
+    sink.cycleEnd = [this, held] {
+        if (!held->status && !held->runState) {
+            return;
+        }
         QMetaObject::invokeMethod(
-            this, [this, sample] { OnRunStateSample(sample); }, Qt::QueuedConnection);
+            this,
+            [this, samples = std::exchange(*held, {})] {
+                ReportDurableSamples();
+                if (samples.status) {
+                    OnStatusSample(*samples.status);
+                }
+                if (samples.runState) {
+                    OnRunStateSample(*samples.runState);
+                }
+            },
+            Qt::QueuedConnection);
     };
     sink.failure = [this](const PollFailure& failure) {
         QMetaObject::invokeMethod(
@@ -396,8 +414,12 @@ void CRunController::OnStatusSample(const StatusSample& sample) {
         // crash. Crosses threads: the journal's thread queues the report to the engine's.
         m_unreported.push_back({x, speed, remaining});
         m_journal.Sample(x, speed, sample.actual, remaining, now, [this, run = m_sampleRun, x] {
-            QMetaObject::invokeMethod(
-                this, [this, run, x] { ReportWrittenSamples(run, x); }, Qt::QueuedConnection);
+            m_durable.store(static_cast<std::uint64_t>(static_cast<std::uint32_t>(run)) << 32 |
+                            static_cast<std::uint32_t>(x));
+            if (m_promptReports.load()) {
+                QMetaObject::invokeMethod(
+                    this, [this, run, x] { ReportWrittenSamples(run, x); }, Qt::QueuedConnection);
+            }
         });
         RaiseAlarms(m_alarmRules.Sample(sample.actual, sample.speedSetpoint,
                                         std::chrono::steady_clock::now()));
@@ -529,6 +551,11 @@ void CRunController::AnnounceEndOnceReported() {
     if (m_endToAnnounce && m_unreported.empty()) {
         m_observer.RunEnded(*std::exchange(m_endToAnnounce, std::nullopt));
     }
+}
+
+void CRunController::ReportDurableSamples() {
+    const std::uint64_t durable = m_durable.load();
+    ReportWrittenSamples(static_cast<int>(durable >> 32), static_cast<int>(durable & 0xffffffffu));
 }
 
 void CRunController::ReportWrittenSamples(int run, int upTo) {

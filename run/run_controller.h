@@ -3,6 +3,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -121,6 +122,12 @@ class CRunController : public QObject {
     // The login name on this host, "user@host".
     static std::string LocalUser();
 
+    // Whether a sample is reported (SampleRecorded) as soon as its journal line is durable,
+    // at the cost of a wake-up of the engine's thread for each, or with the next cycle's
+    // samples (a front end that shows the samples as they come, not as they are kept). Every
+    // sample of a run is reported before its end either way.
+    void SetPromptSampleReports(bool prompt) { m_promptReports.store(prompt); }
+
     // Where the journals go; the user's data folder unless set (tests).
     void SetJournalFolder(const std::string& folder) { m_journal.SetFolder(folder); }
     std::string JournalFolder() const { return m_journal.Folder(); }
@@ -187,6 +194,8 @@ class CRunController : public QObject {
     void BeginRun(std::optional<JournalHeader> headerWaitingForSpeed);
     // Reports the samples of run `run` up to number `upTo` whose journal lines are written.
     void ReportWrittenSamples(int run, int upTo);
+    // Reports the samples whose journal lines the journal's thread has made durable so far.
+    void ReportDurableSamples();
     // On the worker: Stop's up to four sends of the speed; whether one was acknowledged.
     bool SendStop(int speed);
     // On the worker: a status reply, or none.
@@ -258,6 +267,12 @@ class CRunController : public QObject {
     };
     std::deque<UnreportedSample> m_unreported;
     int m_sampleRun = 0;
+    // The last sample whose journal line is durable, with its run: (run << 32) | number.
+    // Written on the journal's thread, read on the engine's.
+    std::atomic<std::uint64_t> m_durable{0};
+    // Whether the journal's thread wakes the engine's for each durable sample; otherwise they
+    // are reported at the engine's next wake-up (the next cycle, the run's end).
+    std::atomic<bool> m_promptReports{true};
     // A run's end that waits for its last samples to be reported.
     std::optional<RunEnd> m_endToAnnounce;
     std::string m_startedBy = LocalUser();

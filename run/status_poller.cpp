@@ -57,9 +57,11 @@ void CStatusPoller::Run(int pollRun, Sink sink, std::chrono::milliseconds period
         PollStatus(pollRun, sink, smoothing);
         // Nobody takes the answer to a run-state query asked after a stop.
         if (StopRequested()) {
+            EndCycle(sink);
             break;
         }
         PollRunState(pollRun, sink);
+        EndCycle(sink);
         if (std::chrono::steady_clock::now() >= deadline) {
             // The exchanges took a whole cycle or more: start the next one at once, from now.
             cycleStart = std::chrono::steady_clock::now();
@@ -102,6 +104,12 @@ void CStatusPoller::PollRunState(int pollRun, const Sink& sink) {
     if (sink.runState) {
         sink.runState(RunStateSample{pollRun, block[RunStateFrame::kRunFlag],
                                      block[RunStateFrame::kSecondState]});
+    }
+}
+
+void CStatusPoller::EndCycle(const Sink& sink) {
+    if (sink.cycleEnd) {
+        sink.cycleEnd();
     }
 }
 

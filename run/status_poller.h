@@ -26,6 +26,9 @@ class CStatusPoller {
         std::function<void(const StatusSample&)> status;
         std::function<void(const RunStateSample&)> runState;
         std::function<void(const PollFailure&)> failure;
+        // Once a cycle, after its status and run-state samples (also when a stop cuts the
+        // cycle short), so a sink may hand a cycle's samples on together.
+        std::function<void()> cycleEnd;
     };
 
     explicit CStatusPoller(CShakerProtocol& protocol) : m_protocol(protocol) {}
@@ -60,6 +63,7 @@ class CStatusPoller {
     void Run(int pollRun, Sink sink, std::chrono::milliseconds period);
     void PollStatus(int pollRun, const Sink& sink, SpeedSmoothing& smoothing);
     void PollRunState(int pollRun, const Sink& sink);
+    static void EndCycle(const Sink& sink);
     bool StopRequested() const { return m_nStop.load() != 0; }
     // Sleeps until the deadline or a stop request, whichever comes first.
     void WaitForNextCycle(std::chrono::steady_clock::time_point deadline);

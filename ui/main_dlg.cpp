@@ -65,6 +65,9 @@ CMainDlg::CMainDlg(QWidget* parent)
     };
     m_notifications.Apply(LoadNotificationSettings());
     m_engine.SetEventSink(&m_notifications);
+    // The window shows each sample as it is polled; only the status line heeds the reports,
+    // and nothing in it waits on the disk: no wake-up of this thread for each.
+    m_engine.SetPromptSampleReports(false);
     // A fixed-size window of its own with a taskbar entry: caption, window menu and
     // minimise box, no maximise box.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

@@ -32,6 +32,7 @@ class CRecordingSink {
         sink.failure = [this](const PollFailure& f) {
             Add('F', "F" + std::to_string(f.portLost ? 1 : 0));
         };
+        sink.cycleEnd = [this] { Add('E', "E"); };
         return sink;
     }
     std::size_t Count(char kind) const {
@@ -43,7 +44,8 @@ class CRecordingSink {
         std::lock_guard lock(m_mutex);
         return m_entries.size();
     }
-    // The first entries, space separated: "S<speed>:<remaining>", "R<flag>:<byte>", "F<lost>".
+    // The first entries, space separated: "S<speed>:<remaining>", "R<flag>:<byte>", "F<lost>",
+    // "E" (a cycle's end).
     std::string Transcript(std::size_t first) const {
         std::lock_guard lock(m_mutex);
         std::string text;
@@ -153,11 +155,12 @@ TEST_F(StatusPollerTest, FailedQueriesAreReportedOnlyForTheStatusAndTheLoopGoesO
     session.Shaker().QueueReply(kCodeRunState, WithBadChecksum(RunStateReply(1, 0)));
 
     poller.Start(1, sink.Sink());
-    ASSERT_TRUE(WaitWithoutEvents([&] { return sink.Size() >= 6; }));
+    ASSERT_TRUE(WaitWithoutEvents([&] { return sink.Size() >= 9; }));
 
     // Cycle 2 lost its status, cycle 3 its run state; values are unsigned 16-bit. The lost
     // reply left the smoothing alone: 295 settled it, so the shaker's own 0 shows as 225.
-    EXPECT_EQ(sink.Transcript(6), "S150:60 R1:0 F0 R0:7 S295:65535 S225:6");
+    // Each cycle ends once, after what it learnt.
+    EXPECT_EQ(sink.Transcript(9), "S150:60 R1:0 E F0 R0:7 E S295:65535 E S225:6");
 }
 
 TEST_F(StatusPollerTest, AStopWhileASampleIsHandedOverEndsTheCycleWithoutAnotherExchange) {
@@ -173,7 +176,8 @@ TEST_F(StatusPollerTest, AStopWhileASampleIsHandedOverEndsTheCycleWithoutAnother
     ASSERT_TRUE(WaitWithoutEvents([&] { return sink.Count('S') == 1; }));
     poller.Join();
 
-    EXPECT_EQ(sink.Transcript(9), "S0:6");
+    // The cycle still ends: its status sample is handed on.
+    EXPECT_EQ(sink.Transcript(9), "S0:6 E");
     EXPECT_EQ(session.Shaker().RequestCount(kCodeStatus), 1);
     EXPECT_EQ(session.Shaker().RequestCount(kCodeRunState), 0);
 }
