@@ -34,14 +34,16 @@ inline double TaskRunNs(const std::filesystem::path& task) {
     return ns;
 }
 
-// Times one task of this process was put on a CPU so far: its wake-ups, near enough.
-inline double TaskRunCount(const std::filesystem::path& task) {
-    std::ifstream schedstat(task / "schedstat");
-    double ns = 0;
-    double waiting = 0;
-    double count = 0;
-    schedstat >> ns >> waiting >> count;
-    return count;
+// Times one task of this process went to sleep so far: its wake-ups.
+inline double TaskSleeps(const std::filesystem::path& task) {
+    std::ifstream status(task / "status");
+    const std::string key = "voluntary_ctxt_switches:";
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key, 0) == 0) {
+            return std::stod(line.substr(key.size()));
+        }
+    }
+    return 0;
 }
 
 inline std::string TaskName(const std::filesystem::path& task) {

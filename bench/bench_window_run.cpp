@@ -43,7 +43,7 @@ ThreadTimes ReadThreadTimes(const std::string& programName) {
     const long mainThread = static_cast<long>(getpid());
     ThreadTimes times;
     times.window = OwnRunNs();
-    times.windowWakes = TaskRunCount("/proc/thread-self");
+    times.windowWakes = TaskSleeps("/proc/thread-self");
     times.poller = ThreadRunNs("velmora-poller");
     times.journal = ThreadRunNs("velmora-journal");
     times.exchange = ThreadRunNs("velmora-exchange");

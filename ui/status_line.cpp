@@ -31,13 +31,14 @@ constexpr int kGlyphBleed = 2;
 }  // namespace
 
 CStatusLine::Layout CStatusLine::LayOut(const QFontMetrics& metrics, const QRect& rect,
-                                        const QString& left, const QString& right) {
+                                        const QString& left, const QString& right,
+                                        const std::function<int(const QString&)>& advance) {
     Layout layout;
     const QRect area = rect.adjusted(8, 1, -8, 0);
     // A pixel to spare: eliding measures glyph by glyph and may cut a text exactly as wide as
     // its box.
-    const int leftNeeds = left.isEmpty() ? 0 : metrics.horizontalAdvance(left) + 2;
-    const int rightNeeds = right.isEmpty() ? 0 : metrics.horizontalAdvance(right) + 2;
+    const int leftNeeds = left.isEmpty() ? 0 : advance(left) + 2;
+    const int rightNeeds = right.isEmpty() ? 0 : advance(right) + 2;
     const Widths widths = ShareWidth(leftNeeds, rightNeeds, area.width() - kGap);
     layout.leftBox = QRect(area.left(), area.top(), widths.left, area.height());
     layout.rightBox = area.adjusted(widths.left + kGap, 0, 0, 0);
@@ -59,9 +60,36 @@ const CStatusLine::Layout& CStatusLine::ShownLayout() {
     if (!m_layout || m_layout->rect != rect() || m_layout->font != font() ||
         m_layout->left != m_left || m_layout->right != right) {
         m_layout = LayoutFor{rect(), font(), m_left, right,
-                             LayOut(QFontMetrics(font()), rect(), m_left, right)};
+                             LayOut(QFontMetrics(font()), rect(), m_left, right,
+                                    [this](const QString& text) { return Advance(text); })};
     }
     return m_layout->layout;
+}
+
+int CStatusLine::Advance(const QString& text) {
+    if (m_advanceFont != font()) {
+        m_advances.clear();
+        m_advanceFont = font();
+    }
+    // A part a second: a few dozen are plenty.
+    constexpr qsizetype kKept = 64;
+    const QFontMetrics metrics(m_advanceFont);
+    int total = 0;
+    for (qsizetype from = 0; from < text.size();) {
+        const qsizetype next = text.indexOf(kSeparator, from + 1);
+        const qsizetype end = next < 0 ? text.size() : next;
+        const QString part = text.sliced(from, end - from);
+        auto known = m_advances.constFind(part);
+        if (known == m_advances.constEnd()) {
+            if (m_advances.size() >= kKept) {
+                m_advances.clear();
+            }
+            known = m_advances.insert(part, metrics.horizontalAdvance(part));
+        }
+        total += *known;
+        from = end;
+    }
+    return total;
 }
 
 CStatusLine::Widths CStatusLine::ShareWidth(int left, int right, int room) {
@@ -79,8 +107,8 @@ CStatusLine::Widths CStatusLine::ShareWidth(int left, int right, int room) {
     return {room / 2, room - room / 2};
 }
 
-QRect CStatusLine::ChangedRightPart(const QFontMetrics& metrics, const Layout& before,
-                                    const Layout& after) {
+QRect CStatusLine::ChangedRightPart(const Layout& before, const Layout& after,
+                                    const std::function<int(const QString&)>& advance) {
     if (before.leftShown != after.leftShown || before.rightBox != after.rightBox) {
         return {};
     }
@@ -94,7 +122,7 @@ QRect CStatusLine::ChangedRightPart(const QFontMetrics& metrics, const Layout& b
         ++same;
     }
     same = std::max<qsizetype>(0, same - 1);
-    const int keptWidth = metrics.horizontalAdvance(now.right(same));
+    const int keptWidth = advance(now.right(same));
     const int widest = std::max(before.rightAdvance, after.rightAdvance);
     const int end = after.rightBox.right() + 1 - keptWidth + kGlyphBleed;
     const int start = after.rightBox.right() + 1 - widest - kGlyphBleed;
@@ -118,7 +146,8 @@ void CStatusLine::SetTexts(const QString& left, const QString& right) {
     UpdateToolTip();
     // A run's status changes every second in a few characters (the time left): only they
     // are painted again.
-    const QRect changed = ChangedRightPart(QFontMetrics(font()), before, ShownLayout());
+    const QRect changed = ChangedRightPart(before, ShownLayout(),
+                                           [this](const QString& text) { return Advance(text); });
     if (changed.isEmpty()) {
         update();
     } else {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QFontMetrics>
+#include <QHash>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -36,8 +38,9 @@ class CStatusLine : public QWidget {
         QString rightShown;
         int rightAdvance = 0;  // of rightShown
     };
+    // `advance` measures a text in the font of `metrics`.
     static Layout LayOut(const QFontMetrics& metrics, const QRect& rect, const QString& left,
-                         const QString& right);
+                         const QString& right, const std::function<int(const QString&)>& advance);
     // How `room` pixels are shared between the two parts, which need `left` and `right`: a
     // part is shortened only when both don't fit, and then the longer one.
     struct Widths {
@@ -49,8 +52,11 @@ class CStatusLine : public QWidget {
     static constexpr int kGap = 16;
     // The pixels that differ between two layouts when only the right part's text changed;
     // empty when more than that changed. Measures only the characters both texts end with.
-    static QRect ChangedRightPart(const QFontMetrics& metrics, const Layout& before,
-                                  const Layout& after);
+    static QRect ChangedRightPart(const Layout& before, const Layout& after,
+                                  const std::function<int(const QString&)>& advance);
+    // Between the parts of either text: the port and the instrument, the state, the journal
+    // and the notes.
+    static constexpr QStringView kSeparator = u" \u00b7 ";
 
   signals:
     void AlarmAcknowledged();
@@ -65,6 +71,10 @@ class CStatusLine : public QWidget {
     // The layout of the texts shown now, made again only when they, the size or the font
     // changed: shaping the texts is most of what a second's update costs.
     const Layout& ShownLayout();
+    // The advance of `text` in the line's font, added up from its parts (each with the
+    // separator before it): from one second to the next only the state's part is new, and
+    // only it is shaped.
+    int Advance(const QString& text);
 
     QString m_left;
     QString m_right;
@@ -76,4 +86,7 @@ class CStatusLine : public QWidget {
         Layout layout;
     };
     std::optional<LayoutFor> m_layout;
+    // Advances of the parts measured lately, in m_advanceFont.
+    QHash<QString, int> m_advances;
+    QFont m_advanceFont;
 };
