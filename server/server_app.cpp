@@ -4,7 +4,6 @@
 #include "run/audit_trail.h"
 
 #include <grpcpp/ext/proto_server_reflection_plugin.h>
-#include <grpcpp/health_check_service_interface.h>
 #include <grpcpp/resource_quota.h>
 #include <grpcpp/security/server_credentials.h>
 #include <grpcpp/server.h>
@@ -24,6 +23,7 @@
 #include "server/call_log.h"
 #include "server/cancel_controller_service.h"
 #include "server/discovery.h"
+#include "server/health_service.h"
 #include "server/instrument_source.h"
 #include "server/server_identity.h"
 #include "server/shaker_backend.h"
@@ -109,6 +109,7 @@ struct CServerApp::Impl {
     std::unique_ptr<CShakingControllerService> shakingService;
     std::unique_ptr<CCancelControllerService> cancelService;
     std::unique_ptr<CSimulationControllerService> simulationService;
+    CHealthService health;
     std::unique_ptr<grpc::Server> server;
     std::optional<CWebView::Options> webOptions;
     std::unique_ptr<CWebView> web;
@@ -311,7 +312,6 @@ void CServerApp::Impl::Serve() {
         access->Guard());
 
     // Standard tools (grpcurl, grpc_health_probe) work without the .proto files.
-    grpc::EnableDefaultHealthCheckService(true);
     grpc::reflection::InitProtoReflectionServerBuilderPlugin();
     grpc::ServerBuilder builder;
     int boundPort = 0;
@@ -323,6 +323,7 @@ void CServerApp::Impl::Serve() {
     builder.RegisterService(shakingService.get());
     builder.RegisterService(cancelService.get());
     builder.RegisterService(simulationService.get());
+    builder.RegisterService(&health);
     for (grpc::Service* service : access->Services())
         builder.RegisterService(service);
     server = builder.BuildAndStart();
