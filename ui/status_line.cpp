@@ -59,37 +59,12 @@ const CStatusLine::Layout& CStatusLine::ShownLayout() {
     const QString right = RightShown();
     if (!m_layout || m_layout->rect != rect() || m_layout->font != font() ||
         m_layout->left != m_left || m_layout->right != right) {
-        m_layout = LayoutFor{rect(), font(), m_left, right,
-                             LayOut(QFontMetrics(font()), rect(), m_left, right,
-                                    [this](const QString& text) { return Advance(text); })};
+        m_layout = LayoutFor{
+            rect(), font(), m_left, right,
+            LayOut(QFontMetrics(font()), rect(), m_left, right,
+                   [this](const QString& text) { return m_advances.Advance(font(), text); })};
     }
     return m_layout->layout;
-}
-
-int CStatusLine::Advance(const QString& text) {
-    if (m_advanceFont != font()) {
-        m_advances.clear();
-        m_advanceFont = font();
-    }
-    // A part a second: a few dozen are plenty.
-    constexpr qsizetype kKept = 64;
-    const QFontMetrics metrics(m_advanceFont);
-    int total = 0;
-    for (qsizetype from = 0; from < text.size();) {
-        const qsizetype next = text.indexOf(kSeparator, from + 1);
-        const qsizetype end = next < 0 ? text.size() : next;
-        const QString part = text.sliced(from, end - from);
-        auto known = m_advances.constFind(part);
-        if (known == m_advances.constEnd()) {
-            if (m_advances.size() >= kKept) {
-                m_advances.clear();
-            }
-            known = m_advances.insert(part, metrics.horizontalAdvance(part));
-        }
-        total += *known;
-        from = end;
-    }
-    return total;
 }
 
 CStatusLine::Widths CStatusLine::ShareWidth(int left, int right, int room) {
@@ -146,8 +121,9 @@ void CStatusLine::SetTexts(const QString& left, const QString& right) {
     UpdateToolTip();
     // A run's status changes every second in a few characters (the time left): only they
     // are painted again.
-    const QRect changed = ChangedRightPart(before, ShownLayout(),
-                                           [this](const QString& text) { return Advance(text); });
+    const QRect changed = ChangedRightPart(before, ShownLayout(), [this](const QString& text) {
+        return m_advances.Advance(font(), text);
+    });
     if (changed.isEmpty()) {
         update();
     } else {

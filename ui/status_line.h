@@ -4,10 +4,11 @@
 #include <optional>
 
 #include <QFontMetrics>
-#include <QHash>
 #include <QRect>
 #include <QString>
 #include <QWidget>
+
+#include "ui/text_advances.h"
 
 // The line along the bottom of the main window: the port and instrument, the link's state and
 // the run's journal, and the latest note. Painted in the window's colours; it never takes the
@@ -71,10 +72,6 @@ class CStatusLine : public QWidget {
     // The layout of the texts shown now, made again only when they, the size or the font
     // changed: shaping the texts is most of what a second's update costs.
     const Layout& ShownLayout();
-    // The advance of `text` in the line's font, added up from its parts (each with the
-    // separator before it): from one second to the next only the state's part is new, and
-    // only it is shaped.
-    int Advance(const QString& text);
 
     QString m_left;
     QString m_right;
@@ -86,7 +83,5 @@ class CStatusLine : public QWidget {
         Layout layout;
     };
     std::optional<LayoutFor> m_layout;
-    // Advances of the parts measured lately, in m_advanceFont.
-    QHash<QString, int> m_advances;
-    QFont m_advanceFont;
+    CTextAdvances m_advances{kSeparator};
 };

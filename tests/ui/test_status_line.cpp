@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPaintEvent>
 #include <QRegion>
@@ -15,6 +16,7 @@
 
 #include "ui/main_dlg.h"
 #include "ui/status_line.h"
+#include "ui/text_advances.h"
 
 namespace {
 
@@ -78,6 +80,28 @@ TEST(StatusLine, ATimeLeftRepaintsOnlyItsOwnPartAndShowsWhatAWholePaintWould) {
         const QImage whole = line.grab().toImage().convertToFormat(QImage::Format_RGB32);
         EXPECT_TRUE(OnScreen(line) == whole) << "stale pixels after " << after.toStdString();
     }
+}
+
+// What the status line measures a text as is what the font measures it as, whether its parts
+// were measured before or not: parts are added before rounding.
+TEST(StatusLine, AdvancesAreTheFontsOwnFromRememberedParts) {
+    const QFont font = CStatusLine().font();
+    const QFontMetrics metrics(font);
+    CTextAdvances advances(CStatusLine::kSeparator);
+    const QString journal = QStringLiteral(" \u00b7 Journal: /home/lab/runs/run-2026-12-08.tsv");
+    for (const char* time : {"59:12", "11:11", "10:01", "41:47", "00:00", "1:11", "111:11"}) {
+        for (const QString& text : {QStringLiteral("Running, %1 left").arg(time),
+                                    QStringLiteral("Running, %1 left").arg(time) + journal}) {
+            EXPECT_EQ(advances.Advance(font, text), metrics.horizontalAdvance(text))
+                << text.toStdString();
+        }
+    }
+    // Another font: nothing measured in the first is taken for it.
+    QFont bold = font;
+    bold.setBold(true);
+    bold.setPixelSize(font.pixelSize() * 3);
+    const QString text = QStringLiteral("Running, 11:17 left") + journal;
+    EXPECT_EQ(advances.Advance(bold, text), QFontMetrics(bold).horizontalAdvance(text));
 }
 
 // A part is cut only when the two don't fit, and then the longer one: a short state never cuts

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QFont>
+#include <QHash>
+#include <QString>
+#include <QStringView>
+
+// The advances of texts in one font, added up from their parts between `separator`s (each
+// part with the separator before it) and remembered by part: a status that changes every
+// second in a few characters has only its changed part shaped. The parts are added in
+// fractions of a pixel and only the sum is rounded, as the font measures a whole text.
+class CTextAdvances {
+  public:
+    explicit CTextAdvances(QStringView separator) : m_separator(separator.toString()) {}
+
+    int Advance(const QFont& font, const QString& text);
+
+  private:
+    QString m_separator;
+    QFont m_font;
+    bool m_hasFont = false;
+    // Parts measured lately, in m_font.
+    QHash<QString, qreal> m_advances;
+};
