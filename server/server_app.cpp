@@ -319,6 +319,9 @@ void CServerApp::Impl::Serve() {
     grpc::ResourceQuota quota("velmora-server");
     quota.SetMaxThreads(kMaxThreads);
     builder.SetResourceQuota(quota);
+    // A waiting request thread looks up once a second by default, idle or not; a shutdown
+    // wakes it anyway.
+    builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::CQ_TIMEOUT_MSEC, 10000);
     builder.RegisterService(silaService.get());
     builder.RegisterService(shakingService.get());
     builder.RegisterService(cancelService.get());
