@@ -84,6 +84,18 @@ class CBenchServer {
         }).detach();
         m_stub = sc::ShakingController::NewStub(grpc::CreateChannel(
             "127.0.0.1:" + std::to_string(m_port), grpc::InsecureChannelCredentials()));
+        // It listens while it connects to the instrument (18 paced requests): the benchmarks
+        // start once it has, so none of them times a refusal.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (m_port > 0 && !Connected() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    bool Connected() {
+        grpc::ClientContext context;
+        sc::Get_DeviceId_Responses response;
+        return m_stub->Get_DeviceId(&context, {}, &response).ok();
     }
 
     CSimulatedShaker m_shaker;
