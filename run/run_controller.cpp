@@ -343,10 +343,9 @@ void CRunController::ShowSetpoints(const std::vector<std::uint8_t>& block) {
 
 void CRunController::StartPoller() {
     const int pollRun = ++m_pollRun;
-    // Crosses threads: each sample is queued to the engine's thread; one from a poller run
-    // that has ended by then is dropped there.
-    // A cycle's samples cross together, so the engine's thread wakes once a cycle, not once a
-    // reply. Touched on the poller's thread only.
+    // Crosses threads: a cycle's samples are queued to the engine's thread together, so it
+    // wakes once a cycle, not once a reply; one from a poller run that has ended by then is
+    // dropped there. `held` is touched on the poller's thread only.
     struct CycleSamples {
         std::optional<StatusSample> status;
         std::optional<RunStateSample> runState;
@@ -411,7 +410,8 @@ void CRunController::OnStatusSample(const StatusSample& sample) {
         largestX = std::max(largestX, static_cast<double>(m_record.TimeSeries().size()));
         // Reported once its line is durable: whoever hears of a sample (a client of the
         // server, a script reading the command line) finds it in the journal even after a
-        // crash. Crosses threads: the journal's thread queues the report to the engine's.
+        // crash. Crosses threads: the journal's thread notes how far the journal is durable,
+        // and queues the report to the engine's thread when reports are prompt.
         m_unreported.push_back({x, speed, remaining});
         m_journal.Sample(x, speed, sample.actual, remaining, now, [this, run = m_sampleRun, x] {
             m_durable.store(static_cast<std::uint64_t>(static_cast<std::uint32_t>(run)) << 32 |

@@ -59,12 +59,14 @@ const CStatusLine::Layout& CStatusLine::ShownLayout() {
     const QString right = RightShown();
     if (!m_layout || m_layout->rect != rect() || m_layout->font != font() ||
         m_layout->left != m_left || m_layout->right != right) {
-        m_layout = LayoutFor{
-            rect(), font(), m_left, right,
-            LayOut(QFontMetrics(font()), rect(), m_left, right,
-                   [this](const QString& text) { return m_advances.Advance(font(), text); })};
+        m_layout = LayoutFor{rect(), font(), m_left, right,
+                             LayOut(QFontMetrics(font()), rect(), m_left, right, Measure())};
     }
     return m_layout->layout;
+}
+
+std::function<int(const QString&)> CStatusLine::Measure() {
+    return [this](const QString& text) { return m_advances.Advance(font(), text); };
 }
 
 CStatusLine::Widths CStatusLine::ShareWidth(int left, int right, int room) {
@@ -121,9 +123,7 @@ void CStatusLine::SetTexts(const QString& left, const QString& right) {
     UpdateToolTip();
     // A run's status changes every second in a few characters (the time left): only they
     // are painted again.
-    const QRect changed = ChangedRightPart(before, ShownLayout(), [this](const QString& text) {
-        return m_advances.Advance(font(), text);
-    });
+    const QRect changed = ChangedRightPart(before, ShownLayout(), Measure());
     if (changed.isEmpty()) {
         update();
     } else {

@@ -72,6 +72,8 @@ class CStatusLine : public QWidget {
     // The layout of the texts shown now, made again only when they, the size or the font
     // changed: shaping the texts is most of what a second's update costs.
     const Layout& ShownLayout();
+    // Measures a text in the line's font, from the parts measured before.
+    std::function<int(const QString&)> Measure();
 
     QString m_left;
     QString m_right;
