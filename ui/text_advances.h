@@ -7,7 +7,7 @@
 
 // The advances of texts in one font, added up from their parts between `separator`s (each
 // part with the separator before it) and remembered by part: a status that changes every
-// second in a few characters has only its changed part shaped. The parts are added in
+// second in a few characters has only its changed part measured. The parts are added in
 // fractions of a pixel and only the sum is rounded, as the font measures a whole text.
 class CTextAdvances {
   public:
@@ -16,9 +16,16 @@ class CTextAdvances {
     int Advance(const QFont& font, const QString& text);
 
   private:
+    qreal PartAdvance(const QString& part);
+    qreal CharAdvance(QChar ch);
+    qreal Kerning(QChar first, QChar second);
+
     QString m_separator;
     QFont m_font;
     bool m_hasFont = false;
     // Parts measured lately, in m_font.
     QHash<QString, qreal> m_advances;
+    // Each character's own advance, and what a pair of them adds to their two advances.
+    QHash<char16_t, qreal> m_charAdvances;
+    QHash<quint32, qreal> m_kerning;
 };

@@ -96,6 +96,13 @@ TEST(StatusLine, AdvancesAreTheFontsOwnFromRememberedParts) {
                 << text.toStdString();
         }
     }
+    // Pairs that kern and letters that could join, in texts measured a piece at a time.
+    for (const char* text :
+         {"AVAWAY To Ty, office fifty", "Stopping\u2026", "Wave 7/11 \u00b7 LT"}) {
+        EXPECT_EQ(advances.Advance(font, QString::fromUtf8(text)),
+                  metrics.horizontalAdvance(QString::fromUtf8(text)))
+            << text;
+    }
     // Another font: nothing measured in the first is taken for it.
     QFont bold = font;
     bold.setBold(true);
