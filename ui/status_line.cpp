@@ -167,5 +167,27 @@ void CStatusLine::paintEvent(QPaintEvent* event) {
     if (!m_alarm.isEmpty()) {
         painter.setPen(Palette::kAlarmText);
     }
-    painter.drawText(layout.rightBox, Qt::AlignRight | Qt::AlignVCenter, layout.rightShown);
+    if (layout.rightShown != RightShown()) {
+        painter.drawText(layout.rightBox, Qt::AlignRight | Qt::AlignVCenter, layout.rightShown);
+        return;
+    }
+    // Shown whole: each part is drawn where it sits in the whole text, and only the parts the
+    // update reaches are shaped again.
+    const QList<CTextAdvances::Part> parts = m_advances.Parts(font(), layout.rightShown);
+    qreal total = 0;
+    for (const CTextAdvances::Part& part : parts) {
+        total += part.advance;
+    }
+    const QFontMetricsF metrics(font());
+    const qreal baseline = layout.rightBox.top() +
+                           (layout.rightBox.height() - (metrics.ascent() + metrics.descent())) / 2 +
+                           metrics.ascent();
+    const QRect reached = event->region().boundingRect();
+    painter.setClipRect(layout.rightBox, Qt::IntersectClip);
+    qreal x = layout.rightBox.right() + 1 - total;
+    for (const CTextAdvances::Part& part : parts) {
+        if (x - kGlyphBleed <= reached.right() && x + part.advance + kGlyphBleed >= reached.left())
+            painter.drawText(QPointF(x, baseline), part.text);
+        x += part.advance;
+    }
 }

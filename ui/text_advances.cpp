@@ -1,6 +1,7 @@
 #include "ui/text_advances.h"
 
 #include <QFontMetricsF>
+#include <QTextLayout>
 
 namespace {
 
@@ -18,30 +19,48 @@ bool PairwiseLaidOut(const QString& text) {
 
 }  // namespace
 
-int CTextAdvances::Advance(const QFont& font, const QString& text) {
+void CTextAdvances::UseFont(const QFont& font) {
     if (!m_hasFont || font != m_font) {
         m_font = font;
         m_hasFont = true;
         m_advances.clear();
         m_charAdvances.clear();
         m_kerning.clear();
+        MeasureClockPairs();
     }
+}
+
+qreal CTextAdvances::RememberedAdvance(const QString& part) {
     // A part a second: a few dozen are plenty.
     constexpr qsizetype kKept = 64;
-    qreal total = 0;
+    auto known = m_advances.constFind(part);
+    if (known == m_advances.constEnd()) {
+        if (m_advances.size() >= kKept) {
+            m_advances.clear();
+        }
+        known = m_advances.insert(part, PartAdvance(part));
+    }
+    return *known;
+}
+
+QList<CTextAdvances::Part> CTextAdvances::Parts(const QFont& font, const QString& text) {
+    UseFont(font);
+    QList<Part> parts;
     for (qsizetype from = 0; from < text.size();) {
         const qsizetype next = text.indexOf(m_separator, from + 1);
         const qsizetype end = next < 0 ? text.size() : next;
-        const QString part = text.sliced(from, end - from);
-        auto known = m_advances.constFind(part);
-        if (known == m_advances.constEnd()) {
-            if (m_advances.size() >= kKept) {
-                m_advances.clear();
-            }
-            known = m_advances.insert(part, PartAdvance(part));
-        }
-        total += *known;
+        QString part = text.sliced(from, end - from);
+        const qreal advance = RememberedAdvance(part);
+        parts.append({std::move(part), advance});
         from = end;
+    }
+    return parts;
+}
+
+int CTextAdvances::Advance(const QFont& font, const QString& text) {
+    qreal total = 0;
+    for (const Part& part : Parts(font, text)) {
+        total += part.advance;
     }
     return qRound(total);
 }
@@ -78,4 +97,27 @@ qreal CTextAdvances::Kerning(QChar first, QChar second) {
         known = m_kerning.insert(key, pair - CharAdvance(first) - CharAdvance(second));
     }
     return *known;
+}
+
+// A clock's text brings new pairs of digits every few seconds for minutes: they are all laid
+// out at once, in one text, each pair followed by a blank.
+void CTextAdvances::MeasureClockPairs() {
+    const QString clock = QStringLiteral("0123456789: ");
+    QString text;
+    for (const QChar first : clock) {
+        for (const QChar second : clock) {
+            text += first;
+            text += second;
+            text += u' ';
+        }
+    }
+    QTextLayout layout(text, m_font);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    for (int i = 0; i + 1 < text.size(); i += 3) {
+        const qreal pair = line.cursorToX(i + 2) - line.cursorToX(i);
+        m_kerning.insert((quint32(text[i].unicode()) << 16) | text[i + 1].unicode(),
+                         pair - CharAdvance(text[i]) - CharAdvance(text[i + 1]));
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -14,11 +15,20 @@ class CTextAdvances {
     explicit CTextAdvances(QStringView separator) : m_separator(separator.toString()) {}
 
     int Advance(const QFont& font, const QString& text);
+    // Each part's advance, unrounded, in the order of `text`.
+    struct Part {
+        QString text;
+        qreal advance;
+    };
+    QList<Part> Parts(const QFont& font, const QString& text);
 
   private:
+    void UseFont(const QFont& font);
+    qreal RememberedAdvance(const QString& part);
     qreal PartAdvance(const QString& part);
     qreal CharAdvance(QChar ch);
     qreal Kerning(QChar first, QChar second);
+    void MeasureClockPairs();
 
     QString m_separator;
     QFont m_font;

@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QRegion>
 #include <QScreen>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "resources/palette.h"
 #include "ui/main_dlg.h"
 #include "ui/status_line.h"
 #include "ui/text_advances.h"
@@ -80,6 +82,31 @@ TEST(StatusLine, ATimeLeftRepaintsOnlyItsOwnPartAndShowsWhatAWholePaintWould) {
         const QImage whole = line.grab().toImage().convertToFormat(QImage::Format_RGB32);
         EXPECT_TRUE(OnScreen(line) == whole) << "stale pixels after " << after.toStdString();
     }
+}
+
+// Drawn a part at a time, the right part lands where the font puts the whole text.
+TEST(StatusLine, PartsAreDrawnWhereTheWholeTextWouldBe) {
+    CStatusLine line;
+    line.setGeometry(0, 0, 1031, CStatusLine::kHeight);
+    const QString right =
+        QStringLiteral("Running, 11:17 left \u00b7 Journal: /home/lab/runs/run-2026-12-08.tsv");
+    line.SetTexts(QString(), right);
+    const QImage parts = line.grab().toImage().convertToFormat(QImage::Format_RGB32);
+
+    QImage whole(line.size(), QImage::Format_RGB32);
+    QPainter painter(&whole);
+    painter.setFont(line.font());
+    painter.fillRect(whole.rect(), Palette::kBackground.darker(130));
+    painter.setPen(Palette::kLightText.darker(115));
+    painter.drawLine(0, 0, line.width(), 0);
+    painter.setPen(Palette::kLightText);
+    const QFontMetrics metrics(line.font());
+    const auto layout =
+        CStatusLine::LayOut(metrics, line.rect(), QString(), right,
+                            [&](const QString& text) { return metrics.horizontalAdvance(text); });
+    painter.drawText(layout.rightBox, Qt::AlignRight | Qt::AlignVCenter, right);
+    painter.end();
+    EXPECT_TRUE(parts == whole);
 }
 
 // What the status line measures a text as is what the font measures it as, whether its parts
