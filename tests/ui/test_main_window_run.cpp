@@ -553,6 +553,8 @@ TEST(MainWindowRun, RealPacingGivesOneStatusAndOneRunStateRequestPerSecond) {
     CMainWindowHarness harness(options);
     std::chrono::steady_clock::time_point pressed;
     harness.Run([&](CMainDlg& window) {
+        // A connection that failed would leave nothing to pace.
+        ASSERT_EQ(window.m_engine.Link(), LinkState::Answering);
         SetFieldText(window, IDC_TIME_EDIT, "4");
         harness.Shaker().ClearRecords();
         pressed = std::chrono::steady_clock::now();
