@@ -44,7 +44,7 @@ void BM_CliRun(benchmark::State& state) {
     const std::string env = std::string("XDG_DATA_HOME=") + dataHome;
     const std::string out = std::string(dataHome) + "/run.xls";
     // The least the same traffic costs, in this process run (bench_floor.h).
-    const double floor = bench_floor::FloorMsPerCycle(10);
+    const double floor = bench_floor::FloorMsPerCycle();
     for (auto _ : state) {
         std::vector<std::string> args = {cli,   "run",    "--port", port,    "--speed",
                                          "300", "--time", time,     "--out", out};

@@ -105,9 +105,13 @@ inline bool Exchange(int fd, int log, std::uint8_t code, int replyLength) {
     return write(log, receiveLine.data(), receiveLine.size()) >= 0;
 }
 
+// Cycles the programs' benchmarks measure the floor over: over ten, one cycle's stray
+// interrupt or late wake moved it by a fifth from run to run.
+constexpr int kFloorCycles = 20;
+
 // Milliseconds of CPU per cycle of the bare traffic over `cycles` seconds; negative when it
 // could not be run.
-inline double FloorMsPerCycle(int cycles = 10) {
+inline double FloorMsPerCycle(int cycles = kFloorCycles) {
     using Clock = std::chrono::steady_clock;
     QTemporaryDir folder;
     CSimulatedShaker shaker;

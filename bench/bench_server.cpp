@@ -198,7 +198,7 @@ static void BM_ServerCpu(benchmark::State& state) {
         return;
     }
     constexpr std::chrono::seconds kWindow{10};
-    const double floor = bench_floor::FloorMsPerCycle(10);
+    const double floor = bench_floor::FloorMsPerCycle();
     for (auto _ : state) {
         state.counters["idle_pct"] = CpuShare(kWindow);
         const std::string uuid = StartRun(1000);

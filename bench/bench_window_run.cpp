@@ -25,7 +25,6 @@ namespace {
 
 using namespace bench_floor;
 
-constexpr int kFloorCycles = 10;
 constexpr int kRunSeconds = 30;
 
 struct ThreadTimes {
@@ -145,7 +144,7 @@ WindowRun RunTheWindow() {
 
 void BM_WindowRun(benchmark::State& state) {
     for (auto _ : state) {
-        const double floor = FloorMsPerCycle(kFloorCycles);
+        const double floor = FloorMsPerCycle();
         const WindowRun run = RunTheWindow();
         if (floor <= 0 || !run.ran || run.samples <= 0) {
             state.SkipWithError("no pseudo-terminal, or the run did not go through");
