@@ -174,17 +174,13 @@ void CStatusLine::paintEvent(QPaintEvent* event) {
     // Shown whole: each part is drawn where it sits in the whole text, and only the parts the
     // update reaches are shaped again.
     const QList<CTextAdvances::Part> parts = m_advances.Parts(font(), layout.rightShown);
-    qreal total = 0;
-    for (const CTextAdvances::Part& part : parts) {
-        total += part.advance;
-    }
     const QFontMetricsF metrics(font());
     const qreal baseline = layout.rightBox.top() +
                            (layout.rightBox.height() - (metrics.ascent() + metrics.descent())) / 2 +
                            metrics.ascent();
     const QRect reached = event->region().boundingRect();
     painter.setClipRect(layout.rightBox, Qt::IntersectClip);
-    qreal x = layout.rightBox.right() + 1 - total;
+    qreal x = layout.rightBox.right() + 1 - CTextAdvances::Total(parts);
     for (const CTextAdvances::Part& part : parts) {
         if (x - kGlyphBleed <= reached.right() && x + part.advance + kGlyphBleed >= reached.left())
             painter.drawText(QPointF(x, baseline), part.text);

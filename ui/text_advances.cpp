@@ -17,6 +17,10 @@ bool PairwiseLaidOut(const QString& text) {
     return true;
 }
 
+quint32 PairKey(QChar first, QChar second) {
+    return (quint32(first.unicode()) << 16) | second.unicode();
+}
+
 }  // namespace
 
 void CTextAdvances::UseFont(const QFont& font) {
@@ -57,12 +61,16 @@ QList<CTextAdvances::Part> CTextAdvances::Parts(const QFont& font, const QString
     return parts;
 }
 
-int CTextAdvances::Advance(const QFont& font, const QString& text) {
+qreal CTextAdvances::Total(const QList<Part>& parts) {
     qreal total = 0;
-    for (const Part& part : Parts(font, text)) {
+    for (const Part& part : parts) {
         total += part.advance;
     }
-    return qRound(total);
+    return total;
+}
+
+int CTextAdvances::Advance(const QFont& font, const QString& text) {
+    return qRound(Total(Parts(font, text)));
 }
 
 // Shaping a text costs far more than looking up its characters: a part the clock changed is
@@ -90,7 +98,7 @@ qreal CTextAdvances::CharAdvance(QChar ch) {
 }
 
 qreal CTextAdvances::Kerning(QChar first, QChar second) {
-    const quint32 key = (quint32(first.unicode()) << 16) | second.unicode();
+    const quint32 key = PairKey(first, second);
     auto known = m_kerning.constFind(key);
     if (known == m_kerning.constEnd()) {
         const qreal pair = QFontMetricsF(m_font).horizontalAdvance(QString(first) + second);
@@ -117,7 +125,7 @@ void CTextAdvances::MeasureClockPairs() {
     layout.endLayout();
     for (int i = 0; i + 1 < text.size(); i += 3) {
         const qreal pair = line.cursorToX(i + 2) - line.cursorToX(i);
-        m_kerning.insert((quint32(text[i].unicode()) << 16) | text[i + 1].unicode(),
+        m_kerning.insert(PairKey(text[i], text[i + 1]),
                          pair - CharAdvance(text[i]) - CharAdvance(text[i + 1]));
     }
 }

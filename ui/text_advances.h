@@ -21,6 +21,7 @@ class CTextAdvances {
         qreal advance;
     };
     QList<Part> Parts(const QFont& font, const QString& text);
+    static qreal Total(const QList<Part>& parts);
 
   private:
     void UseFont(const QFont& font);
