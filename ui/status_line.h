@@ -8,7 +8,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "ui/text_advances.h"
+#include "widgets/text_advances.h"
 
 // The line along the bottom of the main window: the port and instrument, the link's state and
 // the run's journal, and the latest note. Painted in the window's colours; it never takes the

@@ -35,21 +35,14 @@ CTextStamps::Stamp CTextStamps::Crop(const QImage& canvas, QPoint origin) {
 }
 
 void CTextStamps::UseFont(const QFont& font) {
-    if (font == m_font && m_stamps.size() < kMostTexts && m_advances.size() < kMostTexts)
+    if (font == m_font && m_stamps.size() < kMostTexts)
         return;
     m_font = font;
     m_stamps.clear();
-    m_advances.clear();
 }
 
 int CTextStamps::Advance(const QFont& font, const QString& text) {
-    UseFont(font);
-    const auto known = m_advances.constFind(text);
-    if (known != m_advances.constEnd())
-        return *known;
-    const int advance = QFontMetrics(font).horizontalAdvance(text);
-    m_advances.insert(text, advance);
-    return advance;
+    return m_advances.Advance(font, text);
 }
 
 void CTextStamps::Draw(QPainter& painter, const QRect& box, int flags, const QString& text) {
@@ -112,7 +105,7 @@ const CTextStamps::Stamp& CTextStamps::StampFor(const QFont& font, const QColor&
     // `margin` pixels inside the canvas.
     const QFontMetrics metrics(font);
     const int margin =
-        metrics.height() + std::max(0, metrics.horizontalAdvance(text) - box.width()) / 2 + 2;
+        metrics.height() + std::max(0, m_advances.Advance(font, text) - box.width()) / 2 + 2;
     const QSize size = turned ? box.size().transposed() : box.size();
     const QPoint shift =
         turned ? QPoint(margin - drawn.top(), margin + drawn.right() + 1) : QPoint(margin, margin);

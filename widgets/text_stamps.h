@@ -7,6 +7,8 @@
 #include <QSize>
 #include <QString>
 
+#include "widgets/text_advances.h"
+
 class QPainter;
 class QRect;
 
@@ -26,7 +28,8 @@ class CTextStamps {
     // whole-pixel move stands between the painter and its device.
     void DrawTurnedLeft(QPainter& painter, QPoint origin, const QRect& box, int flags,
                         const QString& text);
-    // The text's advance in `font`, remembered.
+    // The text's advance in `font`: a label the axis has not shown before is added up from its
+    // characters' advances, without shaping it.
     int Advance(const QFont& font, const QString& text);
 
   private:
@@ -60,5 +63,6 @@ class CTextStamps {
 
     QFont m_font;
     QHash<Key, Stamp> m_stamps;
-    QHash<QString, int> m_advances;
+    // Tick labels hold no blank: each is one part.
+    CTextAdvances m_advances{u" "};
 };

@@ -18,7 +18,7 @@
 #include "resources/palette.h"
 #include "ui/main_dlg.h"
 #include "ui/status_line.h"
-#include "ui/text_advances.h"
+#include "widgets/text_advances.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/text_advances.h"
+#include "widgets/text_advances.h"
 
 #include <QFontMetricsF>
 #include <QTextLayout>
