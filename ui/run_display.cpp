@@ -137,7 +137,6 @@ void CRunDisplay::RescaleGraph(float speedMin, float speedMax, double largestX) 
     const double low = speedMin;
     const double high = (double(speedMax) - double(speedMin)) * 0.025 + double(speedMax);
     m_graph.SetAxisRange(eGraphAxisY, low, high, 1);
+    // The graph repaints what the new ranges change.
     m_graph.SetAxisRange(eGraphAxisX, 0.0, largestX + 1.0, 1);
-    // The graph paints its whole area, so no erase is involved.
-    m_graph.update();
 }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QRect>
+#include <QRegion>
 #include <QString>
 #include <array>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "widgets/graph_math.h"
@@ -14,7 +17,6 @@
 #include "widgets/vex_graph_series.h"
 
 class QPainter;
-class QFont;
 
 // The trend graph's content and look: series, axes, titles and grid. It draws
 // itself into a rectangle; CVexGraphWnd hosts it on screen.
@@ -60,8 +62,31 @@ class CVexGraph {
     // Shows all points of all series.
     void FitAxesToData();
 
-    // Paints the whole graph into `area` on a background of `background`.
-    void Draw(QPainter& painter, const QRect& area, const QColor& background, const QFont& font);
+    // Paints the graph into `area` on a background of `background`: all of it, or what lies in
+    // `exposed` (what else it paints there is clipped away by the painter).
+    void Draw(QPainter& painter, const QRect& area, const QColor& background, const QFont& font,
+              const QRect& exposed = QRect());
+
+    // What a paint of the graph shows around its plot and the time axis' labels under it, and
+    // the part of the area that holds those: while the surround stays the same (a run adding a
+    // point a second and widening the time axis), painting that part again is enough.
+    struct Surround {
+        QRect area;
+        QRect plot;
+        QFont font;
+        QRgb background = 0;
+        std::vector<QRgb> colors;
+        std::vector<int> switches;
+        std::vector<QString> titles;
+        std::vector<std::pair<int, QString>> yLabels;  // where each speed label goes, and what
+        QRegion changing;
+        bool operator==(const Surround& other) const {
+            return area == other.area && plot == other.plot && font == other.font &&
+                   background == other.background && colors == other.colors &&
+                   switches == other.switches && titles == other.titles && yLabels == other.yLabels;
+        }
+    };
+    Surround SurroundOf(const QRect& area, const QColor& background, const QFont& font);
     // The plot rectangle (inside the axes) of the latest Draw.
     QRect PlotArea() const { return m_lastPlot; }
 
@@ -83,6 +108,22 @@ class CVexGraph {
         QColor titleColor{0, 0, 0};
         QString title;
     };
+
+    // Where everything goes for a paint of `area`.
+    struct Layout {
+        int lineHeight = 0;
+        GraphMath::Range xRange{0.0, 1.0};
+        GraphMath::Range yRange{0.0, 1.0};
+        bool showTitle = false;
+        bool showXTitle = false;
+        bool showYTitle = false;
+        QRect plot;
+        GraphMath::Ticks xTicks;
+        GraphMath::Ticks yTicks;
+        int yLabelWidth = 0;
+        int xLabelWidth = 0;
+    };
+    Layout LayOut(const QRect& area, const QFont& font);
 
     Axis& AxisOf(eGraphAxisType axis) { return m_axes[axis == eGraphAxisY ? 1 : 0]; }
     const Axis& AxisOf(eGraphAxisType axis) const { return m_axes[axis == eGraphAxisY ? 1 : 0]; }

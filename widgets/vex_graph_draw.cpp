@@ -185,54 +185,114 @@ void CVexGraph::DrawCurve(QPainter& painter, CVexGraphSeries& series,
         DrawMarks(painter, points, count, series.m_crColor, width + 2);
 }
 
-void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& background,
-                     const QFont& font) {
-    painter.save();
-    painter.setFont(font);
+CVexGraph::Layout CVexGraph::LayOut(const QRect& area, const QFont& font) {
+    Layout layout;
     const QFontMetrics metrics(font);
     const int lineHeight = metrics.height();
+    layout.lineHeight = lineHeight;
     const Axis& xAxis = AxisOf(eGraphAxisX);
     const Axis& yAxis = AxisOf(eGraphAxisY);
-    const GraphMath::Range xRange = GraphMath::UsableRange(xAxis.range.low, xAxis.range.high);
-    const GraphMath::Range yRange = GraphMath::UsableRange(yAxis.range.low, yAxis.range.high);
+    layout.xRange = GraphMath::UsableRange(xAxis.range.low, xAxis.range.high);
+    layout.yRange = GraphMath::UsableRange(yAxis.range.low, yAxis.range.high);
+    const GraphMath::Range xRange = layout.xRange;
+    const GraphMath::Range yRange = layout.yRange;
 
-    const bool showTitle = m_bShowTitle && !m_title.isEmpty();
-    const bool showXTitle = m_bShowXTitle && !xAxis.title.isEmpty();
-    const bool showYTitle = m_bShowYTitle && !yAxis.title.isEmpty();
+    layout.showTitle = m_bShowTitle && !m_title.isEmpty();
+    layout.showXTitle = m_bShowXTitle && !xAxis.title.isEmpty();
+    layout.showYTitle = m_bShowYTitle && !yAxis.title.isEmpty();
 
     // Vertical layout first: it fixes the plot's height, which decides the Y ticks,
     // whose label widths decide the left margin.
-    const int top = area.top() + kOuterMargin + (showTitle ? lineHeight + kGap : lineHeight / 2);
+    const int top =
+        area.top() + kOuterMargin + (layout.showTitle ? lineHeight + kGap : lineHeight / 2);
     int bottom = area.bottom() - kOuterMargin;
-    if (showXTitle)
+    if (layout.showXTitle)
         bottom -= lineHeight + kGap;
     if (m_nShowXLabels)
         bottom -= lineHeight + kGap;
     const int plotHeight = std::max(1, bottom - top);
-    const GraphMath::Ticks yTicks =
+    layout.yTicks =
         GraphMath::NiceTicks(yRange.low, yRange.high, std::max(2, plotHeight / (2 * lineHeight)));
 
     int yLabelWidth = 0;
     if (m_nShowYLabels) {
-        for (double value : yTicks.major)
-            yLabelWidth =
-                std::max(yLabelWidth,
-                         m_textStamps.Advance(font, TickText(value, yTicks.step, yAxis.valueType)));
+        for (double value : layout.yTicks.major)
+            yLabelWidth = std::max(
+                yLabelWidth,
+                m_textStamps.Advance(font, TickText(value, layout.yTicks.step, yAxis.valueType)));
     }
+    layout.yLabelWidth = yLabelWidth;
     int left = area.left() + kOuterMargin;
-    if (showYTitle)
+    if (layout.showYTitle)
         left += lineHeight + kGap;
     if (m_nShowYLabels)
         left += yLabelWidth + kGap;
 
     const QString widestX = TickText(xRange.high, xRange.high - xRange.low, xAxis.valueType);
     const int xLabelWidth = m_textStamps.Advance(font, widestX);
+    layout.xLabelWidth = xLabelWidth;
     const int right = area.right() - kOuterMargin - (m_nShowXLabels ? xLabelWidth / 2 : 0);
     const int plotWidth = std::max(1, right - left);
-    const QRect plot(left, top, plotWidth, plotHeight);
+    layout.plot = QRect(left, top, plotWidth, plotHeight);
+    layout.xTicks = GraphMath::NiceTicks(xRange.low, xRange.high,
+                                         std::max(2, plotWidth / (xLabelWidth + 3 * lineHeight)));
+    return layout;
+}
+
+CVexGraph::Surround CVexGraph::SurroundOf(const QRect& area, const QColor& background,
+                                          const QFont& font) {
+    const Layout layout = LayOut(area, font);
+    const Axis& xAxis = AxisOf(eGraphAxisX);
+    const Axis& yAxis = AxisOf(eGraphAxisY);
+    Surround surround;
+    surround.area = area;
+    surround.plot = layout.plot;
+    surround.font = font;
+    surround.background = background.rgba();
+    surround.colors = {xAxis.titleColor.rgba(), yAxis.titleColor.rgba()};
+    surround.switches = {m_nShowXLabels, m_nShowYLabels, layout.showTitle, layout.showXTitle,
+                         layout.showYTitle};
+    surround.titles = {m_title, xAxis.title, yAxis.title};
+    if (m_nShowYLabels) {
+        const auto yMap = GraphMath::AxisMapping::Make(layout.yRange.low, layout.yRange.high,
+                                                       layout.plot.top() + layout.plot.height(),
+                                                       layout.plot.top());
+        for (double value : layout.yTicks.major)
+            surround.yLabels.emplace_back(int(std::lround(yMap.ToPixel(value))),
+                                          TickText(value, layout.yTicks.step, yAxis.valueType));
+    }
+    // The plot with its frame (one pixel past its right and bottom edges), and every row from
+    // there down to the gap under the time axis' labels.
+    const QRect& plot = layout.plot;
+    const int stripBottom = plot.bottom() + kGap + (m_nShowXLabels ? layout.lineHeight : 0);
+    surround.changing = QRegion(QRect(plot.left(), plot.top(), plot.width() + 1, plot.height())) +
+                        QRect(QPoint(area.left(), plot.bottom() + 1),
+                              QPoint(area.right(), std::min(area.bottom(), stripBottom)));
+    return surround;
+}
+
+void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& background,
+                     const QFont& font, const QRect& exposed) {
+    painter.save();
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    const Layout layout = LayOut(area, font);
+    const int lineHeight = layout.lineHeight;
+    const Axis& xAxis = AxisOf(eGraphAxisX);
+    const Axis& yAxis = AxisOf(eGraphAxisY);
+    const GraphMath::Range xRange = layout.xRange;
+    const GraphMath::Range yRange = layout.yRange;
+    const bool showTitle = layout.showTitle;
+    const bool showXTitle = layout.showXTitle;
+    const bool showYTitle = layout.showYTitle;
+    const GraphMath::Ticks& xTicks = layout.xTicks;
+    const GraphMath::Ticks& yTicks = layout.yTicks;
+    const int yLabelWidth = layout.yLabelWidth;
+    const int xLabelWidth = layout.xLabelWidth;
+    const QRect plot = layout.plot;
     m_lastPlot = plot;
-    const GraphMath::Ticks xTicks = GraphMath::NiceTicks(
-        xRange.low, xRange.high, std::max(2, plotWidth / (xLabelWidth + 3 * lineHeight)));
+    // What lies wholly outside the part being painted is not drawn at all.
+    const QRect shown = exposed.isNull() ? area : exposed;
 
     const auto xMap = GraphMath::AxisMapping::Make(xRange.low, xRange.high, plot.left(),
                                                    plot.left() + plot.width());
@@ -313,6 +373,8 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
             const int py = int(std::lround(yMap.ToPixel(value)));
             const QRect box(plot.left() - kGap - yLabelWidth, py - lineHeight / 2, yLabelWidth,
                             lineHeight);
+            if (!box.intersects(shown))
+                continue;
             m_textStamps.Draw(painter, box, Qt::AlignRight | Qt::AlignVCenter,
                               TickText(value, yTicks.step, yAxis.valueType));
         }
@@ -329,23 +391,25 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
     }
 
     // Titles.
-    if (showTitle) {
+    const QRect titleBox(area.left(), area.top() + kOuterMargin, area.width(), lineHeight);
+    if (showTitle && titleBox.intersects(shown)) {
         painter.setPen(xAxis.titleColor);
-        m_textStamps.Draw(painter,
-                          QRect(area.left(), area.top() + kOuterMargin, area.width(), lineHeight),
-                          Qt::AlignCenter, m_title);
+        m_textStamps.Draw(painter, titleBox, Qt::AlignCenter, m_title);
     }
-    if (showXTitle) {
+    const QRect xTitleBox(plot.left(), area.bottom() - kOuterMargin - lineHeight + 1, plot.width(),
+                          lineHeight);
+    if (showXTitle && xTitleBox.intersects(shown)) {
         painter.setPen(xAxis.titleColor);
-        const int y = area.bottom() - kOuterMargin - lineHeight + 1;
-        m_textStamps.Draw(painter, QRect(plot.left(), y, plot.width(), lineHeight), Qt::AlignCenter,
-                          xAxis.title);
+        m_textStamps.Draw(painter, xTitleBox, Qt::AlignCenter, xAxis.title);
     }
-    if (showYTitle) {
+    // Turned, the title's box runs up the left margin around the plot's middle.
+    const QPoint yTitleAt(area.left() + kOuterMargin, plot.top() + plot.height() / 2);
+    const QRect yTitleBox(-plot.height() / 2, 0, plot.height(), lineHeight);
+    const QRect yTitleOnScreen(yTitleAt.x(), yTitleAt.y() - yTitleBox.right() - 1,
+                               yTitleBox.height(), yTitleBox.width() + 2);
+    if (showYTitle && yTitleOnScreen.intersects(shown)) {
         painter.setPen(yAxis.titleColor);
-        m_textStamps.DrawTurnedLeft(
-            painter, QPoint(area.left() + kOuterMargin, plot.top() + plot.height() / 2),
-            QRect(-plot.height() / 2, 0, plot.height(), lineHeight), Qt::AlignCenter, yAxis.title);
+        m_textStamps.DrawTurnedLeft(painter, yTitleAt, yTitleBox, Qt::AlignCenter, yAxis.title);
     }
 
     // Series, clipped to the plot: a true line of the series' width through the

@@ -42,7 +42,23 @@ CVexGraphWnd::~CVexGraphWnd() = default;
 
 void CVexGraphWnd::Invalidate() {
     m_bPictureValid = false;
-    update();
+    if (m_bRepaintPending)
+        return;
+    // A run's second changes the graph three times (a point, both ranges): what to paint
+    // again is decided once, after them.
+    m_bRepaintPending = true;
+    QMetaObject::invokeMethod(
+        this, [this] { RepaintChanged(); }, Qt::QueuedConnection);
+}
+
+void CVexGraphWnd::RepaintChanged() {
+    m_bRepaintPending = false;
+    CVexGraph::Surround now = m_pGraph->SurroundOf(rect(), m_crBackground, GraphFont());
+    if (m_shown && *m_shown == now)
+        update(now.changing);
+    else
+        update();
+    m_shown = std::move(now);
 }
 
 void CVexGraphWnd::SetBkgColor(QColor color) {
@@ -146,7 +162,7 @@ std::vector<int> CVexGraphWnd::Look() const {
     return look;
 }
 
-void CVexGraphWnd::paintEvent(QPaintEvent* /*event*/) {
+void CVexGraphWnd::paintEvent(QPaintEvent* event) {
     const qreal ratio = devicePixelRatioF();
     const QSize pixels = (QSizeF(size()) * ratio).toSize();
     std::vector<int> look = Look();
@@ -157,7 +173,7 @@ void CVexGraphWnd::paintEvent(QPaintEvent* /*event*/) {
         // window, without a copy of the whole area, and kept only once the pointer moves in.
         m_bPictureValid = false;
         QPainter painter(this);
-        Render(painter);
+        m_pGraph->Draw(painter, rect(), m_crBackground, GraphFont(), event->rect());
         return;
     }
     if (!kept) {

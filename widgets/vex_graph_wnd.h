@@ -96,6 +96,9 @@ class CVexGraphWnd : public QWidget {
     // when it changes (display switches, series colours and widths).
     std::vector<int> Look() const;
     void Invalidate();
+    // Asks for a repaint of what changed since the last one was asked for: the plot and the
+    // time axis' labels while everything around them stays, else the whole graph.
+    void RepaintChanged();
     void DrawOverlay(QPainter& painter);
     GraphMath::AxisMapping XMapping() const;
     GraphMath::AxisMapping YMapping() const;
@@ -117,6 +120,9 @@ class CVexGraphWnd : public QWidget {
     bool m_bPictureValid = false;
     std::vector<int> m_pictureLook;
     bool m_bShowOverlay = true;
+    bool m_bRepaintPending = false;
+    // What the graph showed around its plot when a repaint was last asked for.
+    std::optional<CVexGraph::Surround> m_shown;
 
     std::optional<QPoint> m_pointer;         // where the pointer hovers over the plot
     std::optional<std::size_t> m_reference;  // the fixed sample of the differences

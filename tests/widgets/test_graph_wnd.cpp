@@ -5,9 +5,12 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QWheelEvent>
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -453,4 +456,72 @@ TEST(VexGraph, HoverDrawsACrossHairOnTheNearestSampleAndTheFileLeavesItOut) {
     ASSERT_FALSE(saved.isNull());
     EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32),
               plain.convertToFormat(QImage::Format_RGB32));
+}
+
+namespace {
+
+struct PaintWatch : QObject {
+    QRegion painted;
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent*>(event)->region();
+            ++paints;
+        }
+        return false;
+    }
+};
+
+bool Await(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+QImage OnScreen(CVexGraphWnd& graph) {
+    return graph.screen()
+        ->grabWindow(graph.winId())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+// A run's second adds a point and widens the time axis: the plot and the time labels under it
+// are painted again, the speed labels and titles beside them only when they change, and the
+// window then shows what painting the graph whole would.
+TEST(VexGraph, ARunsSecondRepaintsThePlotAndTimeLabelsAndShowsTheWholeGraph) {
+    CVexGraphWnd graph;
+    FillLikeARun(graph, 60);
+    PaintWatch watch;
+    graph.installEventFilter(&watch);
+    graph.show();
+    ASSERT_TRUE(Await([&] { return watch.paints > 0; }));
+    const auto second = [&](int x, double speedHigh) {
+        watch.painted = QRegion();
+        watch.paints = 0;
+        graph.m_pGraph->AddOneDataOfSeries(0, x, 250.0);
+        graph.SetAxisRange(eGraphAxisY, 0.0, speedHigh, 1);
+        graph.SetAxisRange(eGraphAxisX, 0.0, x + 1.0, 1);
+        return Await([&] { return watch.paints > 0; });
+    };
+    const QRect plot = graph.m_pGraph->PlotArea();
+    const QPoint speedLabels(plot.left() - 8, plot.center().y());
+    const QPoint yTitle(8, plot.center().y());
+    for (int x = 61; x <= 75; ++x) {
+        ASSERT_TRUE(second(x, 300.0));
+        EXPECT_TRUE(watch.painted.contains(plot.center()));
+        EXPECT_TRUE(watch.painted.contains(QPoint(plot.left() + 4, plot.bottom() + 8)));
+        EXPECT_FALSE(watch.painted.contains(speedLabels));
+        EXPECT_FALSE(watch.painted.contains(yTitle));
+    }
+    EXPECT_EQ(OnScreen(graph), graph.grab().toImage().convertToFormat(QImage::Format_RGB32));
+    // New speed labels: all of it.
+    ASSERT_TRUE(second(76, 900.0));
+    EXPECT_TRUE(watch.painted.contains(graph.rect()));
+    EXPECT_EQ(OnScreen(graph), graph.grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
