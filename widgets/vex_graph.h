@@ -8,6 +8,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -122,8 +123,21 @@ class CVexGraph {
         GraphMath::Ticks yTicks;
         int yLabelWidth = 0;
         int xLabelWidth = 0;
+        std::vector<QString> yLabels;  // the text of each major speed tick
     };
-    Layout LayOut(const QRect& area, const QFont& font);
+    // Everything the layout depends on.
+    struct LayoutKey {
+        QRect area;
+        QFont font;
+        std::array<double, 4> ranges{};
+        std::array<int, 10> settings{};
+        bool operator==(const LayoutKey&) const = default;
+    };
+    // The layout of a paint of `area`, made again only when something it depends on changed:
+    // deciding what to repaint and painting it lay out the same graph.
+    const Layout& LayOut(const QRect& area, const QFont& font);
+    LayoutKey m_layoutKey;
+    std::optional<Layout> m_layout;
 
     Axis& AxisOf(eGraphAxisType axis) { return m_axes[axis == eGraphAxisY ? 1 : 0]; }
     const Axis& AxisOf(eGraphAxisType axis) const { return m_axes[axis == eGraphAxisY ? 1 : 0]; }

@@ -185,13 +185,22 @@ void CVexGraph::DrawCurve(QPainter& painter, CVexGraphSeries& series,
         DrawMarks(painter, points, count, series.m_crColor, width + 2);
 }
 
-CVexGraph::Layout CVexGraph::LayOut(const QRect& area, const QFont& font) {
-    Layout layout;
+const CVexGraph::Layout& CVexGraph::LayOut(const QRect& area, const QFont& font) {
+    const Axis& xAxis = AxisOf(eGraphAxisX);
+    const Axis& yAxis = AxisOf(eGraphAxisY);
+    LayoutKey key{area,
+                  font,
+                  {xAxis.range.low, xAxis.range.high, yAxis.range.low, yAxis.range.high},
+                  {int(xAxis.valueType), int(yAxis.valueType), m_nShowXLabels, m_nShowYLabels,
+                   m_bShowTitle, m_bShowXTitle, m_bShowYTitle, m_title.isEmpty(),
+                   xAxis.title.isEmpty(), yAxis.title.isEmpty()}};
+    if (m_layout && key == m_layoutKey)
+        return *m_layout;
+    m_layoutKey = std::move(key);
+    Layout& layout = m_layout.emplace();
     const QFontMetrics metrics(font);
     const int lineHeight = metrics.height();
     layout.lineHeight = lineHeight;
-    const Axis& xAxis = AxisOf(eGraphAxisX);
-    const Axis& yAxis = AxisOf(eGraphAxisY);
     layout.xRange = GraphMath::UsableRange(xAxis.range.low, xAxis.range.high);
     layout.yRange = GraphMath::UsableRange(yAxis.range.low, yAxis.range.high);
     const GraphMath::Range xRange = layout.xRange;
@@ -215,11 +224,10 @@ CVexGraph::Layout CVexGraph::LayOut(const QRect& area, const QFont& font) {
         GraphMath::NiceTicks(yRange.low, yRange.high, std::max(2, plotHeight / (2 * lineHeight)));
 
     int yLabelWidth = 0;
-    if (m_nShowYLabels) {
-        for (double value : layout.yTicks.major)
-            yLabelWidth = std::max(
-                yLabelWidth,
-                m_textStamps.Advance(font, TickText(value, layout.yTicks.step, yAxis.valueType)));
+    for (double value : layout.yTicks.major) {
+        layout.yLabels.push_back(TickText(value, layout.yTicks.step, yAxis.valueType));
+        if (m_nShowYLabels)
+            yLabelWidth = std::max(yLabelWidth, m_textStamps.Advance(font, layout.yLabels.back()));
     }
     layout.yLabelWidth = yLabelWidth;
     int left = area.left() + kOuterMargin;
@@ -241,7 +249,7 @@ CVexGraph::Layout CVexGraph::LayOut(const QRect& area, const QFont& font) {
 
 CVexGraph::Surround CVexGraph::SurroundOf(const QRect& area, const QColor& background,
                                           const QFont& font) {
-    const Layout layout = LayOut(area, font);
+    const Layout& layout = LayOut(area, font);
     const Axis& xAxis = AxisOf(eGraphAxisX);
     const Axis& yAxis = AxisOf(eGraphAxisY);
     Surround surround;
@@ -257,9 +265,9 @@ CVexGraph::Surround CVexGraph::SurroundOf(const QRect& area, const QColor& backg
         const auto yMap = GraphMath::AxisMapping::Make(layout.yRange.low, layout.yRange.high,
                                                        layout.plot.top() + layout.plot.height(),
                                                        layout.plot.top());
-        for (double value : layout.yTicks.major)
-            surround.yLabels.emplace_back(int(std::lround(yMap.ToPixel(value))),
-                                          TickText(value, layout.yTicks.step, yAxis.valueType));
+        for (std::size_t i = 0; i < layout.yTicks.major.size(); ++i)
+            surround.yLabels.emplace_back(int(std::lround(yMap.ToPixel(layout.yTicks.major[i]))),
+                                          layout.yLabels[i]);
     }
     // The plot with its frame (one pixel past its right and bottom edges), and every row from
     // there down to the gap under the time axis' labels.
@@ -276,7 +284,7 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
     painter.save();
     painter.setFont(font);
     const QFontMetrics metrics(font);
-    const Layout layout = LayOut(area, font);
+    const Layout& layout = LayOut(area, font);
     const int lineHeight = layout.lineHeight;
     const Axis& xAxis = AxisOf(eGraphAxisX);
     const Axis& yAxis = AxisOf(eGraphAxisY);
@@ -369,14 +377,13 @@ void CVexGraph::Draw(QPainter& painter, const QRect& area, const QColor& backgro
     // Tick values.
     if (m_nShowYLabels) {
         painter.setPen(yAxis.titleColor);
-        for (double value : yTicks.major) {
-            const int py = int(std::lround(yMap.ToPixel(value)));
+        for (std::size_t i = 0; i < yTicks.major.size(); ++i) {
+            const int py = int(std::lround(yMap.ToPixel(yTicks.major[i])));
             const QRect box(plot.left() - kGap - yLabelWidth, py - lineHeight / 2, yLabelWidth,
                             lineHeight);
             if (!box.intersects(shown))
                 continue;
-            m_textStamps.Draw(painter, box, Qt::AlignRight | Qt::AlignVCenter,
-                              TickText(value, yTicks.step, yAxis.valueType));
+            m_textStamps.Draw(painter, box, Qt::AlignRight | Qt::AlignVCenter, layout.yLabels[i]);
         }
     }
     if (m_nShowXLabels) {
