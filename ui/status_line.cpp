@@ -182,8 +182,13 @@ void CStatusLine::paintEvent(QPaintEvent* event) {
     painter.setClipRect(layout.rightBox, Qt::IntersectClip);
     qreal x = layout.rightBox.right() + 1 - CTextAdvances::Total(parts);
     for (const CTextAdvances::Part& part : parts) {
-        if (x - kGlyphBleed <= reached.right() && x + part.advance + kGlyphBleed >= reached.left())
-            painter.drawText(QPointF(x, baseline), part.text);
+        if (x - kGlyphBleed <= reached.right() &&
+            x + part.advance + kGlyphBleed >= reached.left()) {
+            if (const auto glyphs = m_advances.Glyphs(font(), part.text))
+                painter.drawGlyphRun(QPointF(x, baseline), *glyphs);
+            else
+                painter.drawText(QPointF(x, baseline), part.text);
+        }
         x += part.advance;
     }
 }

@@ -30,6 +30,8 @@ void CTextAdvances::UseFont(const QFont& font) {
         m_advances.clear();
         m_charAdvances.clear();
         m_kerning.clear();
+        m_glyphIndexes.clear();
+        m_rawFont = QRawFont::fromFont(font);
         MeasureClockPairs();
     }
 }
@@ -128,4 +130,35 @@ void CTextAdvances::MeasureClockPairs() {
         m_kerning.insert(PairKey(text[i], text[i + 1]),
                          pair - CharAdvance(text[i]) - CharAdvance(text[i + 1]));
     }
+}
+
+std::optional<QGlyphRun> CTextAdvances::Glyphs(const QFont& font, const QString& part) {
+    UseFont(font);
+    if (!m_rawFont.isValid() || !PairwiseLaidOut(part))
+        return std::nullopt;
+    QList<quint32> indexes;
+    QList<QPointF> positions;
+    indexes.reserve(part.size());
+    positions.reserve(part.size());
+    qreal x = 0;
+    for (qsizetype i = 0; i < part.size(); ++i) {
+        auto known = m_glyphIndexes.constFind(part[i].unicode());
+        if (known == m_glyphIndexes.constEnd()) {
+            const QList<quint32> found = m_rawFont.glyphIndexesForString(QString(part[i]));
+            known = m_glyphIndexes.insert(part[i].unicode(), found.size() == 1 ? found[0] : 0);
+        }
+        // Glyph 0 stands for a character the font lacks: another font would draw it.
+        if (*known == 0)
+            return std::nullopt;
+        indexes.append(*known);
+        positions.append(QPointF(x, 0));
+        x += CharAdvance(part[i]);
+        if (i + 1 < part.size())
+            x += Kerning(part[i], part[i + 1]);
+    }
+    QGlyphRun run;
+    run.setRawFont(m_rawFont);
+    run.setGlyphIndexes(indexes);
+    run.setPositions(positions);
+    return run;
 }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QFont>
+#include <QGlyphRun>
 #include <QHash>
 #include <QList>
+#include <QRawFont>
 #include <QString>
 #include <QStringView>
+#include <optional>
 
 // The advances of texts in one font, added up from their parts between `separator`s (each
 // part with the separator before it) and remembered by part: a status that changes every
@@ -22,6 +25,10 @@ class CTextAdvances {
     };
     QList<Part> Parts(const QFont& font, const QString& text);
     static qreal Total(const QList<Part>& parts);
+    // A part's glyphs where the font lays them out, from the advances and pairs measured rather
+    // than by shaping it: none for text that is not laid out a pair at a time, or that has a
+    // character the font lacks.
+    std::optional<QGlyphRun> Glyphs(const QFont& font, const QString& part);
 
   private:
     void UseFont(const QFont& font);
@@ -39,4 +46,6 @@ class CTextAdvances {
     // Each character's own advance, and what a pair of them adds to their two advances.
     QHash<char16_t, qreal> m_charAdvances;
     QHash<quint32, qreal> m_kerning;
+    QRawFont m_rawFont;
+    QHash<char16_t, quint32> m_glyphIndexes;
 };

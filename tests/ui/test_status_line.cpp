@@ -84,29 +84,32 @@ TEST(StatusLine, ATimeLeftRepaintsOnlyItsOwnPartAndShowsWhatAWholePaintWould) {
     }
 }
 
-// Drawn a part at a time, the right part lands where the font puts the whole text.
+// Drawn a part at a time, and each glyph where the measured advances and pairs put it, the
+// right part lands where the font puts the whole text, pairs that kern included.
 TEST(StatusLine, PartsAreDrawnWhereTheWholeTextWouldBe) {
-    CStatusLine line;
-    line.setGeometry(0, 0, 1031, CStatusLine::kHeight);
-    const QString right =
-        QStringLiteral("Running, 11:17 left \u00b7 Journal: /home/lab/runs/run-2026-12-08.tsv");
-    line.SetTexts(QString(), right);
-    const QImage parts = line.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (const QString& right :
+         {QStringLiteral("Running, 11:17 left \u00b7 Journal: /home/lab/runs/run-2026-12-08.tsv"),
+          QStringLiteral("Wave AVAWAY To Ty, 10:41 left \u00b7 Journal: /LT/Vo.tsv")}) {
+        CStatusLine line;
+        line.setGeometry(0, 0, 1031, CStatusLine::kHeight);
+        line.SetTexts(QString(), right);
+        const QImage parts = line.grab().toImage().convertToFormat(QImage::Format_RGB32);
 
-    QImage whole(line.size(), QImage::Format_RGB32);
-    QPainter painter(&whole);
-    painter.setFont(line.font());
-    painter.fillRect(whole.rect(), Palette::kBackground.darker(130));
-    painter.setPen(Palette::kLightText.darker(115));
-    painter.drawLine(0, 0, line.width(), 0);
-    painter.setPen(Palette::kLightText);
-    const QFontMetrics metrics(line.font());
-    const auto layout =
-        CStatusLine::LayOut(metrics, line.rect(), QString(), right,
-                            [&](const QString& text) { return metrics.horizontalAdvance(text); });
-    painter.drawText(layout.rightBox, Qt::AlignRight | Qt::AlignVCenter, right);
-    painter.end();
-    EXPECT_TRUE(parts == whole);
+        QImage whole(line.size(), QImage::Format_RGB32);
+        QPainter painter(&whole);
+        painter.setFont(line.font());
+        painter.fillRect(whole.rect(), Palette::kBackground.darker(130));
+        painter.setPen(Palette::kLightText.darker(115));
+        painter.drawLine(0, 0, line.width(), 0);
+        painter.setPen(Palette::kLightText);
+        const QFontMetrics metrics(line.font());
+        const auto layout = CStatusLine::LayOut(
+            metrics, line.rect(), QString(), right,
+            [&](const QString& text) { return metrics.horizontalAdvance(text); });
+        painter.drawText(layout.rightBox, Qt::AlignRight | Qt::AlignVCenter, right);
+        painter.end();
+        EXPECT_TRUE(parts == whole) << right.toStdString();
+    }
 }
 
 // What the status line measures a text as is what the font measures it as, whether its parts
