@@ -2,6 +2,8 @@
 // text, against a fresh paint of the new text.
 #include <gtest/gtest.h>
 
+#include "paint_watch.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
@@ -21,30 +23,6 @@
 #include "widgets/text_advances.h"
 
 namespace {
-
-// Collects what the status line is asked to paint.
-struct PaintWatch : QObject {
-    QRegion painted;
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
-            painted += static_cast<QPaintEvent*>(event)->region();
-            ++paints;
-        }
-        return false;
-    }
-};
-
-bool Await(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 QImage OnScreen(CStatusLine& line) {
     return line.screen()->grabWindow(line.winId()).toImage().convertToFormat(QImage::Format_RGB32);
@@ -72,12 +50,12 @@ TEST(StatusLine, ATimeLeftRepaintsOnlyItsOwnPartAndShowsWhatAWholePaintWould) {
         PaintWatch watch;
         line.installEventFilter(&watch);
         line.show();
-        ASSERT_TRUE(Await([&] { return watch.paints > 0; }));
+        ASSERT_TRUE(AwaitPaint([&] { return watch.paints > 0; }));
 
         watch.painted = QRegion();
         const int paints = watch.paints;
         line.SetTexts(where, after + journal);
-        ASSERT_TRUE(Await([&] { return watch.paints > paints; }));
+        ASSERT_TRUE(AwaitPaint([&] { return watch.paints > paints; }));
         EXPECT_LT(watch.painted.boundingRect().width(), line.width() / 8) << after.toStdString();
         const QImage whole = line.grab().toImage().convertToFormat(QImage::Format_RGB32);
         EXPECT_TRUE(OnScreen(line) == whole) << "stale pixels after " << after.toStdString();

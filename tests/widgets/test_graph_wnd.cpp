@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "paint_watch.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QMenu>
@@ -460,28 +462,6 @@ TEST(VexGraph, HoverDrawsACrossHairOnTheNearestSampleAndTheFileLeavesItOut) {
 
 namespace {
 
-struct PaintWatch : QObject {
-    QRegion painted;
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
-            painted += static_cast<QPaintEvent*>(event)->region();
-            ++paints;
-        }
-        return false;
-    }
-};
-
-bool Await(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 QImage OnScreen(CVexGraphWnd& graph) {
     return graph.screen()
         ->grabWindow(graph.winId())
@@ -500,14 +480,14 @@ TEST(VexGraph, ARunsSecondRepaintsThePlotAndTimeLabelsAndShowsTheWholeGraph) {
     PaintWatch watch;
     graph.installEventFilter(&watch);
     graph.show();
-    ASSERT_TRUE(Await([&] { return watch.paints > 0; }));
+    ASSERT_TRUE(AwaitPaint([&] { return watch.paints > 0; }));
     const auto second = [&](int x, double speedHigh) {
         watch.painted = QRegion();
         watch.paints = 0;
         graph.m_pGraph->AddOneDataOfSeries(0, x, 250.0);
         graph.SetAxisRange(eGraphAxisY, 0.0, speedHigh, 1);
         graph.SetAxisRange(eGraphAxisX, 0.0, x + 1.0, 1);
-        return Await([&] { return watch.paints > 0; });
+        return AwaitPaint([&] { return watch.paints > 0; });
     };
     const QRect plot = graph.m_pGraph->PlotArea();
     const QPoint speedLabels(plot.left() - 8, plot.center().y());
@@ -527,6 +507,6 @@ TEST(VexGraph, ARunsSecondRepaintsThePlotAndTimeLabelsAndShowsTheWholeGraph) {
     watch.painted = QRegion();
     watch.paints = 0;
     graph.SetAxisRange(eGraphAxisY, 0.0, 600.0, 1);
-    ASSERT_TRUE(Await([&] { return watch.paints > 0; }));
+    ASSERT_TRUE(AwaitPaint([&] { return watch.paints > 0; }));
     EXPECT_TRUE((QRegion(graph.rect()) - watch.painted).isEmpty());
 }
